@@ -1,0 +1,102 @@
+#include "shell/File.h"
+
+#include "shell/Handle.h"
+#include "shell/Text.h"
+
+#include <algorithm>
+#include <climits>
+
+std::expected<std::string, unsigned long> ReadWholeFile(std::string_view path)
+{
+    const std::wstring wide = Utf8ToWide(path);
+    if (wide.empty())
+    {
+        return std::unexpected(ERROR_INVALID_NAME);
+    }
+    UniqueHandle file(CreateFileW(wide.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file)
+    {
+        return std::unexpected(GetLastError());
+    }
+    LARGE_INTEGER size{};
+    if (!GetFileSizeEx(file.get(), &size))
+    {
+        return std::unexpected(GetLastError());
+    }
+    if (size.QuadPart > INT_MAX)
+    {
+        return std::unexpected(ERROR_FILE_TOO_LARGE);
+    }
+    std::string bytes(static_cast<std::size_t>(size.QuadPart), '\0');
+    std::size_t done = 0;
+    while (done < bytes.size())
+    {
+        DWORD read = 0;
+        if (!ReadFile(file.get(), bytes.data() + done, static_cast<DWORD>(bytes.size() - done), &read, nullptr))
+        {
+            return std::unexpected(GetLastError());
+        }
+        if (read == 0)
+        {
+            break; // the file shrank while we read it
+        }
+        done += read;
+    }
+    bytes.resize(done);
+    return bytes;
+}
+
+std::expected<void, unsigned long> WriteWholeFile(std::string_view path, std::span<const char> bytes)
+{
+    const std::wstring wide = Utf8ToWide(path);
+    if (wide.empty())
+    {
+        return std::unexpected(ERROR_INVALID_NAME);
+    }
+    UniqueHandle file(
+        CreateFileW(wide.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file)
+    {
+        return std::unexpected(GetLastError());
+    }
+    std::size_t done = 0;
+    while (done < bytes.size())
+    {
+        const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size() - done, 1u << 30));
+        DWORD written = 0;
+        if (!WriteFile(file.get(), bytes.data() + done, chunk, &written, nullptr))
+        {
+            return std::unexpected(GetLastError());
+        }
+        done += written;
+    }
+    if (!FlushFileBuffers(file.get()))
+    {
+        return std::unexpected(GetLastError());
+    }
+    return {};
+}
+
+bool IsPlainFolder(std::string_view path)
+{
+    const std::wstring wide = Utf8ToWide(path);
+    const DWORD attributes = wide.empty() ? INVALID_FILE_ATTRIBUTES : GetFileAttributesW(wide.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
+    {
+        return false;
+    }
+    if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0)
+    {
+        return true;
+    }
+    WIN32_FIND_DATAW data{};
+    const HANDLE find = FindFirstFileW(wide.c_str(), &data);
+    if (find == INVALID_HANDLE_VALUE)
+    {
+        return false;
+    }
+    FindClose(find);
+    const DWORD tag = data.dwReserved0;
+    return tag != 0 && tag != IO_REPARSE_TAG_SYMLINK && tag != IO_REPARSE_TAG_MOUNT_POINT;
+}

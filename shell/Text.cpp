@@ -1,0 +1,63 @@
+#include "shell/Text.h"
+
+#include <fmt/format.h>
+
+#include <climits>
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
+std::string WithWindowsError(std::string_view text, unsigned long error)
+{
+    return fmt::format("{} (Windows error {})", text, error);
+}
+
+std::string WithWinHttpError(std::string_view text, unsigned long error)
+{
+    return fmt::format("{} (WinHTTP error {})", text, error);
+}
+
+#ifdef _WIN32
+std::wstring Utf8ToWide(std::string_view text)
+{
+    if (text.empty() || text.size() > INT_MAX)
+    {
+        return {};
+    }
+    const int length = static_cast<int>(text.size());
+    const int count = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(), length, nullptr, 0);
+    if (count <= 0)
+    {
+        return {};
+    }
+    std::wstring wide(static_cast<std::size_t>(count), L'\0');
+    if (MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(), length, wide.data(), count) != count)
+    {
+        return {};
+    }
+    return wide;
+}
+
+std::string WideToUtf8(std::wstring_view text)
+{
+    if (text.empty() || text.size() > INT_MAX)
+    {
+        return {};
+    }
+    const int length = static_cast<int>(text.size());
+    const int count =
+        WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, text.data(), length, nullptr, 0, nullptr, nullptr);
+    if (count <= 0)
+    {
+        return {};
+    }
+    std::string narrow(static_cast<std::size_t>(count), '\0');
+    if (WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, text.data(), length, narrow.data(), count, nullptr,
+                            nullptr) != count)
+    {
+        return {};
+    }
+    return narrow;
+}
+#endif

@@ -1,0 +1,17 @@
+// Text helpers shared by every subsystem: the program is UTF-8 inside and converts to
+// UTF-16 only at Windows calls, strictly; Windows and WinHTTP failures are wrapped with
+// their decimal error number.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+// "{} (Windows error {})" and "{} (WinHTTP error {})".
+[[nodiscard]] std::string WithWindowsError(std::string_view text, unsigned long error);
+[[nodiscard]] std::string WithWinHttpError(std::string_view text, unsigned long error);
+
+#ifdef _WIN32
+// An invalid sequence (or a text too long for the Windows calls) gives an empty string.
+[[nodiscard]] std::wstring Utf8ToWide(std::string_view text);
+[[nodiscard]] std::string WideToUtf8(std::wstring_view text);
+#endif

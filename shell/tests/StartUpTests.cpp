@@ -1,0 +1,113 @@
+#include "shell/tests/Process.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+std::wstring TestFolder()
+{
+    wchar_t path[MAX_PATH]{};
+    GetModuleFileNameW(nullptr, path, MAX_PATH);
+    std::wstring folder(path);
+    return folder.substr(0, folder.find_last_of(L"\\/") + 1);
+}
+
+SChild StartBeside(const std::wstring& relativePath, const std::wstring& arguments)
+{
+    const std::wstring exe = TestFolder() + relativePath;
+    std::wstring commandLine = L"\"" + exe + L"\" " + arguments;
+    STARTUPINFOW startup{sizeof(startup)};
+    PROCESS_INFORMATION info{};
+    if (!CreateProcessW(exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                        &info))
+    {
+        return {};
+    }
+    CloseHandle(info.hThread);
+    return {UniqueHandle(info.hProcess), info.dwProcessId};
+}
+
+DWORD WaitForExit(const SChild& child, DWORD milliseconds)
+{
+    DWORD code = STILL_ACTIVE;
+    if (WaitForSingleObject(child.process.get(), milliseconds) == WAIT_OBJECT_0)
+    {
+        GetExitCodeProcess(child.process.get(), &code);
+    }
+    return code;
+}
+
+namespace
+{
+struct SFoundBox
+{
+    DWORD processId;
+    HWND window = nullptr;
+};
+
+// A message box of the given process: dialog class "#32770" with the launcher's caption.
+HWND FindMessageBox(DWORD processId, DWORD milliseconds)
+{
+    for (DWORD waited = 0; waited < milliseconds; waited += 50)
+    {
+        SFoundBox found{processId};
+        EnumWindows(
+            [](HWND window, LPARAM context) -> BOOL {
+                auto* box = reinterpret_cast<SFoundBox*>(context);
+                DWORD owner = 0;
+                GetWindowThreadProcessId(window, &owner);
+                wchar_t className[32]{};
+                wchar_t title[64]{};
+                GetClassNameW(window, className, 32);
+                GetWindowTextW(window, title, 64);
+                if (owner == box->processId && std::wstring_view(className) == L"#32770" &&
+                    std::wstring_view(title) == L"Quillmere")
+                {
+                    box->window = window;
+                    return FALSE;
+                }
+                return TRUE;
+            },
+            reinterpret_cast<LPARAM>(&found));
+        if (found.window != nullptr)
+        {
+            return found.window;
+        }
+        Sleep(50);
+    }
+    return nullptr;
+}
+
+std::wstring MessageBoxText(HWND box)
+{
+    // The text of a message box is its static control 0xFFFF.
+    wchar_t text[512]{};
+    GetDlgItemTextW(box, 0xFFFF, text, 512);
+    return text;
+}
+}
+
+TEST(StartUp, TheManifestGivesTheUtf8CodePage)
+{
+    // This test executable carries the launcher's manifest.
+    EXPECT_EQ(GetACP(), CP_UTF8);
+
+    // The launcher gets past its code-page check and ends without a message box.
+    const SChild launcher = StartBeside(L"Quillmere.exe");
+    ASSERT_TRUE(launcher.process);
+    EXPECT_EQ(FindMessageBox(launcher.id, 300), nullptr);
+    EXPECT_EQ(WaitForExit(launcher, 20000), 0u);
+}
+
+TEST(StartUp, WithoutTheManifestTheLauncherRefusesToStart)
+{
+    const SChild launcher = StartBeside(L"QuillmereNoManifest.exe");
+    ASSERT_TRUE(launcher.process);
+    const HWND box = FindMessageBox(launcher.id, 20000);
+    ASSERT_NE(box, nullptr) << "no message box appeared";
+    EXPECT_EQ(MessageBoxText(box),
+              L"This program needs UTF-8 as its process code page, which its manifest asks for and Windows 10 "
+              L"version 1903 or later grants. Windows gave it another one.");
+    PostMessageW(box, WM_COMMAND, IDOK, 0);
+    EXPECT_EQ(WaitForExit(launcher, 20000), 1u);
+}

@@ -1,0 +1,58 @@
+// qmtrust: adds a certificate (DER or PEM file) to the local machine's Root store.
+// The Wine test bench uses it to trust the CA that each test run makes for itself.
+#include <windows.h>
+#include <wincrypt.h>
+
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <vector>
+
+int wmain(int argc, wchar_t** argv)
+{
+    if (argc != 2)
+    {
+        std::fputs("usage: qmtrust CERTIFICATE-FILE\n", stderr);
+        return 2;
+    }
+    std::ifstream file(argv[1], std::ios::binary);
+    std::vector<char> bytes((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    if (bytes.empty())
+    {
+        std::fputs("qmtrust: the certificate file cannot be read\n", stderr);
+        return 1;
+    }
+
+    // PEM is turned into DER; a DER file passes through.
+    DWORD size = 0;
+    std::vector<BYTE> der;
+    if (CryptStringToBinaryA(bytes.data(), static_cast<DWORD>(bytes.size()), CRYPT_STRING_BASE64HEADER, nullptr,
+                             &size, nullptr, nullptr))
+    {
+        der.resize(size);
+        CryptStringToBinaryA(bytes.data(), static_cast<DWORD>(bytes.size()), CRYPT_STRING_BASE64HEADER,
+                             der.data(), &size, nullptr, nullptr);
+    }
+    else
+    {
+        der.assign(bytes.begin(), bytes.end());
+    }
+
+    HCERTSTORE store = CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_LOCAL_MACHINE, L"Root");
+    if (store == nullptr)
+    {
+        std::fprintf(stderr, "qmtrust: the Root store cannot be opened (Windows error %lu)\n", GetLastError());
+        return 1;
+    }
+    const BOOL added = CertAddEncodedCertificateToStore(store, X509_ASN_ENCODING, der.data(),
+                                                        static_cast<DWORD>(der.size()),
+                                                        CERT_STORE_ADD_REPLACE_EXISTING, nullptr);
+    const DWORD error = GetLastError();
+    CertCloseStore(store, 0);
+    if (!added)
+    {
+        std::fprintf(stderr, "qmtrust: the certificate was not added (Windows error %lu)\n", error);
+        return 1;
+    }
+    return 0;
+}

@@ -1,0 +1,221 @@
+#include "ui/Settings.h"
+
+#include "ui/Localisation.h"
+
+#include <fmt/format.h>
+
+#include <vector>
+
+#ifdef _WIN32
+#include "shell/File.h"
+#include "shell/Text.h"
+
+#include <shlobj.h>
+#include <windows.h>
+#endif
+
+namespace Ui
+{
+namespace
+{
+constexpr std::string_view kLanguageKey = "LANGUAGE";
+
+[[nodiscard]] constexpr bool IsSpace(char c) noexcept
+{
+    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+// The word starting at or after `from`, and where the scan stopped.
+[[nodiscard]] std::string_view NextWord(std::string_view line, std::size_t& from) noexcept
+{
+    while (from < line.size() && IsSpace(line[from]))
+    {
+        ++from;
+    }
+    const std::size_t start = from;
+    while (from < line.size() && !IsSpace(line[from]))
+    {
+        ++from;
+    }
+    return line.substr(start, from - start);
+}
+
+[[nodiscard]] bool IsLanguageKey(std::string_view word) noexcept
+{
+    if (word.size() != kLanguageKey.size())
+    {
+        return false;
+    }
+    for (std::size_t i = 0; i < word.size(); ++i)
+    {
+        const char c = (word[i] >= 'a' && word[i] <= 'z') ? static_cast<char>(word[i] - 'a' + 'A') : word[i];
+        if (c != kLanguageKey[i])
+        {
+            return false;
+        }
+    }
+    return true;
+}
+
+// The file's lines, each without its line feed; a last line without one still counts.
+[[nodiscard]] std::vector<std::string_view> SplitLines(std::string_view content)
+{
+    std::vector<std::string_view> lines;
+    while (!content.empty())
+    {
+        const std::size_t end = content.find('\n');
+        lines.push_back(content.substr(0, end));
+        content.remove_prefix(end == std::string_view::npos ? content.size() : end + 1);
+    }
+    return lines;
+}
+}
+
+std::optional<std::size_t> FindLanguageSetting(std::string_view content)
+{
+    for (std::string_view line : SplitLines(content))
+    {
+        std::size_t at = 0;
+        const std::string_view key = NextWord(line, at);
+        if (key.empty())
+        {
+            return std::nullopt; // the end of the settings block
+        }
+        if (IsLanguageKey(key))
+        {
+            const std::string_view value = NextWord(line, at);
+            return value.empty() ? std::nullopt : LanguageByCode(value);
+        }
+    }
+    return std::nullopt;
+}
+
+std::string WithLanguageSetting(std::string_view content, std::string_view code)
+{
+    const std::string newLine = fmt::format("{:<24} {}", kLanguageKey, code);
+    std::string result;
+    result.reserve(content.size() + newLine.size() + 2);
+    bool placed = false;
+    for (std::string_view line : SplitLines(content))
+    {
+        if (!placed)
+        {
+            std::size_t at = 0;
+            const std::string_view key = NextWord(line, at);
+            if (key.empty() || IsLanguageKey(key))
+            {
+                result.append(newLine).push_back('\n');
+                placed = true;
+                if (!key.empty())
+                {
+                    continue; // the old LANGUAGE line is replaced
+                }
+            }
+        }
+        result.append(line).push_back('\n');
+    }
+    if (!placed)
+    {
+        result.append(newLine).push_back('\n');
+    }
+    return result;
+}
+
+#ifdef _WIN32
+namespace
+{
+[[nodiscard]] std::string SettingsPath(std::string_view folder)
+{
+    return fmt::format("{}{}", folder, kSettingsFileName);
+}
+
+// Creates the folder and its missing parents; failures show in the check that follows.
+void CreateFolders(const std::wstring& folder)
+{
+    for (std::size_t at = folder.find_first_of(L"\\/", 3); at != std::wstring::npos;
+         at = folder.find_first_of(L"\\/", at + 1))
+    {
+        CreateDirectoryW(folder.substr(0, at).c_str(), nullptr);
+    }
+    CreateDirectoryW(folder.c_str(), nullptr);
+}
+}
+
+std::string SettingsFolder()
+{
+    wchar_t path[MAX_PATH]{};
+    if (FAILED(SHGetFolderPathW(nullptr, CSIDL_LOCAL_APPDATA | CSIDL_FLAG_CREATE, nullptr, SHGFP_TYPE_CURRENT, path)))
+    {
+        return {};
+    }
+    const std::string folder = WideToUtf8(path);
+    if (folder.empty())
+    {
+        return {};
+    }
+    return fmt::format("{}\\{}\\", folder, "Quillmere\\Game");
+}
+
+std::optional<std::size_t> ReadLanguageSetting(std::string_view folder)
+{
+    const auto content = ReadWholeFile(SettingsPath(folder));
+    if (!content)
+    {
+        return std::nullopt;
+    }
+    return FindLanguageSetting(*content);
+}
+
+bool SaveLanguageSetting(std::string_view folder, std::size_t language)
+{
+    if (language >= kLanguageCount)
+    {
+        return false;
+    }
+    const std::string path = SettingsPath(folder);
+
+    // A file that exists but cannot be read is not overwritten: its other lines would be lost.
+    std::string content;
+    if (auto old = ReadWholeFile(path))
+    {
+        content = std::move(*old);
+    }
+    else if (old.error() != ERROR_FILE_NOT_FOUND && old.error() != ERROR_PATH_NOT_FOUND)
+    {
+        return false;
+    }
+
+    if (!folder.empty())
+    {
+        std::string_view trimmed = folder;
+        while (!trimmed.empty() && (trimmed.back() == '\\' || trimmed.back() == '/'))
+        {
+            trimmed.remove_suffix(1);
+        }
+        const std::wstring wideFolder = Utf8ToWide(trimmed);
+        if (wideFolder.empty())
+        {
+            return false;
+        }
+        CreateFolders(wideFolder);
+        // A link would let the rename land wherever the link points.
+        if (!IsPlainFolder(trimmed))
+        {
+            return false;
+        }
+    }
+
+    const std::string updated = WithLanguageSetting(content, kLanguages[language].code);
+    const std::string temporary = path + ".tmp";
+    const std::wstring wideTemporary = Utf8ToWide(temporary);
+    const std::wstring widePath = Utf8ToWide(path);
+    if (WriteWholeFile(temporary, updated) &&
+        MoveFileExW(wideTemporary.c_str(), widePath.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+    {
+        return true;
+    }
+    DeleteFileW(wideTemporary.c_str());
+    return false;
+}
+#endif
+}

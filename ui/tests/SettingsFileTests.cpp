@@ -1,0 +1,115 @@
+// The settings file on a real file system: each test works in its own temporary folder.
+#include "shell/File.h"
+#include "shell/Text.h"
+#include "ui/Localisation.h"
+#include "ui/Settings.h"
+
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <filesystem>
+
+using namespace Ui;
+namespace fs = std::filesystem;
+
+namespace
+{
+class SettingsFile : public testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        wchar_t temp[MAX_PATH]{};
+        GetTempPathW(MAX_PATH, temp);
+        m_root = fs::path(temp) / (L"qm-settings-" + std::to_wstring(GetCurrentProcessId()));
+        fs::remove_all(m_root);
+        fs::create_directories(m_root);
+        m_folder = WideToUtf8(m_root.wstring()) + "\\Quillmere\\Game\\";
+    }
+    void TearDown() override
+    {
+        std::error_code ignored;
+        fs::remove_all(m_root, ignored);
+    }
+
+    std::string File() const { return m_folder + "Quillmere.cfg"; }
+    std::string Read() const { return ReadWholeFile(File()).value_or("(unreadable)"); }
+    void Write(std::string_view content) const
+    {
+        fs::create_directories(Utf8ToWide(m_folder));
+        ASSERT_TRUE(WriteWholeFile(File(), content));
+    }
+
+    fs::path m_root;
+    std::string m_folder;
+};
+
+std::string CodeOf(std::optional<std::size_t> language)
+{
+    return language ? std::string(kLanguages[*language].code) : "none";
+}
+}
+
+TEST_F(SettingsFile, SavesIntoAMissingFolderAndReadsItBack)
+{
+    EXPECT_EQ(CodeOf(ReadLanguageSetting(m_folder)), "none");
+    ASSERT_TRUE(SaveLanguageSetting(m_folder, *LanguageByCode("gr")));
+    EXPECT_EQ(CodeOf(ReadLanguageSetting(m_folder)), "gr");
+    EXPECT_EQ(Read(), "LANGUAGE                 gr\n");
+    EXPECT_FALSE(fs::exists(Utf8ToWide(File() + ".tmp")));
+}
+
+TEST_F(SettingsFile, KeepsOtherLinesInPlace)
+{
+    Write("VOLUME 7\n\nLANGUAGE en\n# notes\n");
+    EXPECT_EQ(CodeOf(ReadLanguageSetting(m_folder)), "none");
+    ASSERT_TRUE(SaveLanguageSetting(m_folder, *LanguageByCode("fr")));
+    EXPECT_EQ(Read(), "VOLUME 7\nLANGUAGE                 fr\n\nLANGUAGE en\n# notes\n");
+    EXPECT_EQ(CodeOf(ReadLanguageSetting(m_folder)), "fr");
+}
+
+TEST(SettingsFolderLink, IsRefusedForSavingButRead)
+{
+    // The bench's C:\qm-fixtures\linked is a symbolic link to C:\qm-fixtures\target.
+    const std::string linked = "C:\\qm-fixtures\\linked\\";
+    const std::string target = "C:\\qm-fixtures\\target\\Quillmere.cfg";
+    ASSERT_TRUE(WriteWholeFile(target, std::string_view("LANGUAGE de\n")));
+
+    EXPECT_EQ(CodeOf(ReadLanguageSetting(linked)), "de");
+    EXPECT_FALSE(SaveLanguageSetting(linked, *LanguageByCode("it")));
+    EXPECT_EQ(ReadWholeFile(target).value_or(""), "LANGUAGE de\n");
+    EXPECT_FALSE(fs::exists(L"C:\\qm-fixtures\\target\\Quillmere.cfg.tmp"));
+    fs::remove(L"C:\\qm-fixtures\\target\\Quillmere.cfg");
+}
+
+TEST_F(SettingsFile, AFailedRenameLeavesTheOldFileAndNoTwin)
+{
+    Write("LANGUAGE de\n");
+    // A folder in the file's place cannot be replaced by the rename.
+    ASSERT_TRUE(fs::remove(Utf8ToWide(File())));
+    fs::create_directories(Utf8ToWide(File()));
+    EXPECT_FALSE(SaveLanguageSetting(m_folder, *LanguageByCode("it")));
+    EXPECT_TRUE(fs::is_directory(Utf8ToWide(File())));
+    EXPECT_FALSE(fs::exists(Utf8ToWide(File() + ".tmp")));
+}
+
+TEST_F(SettingsFile, AnEmptyFolderMeansTheCurrentDirectory)
+{
+    wchar_t previous[MAX_PATH]{};
+    GetCurrentDirectoryW(MAX_PATH, previous);
+    ASSERT_TRUE(SetCurrentDirectoryW(m_root.wstring().c_str()));
+    const bool saved = SaveLanguageSetting("", *LanguageByCode("ro"));
+    const std::string code = CodeOf(ReadLanguageSetting(""));
+    SetCurrentDirectoryW(previous);
+    EXPECT_TRUE(saved);
+    EXPECT_EQ(code, "ro");
+    EXPECT_TRUE(fs::exists(m_root / L"Quillmere.cfg"));
+}
+
+TEST(SettingsFolder, IsUnderLocalApplicationData)
+{
+    const std::string folder = SettingsFolder();
+    ASSERT_FALSE(folder.empty());
+    EXPECT_TRUE(folder.ends_with("\\Quillmere\\Game\\")) << folder;
+}
