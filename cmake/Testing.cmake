@@ -36,6 +36,7 @@ function(qm_fuzz name)
   add_executable(${name} ${F_SOURCES})
   target_link_libraries(${name} PRIVATE ${F_DEPS})
   target_link_options(${name} PRIVATE -fsanitize=fuzzer)
+  set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
   file(APPEND ${CMAKE_BINARY_DIR}/fuzz-targets.txt "${name} ${CMAKE_CURRENT_SOURCE_DIR}\n")
 endfunction()
 
