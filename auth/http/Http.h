@@ -1,0 +1,59 @@
+// Auth::Http: the launcher's only network client. HTTPS alone over WinHTTP in synchronous
+// mode, TLS 1.2 and 1.3, a fresh session for every call and nothing kept between calls, so
+// any number of threads may call at once. Every failure is a short English sentence, most
+// with the WinHTTP error number: "no answer (WinHTTP error 12029)".
+//
+//   Request  a request whose whole answer body is returned (the identity service)
+//   Fetch    a streaming GET with an optional byte range (the CDN)
+//   Send     the sender under both, with the caller's reader of the answer
+#pragma once
+
+#include <cstdint>
+#include <expected>
+#include <functional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace Auth::Http
+{
+// The answer of Request, with any status (2xx, 4xx and 5xx alike). The body may hold tokens:
+// whoever receives it wipes it with SecureWipe before it is freed.
+struct SAnswer
+{
+    std::uint32_t status = 0;
+    std::vector<std::uint8_t> body;
+};
+
+// The class of a transport error text, for the window's wording: 1 the network may be
+// intercepting the connection, 2 the PC's clock may be wrong, 3 another TLS failure, 0 not a
+// recognised TLS failure.
+[[nodiscard]] int ClassifyFailure(std::string_view text) noexcept;
+
+#ifdef _WIN32
+// Reads the answer; called with the open WinHTTP request handle (an HINTERNET) once the
+// answer headers have arrived.
+using AnswerReader = std::function<std::expected<void, std::string>(void* request)>;
+
+// Sends `method` to base_url + path. `headers` are extra header lines, each ending in "\r\n".
+[[nodiscard]] std::expected<void, std::string> Send(std::string_view base_url, std::string_view method,
+                                                    std::string_view path, const std::wstring& headers,
+                                                    std::span<const std::uint8_t> body,
+                                                    std::uint32_t receive_timeout_ms, const AnswerReader& reader);
+
+// A non-empty body goes out as "application/json". The answer body is read whole; more than
+// max_size bytes give "the answer is too long". Receive timeout 5 s.
+[[nodiscard]] std::expected<SAnswer, std::string> Request(std::string_view base_url, std::string_view method,
+                                                          std::string_view path, std::span<const std::uint8_t> body,
+                                                          std::uint64_t max_size);
+
+// GET with a Range for length > 0 (offset to offset + length - 1) or for offset > 0 alone (to
+// the end). Only a 200 or 206 answer's body is streamed to `sink`, in order, in chunks of at
+// most 256 KiB; any other status is returned unread, so the caller checks for 200 or 206.
+// `sink` returning false ends the transfer with "stopped". Receive timeout 30 s.
+[[nodiscard]] std::expected<std::uint32_t, std::string> Fetch(
+    std::string_view base_url, std::string_view path, std::uint64_t offset, std::uint64_t length,
+    const std::function<bool(std::span<const std::uint8_t>)>& sink);
+#endif
+}
