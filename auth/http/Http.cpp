@@ -1,0 +1,299 @@
+#include "auth/http/Http.h"
+
+#include "auth/Json.h"
+#include "auth/http/HttpRules.h"
+#include "auth/http/HttpWin.h"
+#include "shell/Text.h"
+
+#include <atomic>
+#include <cstring>
+#include <memory>
+
+namespace Auth::Http
+{
+namespace Detail
+{
+void CALLBACK OnSecureFailure(HINTERNET, DWORD_PTR context, DWORD status, LPVOID information, DWORD length) noexcept
+{
+    if (status != WINHTTP_CALLBACK_STATUS_SECURE_FAILURE || context == 0 || information == nullptr ||
+        length < sizeof(std::uint32_t))
+    {
+        return;
+    }
+    std::uint32_t word = 0;
+    std::memcpy(&word, information, sizeof(word));
+    reinterpret_cast<std::atomic<std::uint32_t>*>(context)->fetch_or(word, std::memory_order_relaxed);
+}
+
+std::expected<void, std::string> SelectProtocols(const std::function<bool(DWORD protocols)>& set)
+{
+    if (set(WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_2 | WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_3) ||
+        set(WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_2))
+    {
+        return {};
+    }
+    return std::unexpected(WithWinHttpError("TLS 1.2 is not this machine's", GetLastError()));
+}
+
+UniqueCertificate ServerCertificate(HINTERNET request) noexcept
+{
+    PCCERT_CONTEXT context = nullptr;
+    DWORD size = sizeof(context);
+    if (!WinHttpQueryOption(request, WINHTTP_OPTION_SERVER_CERT_CONTEXT, &context, &size))
+    {
+        return {};
+    }
+    return UniqueCertificate(context);
+}
+
+std::string IssuerOrganisation(PCCERT_CONTEXT certificate)
+{
+    if (certificate == nullptr)
+    {
+        return {};
+    }
+    wchar_t name[128] = {};
+    char organisation_oid[] = szOID_ORGANIZATION_NAME; // "2.5.4.10"
+    DWORD length = CertGetNameStringW(certificate, CERT_NAME_ATTR_TYPE, CERT_NAME_ISSUER_FLAG, organisation_oid,
+                                      name, 128);
+    if (length < 2)
+    {
+        length = CertGetNameStringW(certificate, CERT_NAME_SIMPLE_DISPLAY_TYPE, CERT_NAME_ISSUER_FLAG, nullptr, name,
+                                    128);
+    }
+    if (length < 2)
+    {
+        return {};
+    }
+    return IssuerText(WideToUtf8(std::wstring_view(name, length - 1)));
+}
+
+std::string FailureText(DWORD error, std::uint32_t flags, const std::function<UniqueCertificate()>& certificate)
+{
+    if (error != ERROR_WINHTTP_SECURE_FAILURE)
+    {
+        return WithWinHttpError("no answer", error);
+    }
+    std::string organisation;
+    if (NeedsIssuer(flags))
+    {
+        const UniqueCertificate refused = certificate();
+        organisation = IssuerOrganisation(refused.get());
+    }
+    return SecureFailureText(flags, organisation);
+}
+}
+
+namespace
+{
+using Detail::UniqueInternet;
+
+constexpr DWORD kStepTimeoutMs = 5000;
+constexpr std::uint32_t kRequestTimeoutMs = 5000;
+constexpr std::uint32_t kFetchTimeoutMs = 30000;
+constexpr std::size_t kFetchBufferBytes = 262144;
+
+std::expected<std::uint32_t, std::string> ReadStatus(HINTERNET request)
+{
+    DWORD status = 0;
+    DWORD size = sizeof(status);
+    if (!WinHttpQueryHeaders(request, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
+                             WINHTTP_HEADER_NAME_BY_INDEX, &status, &size, WINHTTP_NO_HEADER_INDEX))
+    {
+        return std::unexpected(WithWinHttpError("no status", GetLastError()));
+    }
+    return status;
+}
+
+// Grows the body to `size` bytes; a move to a larger block wipes the old one, since the body
+// may hold tokens.
+void GrowWiped(std::vector<std::uint8_t>& body, std::size_t size)
+{
+    if (size > body.capacity())
+    {
+        std::vector<std::uint8_t> larger;
+        larger.reserve(std::max(size, body.capacity() * 2));
+        larger.assign(body.begin(), body.end());
+        SecureWipe(body);
+        body = std::move(larger);
+    }
+    body.resize(size);
+}
+
+struct alignas(32) SFetchBuffer
+{
+    std::uint8_t bytes[kFetchBufferBytes];
+};
+}
+
+std::expected<void, std::string> Send(std::string_view base_url, std::string_view method, std::string_view path,
+                                      const std::wstring& headers, std::span<const std::uint8_t> body,
+                                      std::uint32_t receive_timeout_ms, const AnswerReader& reader)
+{
+    const std::wstring url = Utf8ToWide(base_url);
+    URL_COMPONENTS parts{};
+    parts.dwStructSize = sizeof(parts);
+    parts.dwSchemeLength = static_cast<DWORD>(-1);
+    parts.dwHostNameLength = static_cast<DWORD>(-1);
+    parts.dwUrlPathLength = static_cast<DWORD>(-1);
+    parts.dwExtraInfoLength = static_cast<DWORD>(-1); // a query or fragment is split off and dropped
+    if (!WinHttpCrackUrl(url.c_str(), static_cast<DWORD>(url.size()), 0, &parts))
+    {
+        return std::unexpected(WithWinHttpError("not a URL", GetLastError()));
+    }
+    if (parts.nScheme != INTERNET_SCHEME_HTTPS)
+    {
+        return std::unexpected(std::string("a Release client speaks HTTPS alone"));
+    }
+    const std::wstring host(parts.lpszHostName, parts.dwHostNameLength);
+    const std::wstring object = RequestPath(
+        parts.lpszUrlPath != nullptr ? std::wstring_view(parts.lpszUrlPath, parts.dwUrlPathLength) : std::wstring_view(),
+        Utf8ToWide(path));
+    const std::wstring verb = Utf8ToWide(method);
+    if (body.size() > MAXDWORD)
+    {
+        return std::unexpected(WithWinHttpError("no answer", ERROR_INVALID_PARAMETER));
+    }
+    const DWORD body_length = static_cast<DWORD>(body.size());
+
+    // Declared in this order so that they close in the reverse: request, connection, session.
+    UniqueInternet session(
+        WinHttpOpen(L"Quillmere", WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY, WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
+    if (!session)
+    {
+        return std::unexpected(WithWinHttpError("WinHTTP does not start", GetLastError()));
+    }
+    if (!WinHttpSetTimeouts(session.get(), kStepTimeoutMs, kStepTimeoutMs, kStepTimeoutMs,
+                            static_cast<int>(receive_timeout_ms)))
+    {
+        return std::unexpected(WithWinHttpError("WinHTTP does not start", GetLastError()));
+    }
+    if (auto selected = Detail::SelectProtocols([&](DWORD protocols) {
+            return WinHttpSetOption(session.get(), WINHTTP_OPTION_SECURE_PROTOCOLS, &protocols, sizeof(protocols)) !=
+                   FALSE;
+        });
+        !selected)
+    {
+        return selected;
+    }
+    DWORD fast_fallback = TRUE;
+    (void)WinHttpSetOption(session.get(), WINHTTP_OPTION_IPV6_FAST_FALLBACK, &fast_fallback, sizeof(fast_fallback));
+
+    std::atomic<std::uint32_t> secure_flags{0};
+    UniqueInternet connection(WinHttpConnect(session.get(), host.c_str(), parts.nPort, 0));
+    UniqueInternet request;
+    if (connection)
+    {
+        request.reset(WinHttpOpenRequest(connection.get(), verb.c_str(), object.c_str(), nullptr, WINHTTP_NO_REFERER,
+                                         WINHTTP_DEFAULT_ACCEPT_TYPES, WINHTTP_FLAG_SECURE));
+    }
+    bool sent = false;
+    if (request)
+    {
+        (void)WinHttpSetStatusCallback(request.get(), Detail::OnSecureFailure, WINHTTP_CALLBACK_FLAG_SECURE_FAILURE, 0);
+        sent = WinHttpSendRequest(request.get(), headers.empty() ? WINHTTP_NO_ADDITIONAL_HEADERS : headers.c_str(),
+                                  headers.empty() ? 0 : static_cast<DWORD>(-1),
+                                  body.empty() ? WINHTTP_NO_REQUEST_DATA : const_cast<std::uint8_t*>(body.data()),
+                                  body_length, body_length, reinterpret_cast<DWORD_PTR>(&secure_flags)) &&
+               WinHttpReceiveResponse(request.get(), nullptr);
+    }
+    if (!sent)
+    {
+        const DWORD error = GetLastError();
+        return std::unexpected(Detail::FailureText(error, secure_flags.load(), [&] {
+            return Detail::ServerCertificate(request.get());
+        }));
+    }
+    return reader(request.get());
+}
+
+std::expected<SAnswer, std::string> Request(std::string_view base_url, std::string_view method, std::string_view path,
+                                            std::span<const std::uint8_t> body, std::uint64_t max_size)
+{
+    SAnswer answer;
+    const std::wstring headers = body.empty() ? std::wstring() : std::wstring(L"Content-Type: application/json\r\n");
+    auto sent = Send(base_url, method, path, headers, body, kRequestTimeoutMs,
+                     [&](void* request) -> std::expected<void, std::string> {
+                         auto status = ReadStatus(request);
+                         if (!status)
+                         {
+                             return std::unexpected(std::move(status.error()));
+                         }
+                         answer.status = *status;
+                         for (;;)
+                         {
+                             DWORD available = 0;
+                             if (!WinHttpQueryDataAvailable(request, &available))
+                             {
+                                 return std::unexpected(WithWinHttpError("the answer breaks off", GetLastError()));
+                             }
+                             if (available == 0)
+                             {
+                                 return {};
+                             }
+                             const std::size_t had = answer.body.size();
+                             if (available > max_size - had)
+                             {
+                                 return std::unexpected(std::string("the answer is too long"));
+                             }
+                             GrowWiped(answer.body, had + available);
+                             DWORD read = 0;
+                             if (!WinHttpReadData(request, answer.body.data() + had, available, &read))
+                             {
+                                 return std::unexpected(WithWinHttpError("the answer breaks off", GetLastError()));
+                             }
+                             answer.body.resize(had + read);
+                         }
+                     });
+    if (!sent)
+    {
+        SecureWipe(answer.body);
+        return std::unexpected(std::move(sent.error()));
+    }
+    return answer;
+}
+
+std::expected<std::uint32_t, std::string> Fetch(std::string_view base_url, std::string_view path, std::uint64_t offset,
+                                                std::uint64_t length,
+                                                const std::function<bool(std::span<const std::uint8_t>)>& sink)
+{
+    std::uint32_t answered = 0;
+    const std::string range = RangeHeader(offset, length);
+    const std::wstring headers(range.begin(), range.end()); // ASCII
+    auto sent = Send(base_url, "GET", path, headers, {}, kFetchTimeoutMs,
+                     [&](void* request) -> std::expected<void, std::string> {
+                         auto status = ReadStatus(request);
+                         if (!status)
+                         {
+                             return std::unexpected(std::move(status.error()));
+                         }
+                         answered = *status;
+                         if (answered != 200 && answered != 206)
+                         {
+                             return {};
+                         }
+                         const auto buffer = std::make_unique<SFetchBuffer>();
+                         for (;;)
+                         {
+                             DWORD read = 0;
+                             if (!WinHttpReadData(request, buffer->bytes, kFetchBufferBytes, &read))
+                             {
+                                 return std::unexpected(WithWinHttpError("the answer breaks off", GetLastError()));
+                             }
+                             if (read == 0)
+                             {
+                                 return {};
+                             }
+                             if (!sink(std::span<const std::uint8_t>(buffer->bytes, read)))
+                             {
+                                 return std::unexpected(std::string("stopped"));
+                             }
+                         }
+                     });
+    if (!sent)
+    {
+        return std::unexpected(std::move(sent.error()));
+    }
+    return answered;
+}
+}

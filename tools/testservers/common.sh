@@ -1,0 +1,27 @@
+# Shared by start-cdn, start-faults and stop-server; sourced, not run.
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
+bench_run=${QM_WINE_RUN:-/tmp/quillmere-wine-$(id -u)}
+bench_ca=$bench_run/ca
+
+say() { printf '%s: %s\n' "$(basename "$0")" "$*" >&2; }
+
+# The bench makes the test CA; start it (idempotent) when the CA is not there yet.
+need_bench_ca() {
+  if [ ! -f "$bench_ca/localhost.pem" ] || [ ! -f "$bench_run/ready" ]; then
+    "$root/scripts/wine-bench" start >&2
+  fi
+  [ -f "$bench_ca/localhost.pem" ] || { say "no test CA in $bench_ca"; exit 1; }
+}
+
+# Ends the server whose pid file is in the state folder, if it still runs.
+stop_in() {
+  local pidfile=$1/pid
+  [ -f "$pidfile" ] || return 0
+  local pid; pid=$(cat "$pidfile")
+  if [ -n "$pid" ] && kill -0 "$pid" 2>/dev/null; then
+    kill "$pid" 2>/dev/null || true
+    for _ in $(seq 50); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
+    kill -9 "$pid" 2>/dev/null || true
+  fi
+  rm -f "$pidfile"
+}
