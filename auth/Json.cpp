@@ -1,5 +1,7 @@
 #include "auth/Json.h"
 
+#include "shell/Text.h"
+
 #include <array>
 #include <limits>
 
@@ -10,33 +12,6 @@ namespace
 [[nodiscard]] constexpr bool IsDigit(char c) noexcept
 {
     return c >= '0' && c <= '9';
-}
-
-// Reads the leading decimal digits of text; nothing when there is none or the value
-// exceeds limit.
-[[nodiscard]] std::optional<std::uint64_t> LeadingNumber(std::string_view text, std::uint64_t limit) noexcept
-{
-    std::uint64_t value = 0;
-    std::size_t digits = 0;
-    for (char c : text)
-    {
-        if (!IsDigit(c))
-        {
-            break;
-        }
-        const auto digit = static_cast<std::uint64_t>(c - '0');
-        if (value > (limit - digit) / 10)
-        {
-            return std::nullopt;
-        }
-        value = value * 10 + digit;
-        ++digits;
-    }
-    if (digits == 0)
-    {
-        return std::nullopt;
-    }
-    return value;
 }
 }
 
@@ -96,7 +71,7 @@ std::uint32_t ParseU32(SValue value) noexcept
         return 0;
     }
     return static_cast<std::uint32_t>(
-        LeadingNumber(value.text, std::numeric_limits<std::uint32_t>::max()).value_or(0));
+        ParseLeadingDecimal(value.text, std::numeric_limits<std::uint32_t>::max()).value_or(0));
 }
 
 std::optional<std::uint64_t> ParseU64(SValue value) noexcept
@@ -105,7 +80,7 @@ std::optional<std::uint64_t> ParseU64(SValue value) noexcept
     {
         return std::nullopt;
     }
-    return LeadingNumber(value.text, std::numeric_limits<std::uint64_t>::max());
+    return ParseLeadingDecimal(value.text, std::numeric_limits<std::uint64_t>::max());
 }
 }
 

@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <climits>
 
-std::expected<std::string, unsigned long> ReadWholeFile(std::string_view path)
+std::expected<std::string, unsigned long> ReadWholeFile(std::string_view path, std::uint64_t maxSize)
 {
     const std::wstring wide = Utf8ToWide(path);
     if (wide.empty())
@@ -24,7 +24,7 @@ std::expected<std::string, unsigned long> ReadWholeFile(std::string_view path)
     {
         return std::unexpected(GetLastError());
     }
-    if (size.QuadPart > INT_MAX)
+    if (static_cast<std::uint64_t>(size.QuadPart) > maxSize || size.QuadPart > INT_MAX)
     {
         return std::unexpected(ERROR_FILE_TOO_LARGE);
     }
@@ -54,8 +54,8 @@ std::expected<void, unsigned long> WriteWholeFile(std::string_view path, std::sp
     {
         return std::unexpected(ERROR_INVALID_NAME);
     }
-    UniqueHandle file(
-        CreateFileW(wide.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    UniqueHandle file(CreateFileW(wide.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                  nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file)
     {
         return std::unexpected(GetLastError());
@@ -99,4 +99,41 @@ bool IsPlainFolder(std::string_view path)
     FindClose(find);
     const DWORD tag = data.dwReserved0;
     return tag != 0 && tag != IO_REPARSE_TAG_SYMLINK && tag != IO_REPARSE_TAG_MOUNT_POINT;
+}
+
+bool WriteFileAtomically(std::string_view path, std::span<const char> bytes)
+{
+    const std::string temporary = std::string(path) + ".tmp";
+    if (!WriteWholeFile(temporary, bytes))
+    {
+        return false;
+    }
+    const std::wstring wideTemporary = Utf8ToWide(temporary);
+    const std::wstring widePath = Utf8ToWide(path);
+    return MoveFileExW(wideTemporary.c_str(), widePath.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+}
+
+void CreateParentFolders(std::string_view path)
+{
+    const std::wstring wide = Utf8ToWide(path);
+    const std::size_t last = wide.find_last_of(L"\\/");
+    if (last == std::wstring::npos)
+    {
+        return;
+    }
+    for (std::size_t at = wide.find_first_of(L"\\/"); at != std::wstring::npos && at <= last;
+         at = wide.find_first_of(L"\\/", at + 1))
+    {
+        // A drive ("C:") or a leading separator is no folder to create; its error is ignored.
+        if (at > 0)
+        {
+            CreateDirectoryW(wide.substr(0, at).c_str(), nullptr);
+        }
+    }
+}
+
+bool PathExists(std::string_view path)
+{
+    const std::wstring wide = Utf8ToWide(path);
+    return !wide.empty() && GetFileAttributesW(wide.c_str()) != INVALID_FILE_ATTRIBUTES;
 }

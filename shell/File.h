@@ -9,12 +9,25 @@
 #include <string_view>
 
 // The file's bytes. A missing file (or missing folder) is the error code 2 (or 3) so that
-// callers can tell "absent" from "unreadable"; the error value is the Windows error number.
-[[nodiscard]] std::expected<std::string, unsigned long> ReadWholeFile(std::string_view path);
+// callers can tell "absent" from "unreadable"; the error value is the Windows error number,
+// ERROR_FILE_TOO_LARGE (223) for a file above maxSize.
+[[nodiscard]] std::expected<std::string, unsigned long> ReadWholeFile(std::string_view path,
+                                                                      std::uint64_t maxSize = 0x7FFFFFFF);
 
 // Creates or truncates the file, writes the bytes and flushes them to the disk.
 // The error value is the Windows error number.
 [[nodiscard]] std::expected<void, unsigned long> WriteWholeFile(std::string_view path, std::span<const char> bytes);
+
+// The atomic file write: writes path + ".tmp", flushes it to the disk and renames it over
+// path (replacing, write-through). On failure the old file is as it was; the ".tmp" file may
+// be left behind.
+[[nodiscard]] bool WriteFileAtomically(std::string_view path, std::span<const char> bytes);
+
+// Creates every missing folder of the path's part before its last "/" or "\".
+void CreateParentFolders(std::string_view path);
+
+// The path names something on disk (a file, a folder or a link).
+[[nodiscard]] bool PathExists(std::string_view path);
 
 // The path exists, is a folder, and is neither a symbolic link nor a junction. A reparse
 // point whose tag Windows does not name (0, as Wine reports its links) counts as a link.

@@ -8,6 +8,31 @@
 #include <windows.h>
 #endif
 
+std::optional<std::uint64_t> ParseLeadingDecimal(std::string_view text, std::uint64_t limit) noexcept
+{
+    std::uint64_t value = 0;
+    std::size_t digits = 0;
+    for (char c : text)
+    {
+        if (c < '0' || c > '9')
+        {
+            break;
+        }
+        const auto digit = static_cast<std::uint64_t>(c - '0');
+        if (value > (limit - digit) / 10)
+        {
+            return std::nullopt;
+        }
+        value = value * 10 + digit;
+        ++digits;
+    }
+    if (digits == 0)
+    {
+        return std::nullopt;
+    }
+    return value;
+}
+
 std::string WithWindowsError(std::string_view text, unsigned long error)
 {
     return fmt::format("{} (Windows error {})", text, error);

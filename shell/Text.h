@@ -3,8 +3,14 @@
 // their decimal error number.
 #pragma once
 
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
+
+// The decimal number formed by the digits at the start of text, up to the first non-digit;
+// nothing when there is no digit or the number exceeds limit.
+[[nodiscard]] std::optional<std::uint64_t> ParseLeadingDecimal(std::string_view text, std::uint64_t limit) noexcept;
 
 // "{} (Windows error {})" and "{} (WinHTTP error {})".
 [[nodiscard]] std::string WithWindowsError(std::string_view text, unsigned long error);

@@ -128,17 +128,6 @@ namespace
 {
     return fmt::format("{}{}", folder, kSettingsFileName);
 }
-
-// Creates the folder and its missing parents; failures show in the check that follows.
-void CreateFolders(const std::wstring& folder)
-{
-    for (std::size_t at = folder.find_first_of(L"\\/", 3); at != std::wstring::npos;
-         at = folder.find_first_of(L"\\/", at + 1))
-    {
-        CreateDirectoryW(folder.substr(0, at).c_str(), nullptr);
-    }
-    CreateDirectoryW(folder.c_str(), nullptr);
-}
 }
 
 std::string SettingsFolder()
@@ -192,12 +181,7 @@ bool SaveLanguageSetting(std::string_view folder, std::size_t language)
         {
             trimmed.remove_suffix(1);
         }
-        const std::wstring wideFolder = Utf8ToWide(trimmed);
-        if (wideFolder.empty())
-        {
-            return false;
-        }
-        CreateFolders(wideFolder);
+        CreateParentFolders(std::string(trimmed) + "\\");
         // A link would let the rename land wherever the link points.
         if (!IsPlainFolder(trimmed))
         {
@@ -205,16 +189,11 @@ bool SaveLanguageSetting(std::string_view folder, std::size_t language)
         }
     }
 
-    const std::string updated = WithLanguageSetting(content, kLanguages[language].code);
-    const std::string temporary = path + ".tmp";
-    const std::wstring wideTemporary = Utf8ToWide(temporary);
-    const std::wstring widePath = Utf8ToWide(path);
-    if (WriteWholeFile(temporary, updated) &&
-        MoveFileExW(wideTemporary.c_str(), widePath.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+    if (WriteFileAtomically(path, WithLanguageSetting(content, kLanguages[language].code)))
     {
         return true;
     }
-    DeleteFileW(wideTemporary.c_str());
+    DeleteFileW(Utf8ToWide(path + ".tmp").c_str());
     return false;
 }
 #endif

@@ -1,0 +1,283 @@
+#include "patch/Journal.h"
+
+#include "shell/Text.h"
+
+#include <fmt/format.h>
+
+#include <limits>
+
+#ifdef _WIN32
+#include "shell/File.h"
+#include "ui/Settings.h"
+
+#include <windows.h>
+#endif
+
+namespace Patch
+{
+namespace
+{
+// Calls `line` for every line of text split at "\n"; the part after the last "\n" counts
+// as a line only when it is not empty.
+template <typename Visit>
+void ForEachLine(std::string_view text, Visit&& line)
+{
+    while (!text.empty())
+    {
+        const std::size_t end = text.find('\n');
+        line(text.substr(0, end));
+        text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
+    }
+}
+
+[[nodiscard]] std::string_view FirstLine(std::string_view text) noexcept
+{
+    return text.substr(0, text.find('\n'));
+}
+
+[[nodiscard]] std::string_view AfterFirstLine(std::string_view text) noexcept
+{
+    const std::size_t end = text.find('\n');
+    return end == std::string_view::npos ? std::string_view{} : text.substr(end + 1);
+}
+}
+
+std::string JournalText(std::span<const SJournalRecord> records)
+{
+    std::string text = fmt::format("{}\n", kJournalHeader);
+    for (const SJournalRecord& record : records)
+    {
+        if (record.kind == SJournalRecord::EKind::Move)
+        {
+            text += fmt::format("move\t{}\t{}\n", record.source, record.destination);
+        }
+        else
+        {
+            text += fmt::format("delete\t{}\n", record.destination);
+        }
+    }
+    return text;
+}
+
+std::optional<std::vector<SJournalRecord>> ParseJournal(std::string_view text)
+{
+    if (text.empty() || FirstLine(text) != kJournalHeader)
+    {
+        return std::nullopt;
+    }
+    std::vector<SJournalRecord> records;
+    ForEachLine(AfterFirstLine(text), [&](std::string_view line) {
+        const std::size_t tab = line.find('\t');
+        if (tab == std::string_view::npos)
+        {
+            return;
+        }
+        const std::string_view keyword = line.substr(0, tab);
+        const std::string_view rest = line.substr(tab + 1);
+        if (keyword == "move")
+        {
+            const std::size_t second = rest.find('\t');
+            if (second != std::string_view::npos)
+            {
+                records.push_back({SJournalRecord::EKind::Move, std::string(rest.substr(0, second)),
+                                   std::string(rest.substr(second + 1))});
+            }
+        }
+        else if (keyword == "delete")
+        {
+            records.push_back({SJournalRecord::EKind::Delete, {}, std::string(rest)});
+        }
+    });
+    return records;
+}
+
+std::string PatchStateText(const SPatchState& state)
+{
+    std::string text = fmt::format("{}\nrelease\t{}\ngeneration\t{}\n", kStateHeader, state.release, state.generation);
+    for (const auto& [path, stamp] : state.files)
+    {
+        text += fmt::format("{}\t{}\t{}\n", stamp.size, stamp.time, path);
+    }
+    return text;
+}
+
+SPatchState ParsePatchState(std::string_view text)
+{
+    SPatchState state;
+    if (FirstLine(text) != kStateHeader)
+    {
+        return state;
+    }
+    constexpr std::string_view kRelease = "release\t";
+    constexpr std::string_view kGeneration = "generation\t";
+    ForEachLine(AfterFirstLine(text), [&](std::string_view line) {
+        if (line.size() > 7 && line.starts_with(kRelease))
+        {
+            state.release = ParseLeadingDecimal(line.substr(kRelease.size()), std::numeric_limits<std::uint64_t>::max())
+                                .value_or(state.release);
+            return;
+        }
+        if (line.size() > 10 && line.starts_with(kGeneration))
+        {
+            if (const auto generation = ParseLeadingDecimal(line.substr(kGeneration.size()),
+                                                            std::numeric_limits<std::uint32_t>::max()))
+            {
+                state.generation = static_cast<std::uint32_t>(*generation);
+            }
+            return;
+        }
+        const std::size_t first = line.find('\t');
+        const std::size_t second = first == std::string_view::npos ? first : line.find('\t', first + 1);
+        if (second == std::string_view::npos)
+        {
+            return;
+        }
+        const auto number = [](std::string_view field) {
+            return ParseLeadingDecimal(field, std::numeric_limits<std::uint64_t>::max()).value_or(0);
+        };
+        state.files[std::string(line.substr(second + 1))] =
+            SStamp{number(line.substr(0, first)), number(line.substr(first + 1, second - first - 1))};
+    });
+    return state;
+}
+
+#ifdef _WIN32
+bool RetryFileOperation(const std::function<bool()>& operation)
+{
+    return RetryFileOperation(operation, [] { return GetLastError(); }, [](std::uint32_t ms) { Sleep(ms); });
+}
+
+bool MoveLauncher(std::string_view source, std::string_view destination)
+{
+    const std::wstring from = Utf8ToWide(source);
+    const std::wstring to = Utf8ToWide(destination);
+    return RetryFileOperation([&] {
+        return MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
+    });
+}
+
+bool DeleteGameFile(std::string_view path)
+{
+    const std::wstring wide = Utf8ToWide(path);
+    return RetryFileOperation([&] {
+        if (DeleteFileW(wide.c_str()))
+        {
+            return true;
+        }
+        // A file whose folder is gone is as deleted as a file that is gone: failing here
+        // would leave the journal stuck on a deletion that can never succeed.
+        const DWORD error = GetLastError();
+        return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+    });
+}
+
+bool Replay(std::string& error)
+{
+    // A journal that cannot be read (or is not one we could have written) is left alone.
+    const auto text = ReadWholeFile(kJournalPath, kLargestJournalOrState);
+    if (!text)
+    {
+        return true;
+    }
+    const auto records = ParseJournal(*text);
+    if (!records)
+    {
+        error = fmt::format("{} is not a journal this launcher reads", kJournalPath);
+        return false;
+    }
+    for (const SJournalRecord& record : *records)
+    {
+        if (record.kind == SJournalRecord::EKind::Move)
+        {
+            if (!PathExists(record.source))
+            {
+                continue; // carried out before the replay was interrupted
+            }
+            CreateParentFolders(record.destination);
+            if (!MoveLauncher(record.source, record.destination))
+            {
+                error = fmt::format("{} could not take its new file", record.destination);
+                return false;
+            }
+        }
+        else if (!DeleteGameFile(record.destination))
+        {
+            error = fmt::format("{} could not be deleted", record.destination);
+            return false;
+        }
+    }
+    if (!DeleteFileW(Utf8ToWide(kJournalPath).c_str()))
+    {
+        error = fmt::format("{} could not be deleted", kJournalPath);
+        return false;
+    }
+    return true;
+}
+
+bool ReplayAtStartUp(std::string& error)
+{
+    if (PathExists(kJournalPath))
+    {
+        return Replay(error);
+    }
+    // The temporary of a journal whose writing was interrupted: nothing of it was carried out.
+    DeleteFileW(Utf8ToWide(fmt::format("{}.tmp", kJournalPath)).c_str());
+    return true;
+}
+
+std::string PatchStatePath()
+{
+    return fmt::format("{}patch.state", Ui::SettingsFolder());
+}
+
+SPatchState ReadPatchState()
+{
+    return ReadPatchState(PatchStatePath());
+}
+
+SPatchState ReadPatchState(std::string_view path)
+{
+    const auto text = ReadWholeFile(path, kLargestJournalOrState);
+    return text ? ParsePatchState(*text) : SPatchState{};
+}
+
+bool WritePatchState(const SPatchState& state)
+{
+    return WritePatchState(PatchStatePath(), state);
+}
+
+bool WritePatchState(std::string_view path, const SPatchState& state)
+{
+    CreateParentFolders(path);
+    return WriteFileAtomically(path, PatchStateText(state));
+}
+
+std::optional<SStamp> StampOf(std::string_view path)
+{
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    const std::wstring wide = Utf8ToWide(path);
+    if (wide.empty() || !GetFileAttributesExW(wide.c_str(), GetFileExInfoStandard, &data) ||
+        (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
+    {
+        return std::nullopt;
+    }
+    return SStamp{(std::uint64_t{data.nFileSizeHigh} << 32) | data.nFileSizeLow,
+                  (std::uint64_t{data.ftLastWriteTime.dwHighDateTime} << 32) | data.ftLastWriteTime.dwLowDateTime};
+}
+
+bool IsTrustedByStamp(const SPatchState& state, std::string_view path, std::uint64_t expectedSize, bool repair)
+{
+    if (repair)
+    {
+        return false;
+    }
+    const auto now = StampOf(path);
+    if (!now || now->size != expectedSize)
+    {
+        return false;
+    }
+    const auto known = state.files.find(std::string(path));
+    return known != state.files.end() && known->second == *now;
+}
+#endif
+}

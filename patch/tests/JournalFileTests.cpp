@@ -1,0 +1,187 @@
+// The journal and the patch state on real files; each test runs in its own temporary
+// folder, made the current directory as the launcher's folder is.
+#include "patch/Journal.h"
+#include "shell/File.h"
+#include "shell/Handle.h"
+#include "shell/Text.h"
+
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <chrono>
+#include <filesystem>
+
+using namespace Patch;
+namespace fs = std::filesystem;
+
+namespace
+{
+class JournalFiles : public testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        wchar_t temp[MAX_PATH]{};
+        GetTempPathW(MAX_PATH, temp);
+        m_root = fs::path(temp) / (L"qm-journal-" + std::to_wstring(GetCurrentProcessId()));
+        fs::remove_all(m_root);
+        fs::create_directories(m_root);
+        GetCurrentDirectoryW(MAX_PATH, m_previous);
+        SetCurrentDirectoryW(m_root.wstring().c_str());
+    }
+    void TearDown() override
+    {
+        SetCurrentDirectoryW(m_previous);
+        std::error_code ignored;
+        fs::remove_all(m_root, ignored);
+    }
+
+    static void Put(std::string_view path, std::string_view content)
+    {
+        CreateParentFolders(path);
+        ASSERT_TRUE(WriteWholeFile(path, content));
+    }
+    static std::string Get(std::string_view path) { return ReadWholeFile(path).value_or("(missing)"); }
+
+    fs::path m_root;
+    wchar_t m_previous[MAX_PATH]{};
+};
+}
+
+TEST_F(JournalFiles, AnInterruptedReplayFinishesFromTheTop)
+{
+    // The first move was carried out before the crash: its source is gone.
+    Put("Client/pack/a.quillmerepack", "new a");
+    Put("Client/pack/incoming/b.part", "new b");
+    Put("Client/pack/b.quillmerepack", "old b");
+    Put("Client/pack/incoming/c.part", "new c");
+    Put("Client/pack/old.quillmerepack", "old");
+    Put(kJournalPath, "quillmere patch journal 1\n"
+                      "move\tClient/pack/incoming/a.part\tClient/pack/a.quillmerepack\n"
+                      "move\tClient/pack/incoming/b.part\tClient/pack/b.quillmerepack\n"
+                      "copy\tsomething\telse\n"
+                      "move\tClient/pack/incoming/c.part\tClient/new/deep/c.dat\n"
+                      "delete\tClient/pack/old.quillmerepack\n"
+                      "delete\tClient/pack/never-there.quillmerepack\n"
+                      "delete\tClient/gone-folder/x.dat\n");
+    std::string error;
+    ASSERT_TRUE(ReplayAtStartUp(error)) << error;
+    EXPECT_EQ(error, "");
+    EXPECT_EQ(Get("Client/pack/a.quillmerepack"), "new a");
+    EXPECT_EQ(Get("Client/pack/b.quillmerepack"), "new b");
+    EXPECT_EQ(Get("Client/new/deep/c.dat"), "new c");
+    EXPECT_FALSE(PathExists("Client/pack/old.quillmerepack"));
+    EXPECT_FALSE(PathExists(kJournalPath));
+
+    // Replaying a second time changes nothing.
+    Put(kJournalPath, "quillmere patch journal 1\nmove\tClient/pack/incoming/b.part\tClient/pack/b.quillmerepack\n");
+    ASSERT_TRUE(Replay(error)) << error;
+    EXPECT_EQ(Get("Client/pack/b.quillmerepack"), "new b");
+}
+
+TEST_F(JournalFiles, ForeignEmptyAndOversizedJournals)
+{
+    std::string error;
+    Put(kJournalPath, "quillmere patch journal 2\ndelete\tkeep.dat\n");
+    Put("keep.dat", "x");
+    EXPECT_FALSE(ReplayAtStartUp(error));
+    EXPECT_EQ(error, "patch.journal is not a journal this launcher reads");
+    EXPECT_TRUE(PathExists(kJournalPath));
+    EXPECT_TRUE(PathExists("keep.dat"));
+
+    error.clear();
+    Put(kJournalPath, "");
+    EXPECT_FALSE(Replay(error));
+    EXPECT_EQ(error, "patch.journal is not a journal this launcher reads");
+
+    // One byte above 1 MiB: left alone and reported as success.
+    std::string big = "quillmere patch journal 1\ndelete\tkeep.dat\n";
+    big.resize(kLargestJournalOrState + 1, '\n');
+    Put(kJournalPath, big);
+    error.clear();
+    EXPECT_TRUE(Replay(error));
+    EXPECT_EQ(error, "");
+    EXPECT_TRUE(PathExists(kJournalPath));
+    EXPECT_TRUE(PathExists("keep.dat"));
+}
+
+TEST_F(JournalFiles, AMoveOntoItselfSucceedsAndAStaleTemporaryIsRemoved)
+{
+    Put("same.dat", "same");
+    Put(kJournalPath, "quillmere patch journal 1\nmove\tsame.dat\tsame.dat\ndelete\tother.dat\n");
+    std::string error;
+    EXPECT_TRUE(Replay(error)) << error;
+    EXPECT_EQ(Get("same.dat"), "same");
+
+    Put("patch.journal.tmp", "quillmere patch journal 1\ndelete\tsame.dat\n");
+    EXPECT_TRUE(ReplayAtStartUp(error));
+    EXPECT_FALSE(PathExists("patch.journal.tmp"));
+    EXPECT_TRUE(PathExists("same.dat")); // nothing of the unfinished journal was carried out
+}
+
+TEST_F(JournalFiles, AHeldDestinationIsRetriedThenReported)
+{
+    Put("incoming.part", "new");
+    Put("held.dat", "old");
+    Put(kJournalPath, "quillmere patch journal 1\nmove\tincoming.part\theld.dat\n");
+    UniqueHandle holder(CreateFileW(L"held.dat", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(holder);
+
+    std::string error;
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_FALSE(Replay(error));
+    const auto waited = std::chrono::steady_clock::now() - started;
+    EXPECT_EQ(error, "held.dat could not take its new file");
+    EXPECT_GE(waited, std::chrono::seconds(15)); // the retry rule ran its course
+    EXPECT_TRUE(PathExists(kJournalPath));
+
+    // Once the holder lets go, the next replay goes through.
+    holder.reset();
+    error.clear();
+    EXPECT_TRUE(Replay(error)) << error;
+    EXPECT_EQ(Get("held.dat"), "new");
+}
+
+TEST_F(JournalFiles, PatchStateAndStamps)
+{
+    const std::string statePath = "state/deeper/patch.state";
+    EXPECT_EQ(ReadPatchState(statePath).release, 0u); // missing: the empty state
+
+    Put("game.dat", "0123456789");
+    const auto stamp = StampOf("game.dat");
+    ASSERT_TRUE(stamp);
+    EXPECT_EQ(stamp->size, 10u);
+    EXPECT_FALSE(StampOf("state")); // a folder has no stamp
+
+    SPatchState state;
+    state.release = 42;
+    state.generation = 3;
+    state.files["game.dat"] = *stamp;
+    ASSERT_TRUE(WritePatchState(statePath, state));
+    const SPatchState back = ReadPatchState(statePath);
+    EXPECT_EQ(back.release, 42u);
+    EXPECT_EQ(back.generation, 3u);
+    EXPECT_EQ(back.files, state.files);
+
+    EXPECT_TRUE(IsTrustedByStamp(back, "game.dat", 10, false));
+    EXPECT_FALSE(IsTrustedByStamp(back, "game.dat", 10, true)); // a repair always reads
+    EXPECT_FALSE(IsTrustedByStamp(back, "game.dat", 11, false));
+    EXPECT_FALSE(IsTrustedByStamp(back, "other.dat", 10, false));
+
+    // A rewrite changes the last-write time: the old stamp no longer vouches for it.
+    FILETIME later{};
+    const ULONGLONG moved = stamp->time + 10'000'000;
+    later.dwLowDateTime = static_cast<DWORD>(moved);
+    later.dwHighDateTime = static_cast<DWORD>(moved >> 32);
+    UniqueHandle file(CreateFileW(L"game.dat", FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(SetFileTime(file.get(), nullptr, nullptr, &later));
+    file.reset();
+    EXPECT_FALSE(IsTrustedByStamp(back, "game.dat", 10, false));
+
+    // A state file above 1 MiB is not read.
+    std::string big = PatchStateText(state);
+    big.resize(kLargestJournalOrState + 1, '\n');
+    Put(statePath, big);
+    EXPECT_EQ(ReadPatchState(statePath).release, 0u);
+}
