@@ -105,6 +105,35 @@ std::expected<std::uint32_t, std::string> ReadStatus(HINTERNET request)
     return status;
 }
 
+// A body that ended before its Content-Length: WinHTTP under Wine reports the closed
+// connection as the end of the body. Windows' code for a cut connection is 12030.
+bool BodyCutShort(HINTERNET request, std::uint64_t received)
+{
+    wchar_t value[32] = {};
+    DWORD size = sizeof(value);
+    if (!WinHttpQueryHeaders(request, WINHTTP_QUERY_CONTENT_LENGTH, WINHTTP_HEADER_NAME_BY_INDEX, value, &size,
+                             WINHTTP_NO_HEADER_INDEX))
+    {
+        return false;
+    }
+    std::string digits;
+    for (std::size_t i = 0; i < size / sizeof(wchar_t); ++i)
+    {
+        digits += value[i] < 0x80 ? static_cast<char>(value[i]) : '?';
+    }
+    return CutShort(digits, received);
+}
+
+std::string CutShortText()
+{
+    return WithWinHttpError("the answer breaks off", ERROR_WINHTTP_CONNECTION_ERROR);
+}
+
+bool HasBody(std::string_view method, std::uint32_t status) noexcept
+{
+    return method != "HEAD" && status != 204 && status != 304 && status >= 200;
+}
+
 // Grows the body to `size` bytes; a move to a larger block wipes the old one, since the body
 // may hold tokens.
 void GrowWiped(std::vector<std::uint8_t>& body, std::size_t size)
@@ -168,6 +197,11 @@ std::expected<void, std::string> Send(std::string_view base_url, std::string_vie
     {
         return std::unexpected(WithWinHttpError("WinHTTP does not start", GetLastError()));
     }
+    // Windows gives up on silent headers after the receive timeout, as every read waits at
+    // most that long; Wine waits for its 90 s response timeout unless told otherwise.
+    DWORD response_timeout = receive_timeout_ms;
+    (void)WinHttpSetOption(session.get(), WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &response_timeout,
+                           sizeof(response_timeout));
     if (auto selected = Detail::SelectProtocols([&](DWORD protocols) {
             return WinHttpSetOption(session.get(), WINHTTP_OPTION_SECURE_PROTOCOLS, &protocols, sizeof(protocols)) !=
                    FALSE;
@@ -229,6 +263,10 @@ std::expected<SAnswer, std::string> Request(std::string_view base_url, std::stri
                              }
                              if (available == 0)
                              {
+                                 if (HasBody(method, answer.status) && BodyCutShort(request, answer.body.size()))
+                                 {
+                                     return std::unexpected(CutShortText());
+                                 }
                                  return {};
                              }
                              const std::size_t had = answer.body.size();
@@ -273,6 +311,7 @@ std::expected<std::uint32_t, std::string> Fetch(std::string_view base_url, std::
                              return {};
                          }
                          const auto buffer = std::make_unique<SFetchBuffer>();
+                         std::uint64_t received = 0;
                          for (;;)
                          {
                              DWORD read = 0;
@@ -282,8 +321,13 @@ std::expected<std::uint32_t, std::string> Fetch(std::string_view base_url, std::
                              }
                              if (read == 0)
                              {
+                                 if (BodyCutShort(request, received))
+                                 {
+                                     return std::unexpected(CutShortText());
+                                 }
                                  return {};
                              }
+                             received += read;
                              if (!sink(std::span<const std::uint8_t>(buffer->bytes, read)))
                              {
                                  return std::unexpected(std::string("stopped"));

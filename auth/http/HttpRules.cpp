@@ -142,6 +142,30 @@ std::string RangeHeader(std::uint64_t offset, std::uint64_t length)
     return {};
 }
 
+std::optional<std::uint64_t> ParseContentLength(std::string_view value) noexcept
+{
+    if (value.empty())
+    {
+        return std::nullopt;
+    }
+    std::uint64_t number = 0;
+    for (const char c : value)
+    {
+        if (c < '0' || c > '9' || number > (UINT64_MAX - static_cast<unsigned>(c - '0')) / 10)
+        {
+            return std::nullopt;
+        }
+        number = number * 10 + static_cast<unsigned>(c - '0');
+    }
+    return number;
+}
+
+bool CutShort(std::string_view content_length, std::uint64_t received) noexcept
+{
+    const auto announced = ParseContentLength(content_length);
+    return announced && received < *announced;
+}
+
 int ClassifyFailure(std::string_view text) noexcept
 {
     for (const STlsFailure& row : kTlsFailures)

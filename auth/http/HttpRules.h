@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -52,6 +53,14 @@ inline constexpr std::string_view kSecureFallbackText = "secure connection faile
 
 // The URL path of the base URL without any trailing "/", followed by the operation's path.
 [[nodiscard]] std::wstring RequestPath(std::wstring_view url_path, std::wstring_view path);
+
+// The value of a Content-Length header: decimal digits alone, at most 2^64 - 1.
+[[nodiscard]] std::optional<std::uint64_t> ParseContentLength(std::string_view value) noexcept;
+
+// Whether an answer whose body ended after `received` bytes fell short of its Content-Length
+// (absent or unreadable: the end of the body is its end). A connection cut in mid-body must
+// not pass for a whole answer.
+[[nodiscard]] bool CutShort(std::string_view content_length, std::uint64_t received) noexcept;
 
 // "Range: bytes={}-{}\r\n" for a length, "Range: bytes={}-\r\n" for an offset alone, and no
 // header when both are 0. A range whose last byte would lie past 2^64 - 1 is asked to the end.

@@ -119,3 +119,18 @@ TEST(RangeHeader, ThreeForms)
     // The last byte would lie past 2^64 - 1: asked to the end instead of wrapping around.
     EXPECT_EQ(RangeHeader(2, UINT64_MAX), "Range: bytes=2-\r\n");
 }
+
+TEST(ContentLength, ShortBodiesAreCaughtOnlyAgainstAReadableLength)
+{
+    EXPECT_EQ(ParseContentLength("0"), 0u);
+    EXPECT_EQ(ParseContentLength("18446744073709551615"), UINT64_MAX);
+    for (const char* bad : {"", "18446744073709551616", "-1", "+5", " 5", "5 ", "0x10", "1e3"})
+    {
+        EXPECT_FALSE(ParseContentLength(bad)) << bad;
+    }
+    EXPECT_TRUE(CutShort("100000", 50000));
+    EXPECT_TRUE(CutShort("1", 0));
+    EXPECT_FALSE(CutShort("100000", 100000));
+    EXPECT_FALSE(CutShort("", 10));     // no Content-Length (chunked): the end is the end
+    EXPECT_FALSE(CutShort("junk", 10));
+}
