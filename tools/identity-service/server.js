@@ -9,7 +9,9 @@
 // standard output, and writes it to --port-file if given.
 //
 // Test switches: POST /control/switches with a JSON object replaces them all
-// (GET /control/switches reads them; GET /control/requests returns what was received):
+// (GET /control/switches reads them; GET /control/requests returns what was received, POST
+// empties the list; GET /control/count?path=P counts the requests to P; GET /control/last?path=P
+// returns the raw body of the last one):
 //   work:    { bits, times }   demand a proof of work `times` times per sign-in (fresh nonce each)
 //   limited: seconds           429 {"error":"limited","retry":seconds}
 //   fail:    { status, error?, until?, body? }  answer this instead ("body": raw text, may be "")
@@ -274,6 +276,16 @@ async function handle(service, req, res) {
       return send(res, 200, service.switches);
     }
     if (url.pathname === '/control/switches') return send(res, 200, service.switches);
+    if (url.pathname === '/control/last') {
+      // The raw body of the last request to ?path=, as it came; its Content-Type in a header.
+      const last = service.requests.filter((r) => r.path === url.searchParams.get('path')).at(-1);
+      if (!last) return send(res, 404, { error: 'none' });
+      res.writeHead(200, { 'Content-Type': 'text/plain', 'X-Request-Content-Type': last.contentType });
+      return res.end(last.body);
+    }
+    if (url.pathname === '/control/count') {
+      return send(res, 200, { count: service.requests.filter((r) => r.path === url.searchParams.get('path')).length });
+    }
     if (url.pathname === '/control/requests') {
       const list = service.requests;
       if (req.method === 'POST') service.requests = [];

@@ -1,0 +1,209 @@
+// qmid: the sign-in protocol from a console, on the launcher's own code, for diagnosis,
+// integration tests and benchmarks. Tokens stay in memory and are never printed.
+//
+//   qmid URL[,URL...] LOGIN STEP...      the password is the first line of standard input
+//
+//   login      sign in with failover over the URLs
+//   refresh    rotate the refresh token
+//   exchange   rotate it and get a one-time code
+//   signout    end the sign-in
+//   stale      refresh with the token that the last rotation replaced (must be refused)
+//   ksf        time the key stretching alone (Argon2id, 64 MiB, 3 passes, 4 lanes)
+//   work:BITS  time the proof of work for BITS bits over fresh nonces, with the hash rate
+//
+// One line per step: "STEP KIND MS ms[ login=L][ token=new|same][ code=yes]: MESSAGE".
+// Exit status 0 when every step ran, 2 for a usage error.
+#include "auth/Json.h"
+#include "auth/OpaqueCore.h"
+#include "auth/SignIn.h"
+
+#include <fmt/format.h>
+
+#include <array>
+#include <chrono>
+#include <cstdio>
+#include <iostream>
+#include <string>
+#include <vector>
+
+namespace
+{
+using Clock = std::chrono::steady_clock;
+
+std::string_view KindName(Auth::EOutcome kind)
+{
+    switch (kind)
+    {
+    case Auth::EOutcome::Unauthorised: return "Unauthorised";
+    case Auth::EOutcome::LoginRules: return "LoginRules";
+    case Auth::EOutcome::Limited: return "Limited";
+    case Auth::EOutcome::Unreachable: return "Unreachable";
+    case Auth::EOutcome::Failed: return "Failed";
+    case Auth::EOutcome::SignedIn: return "SignedIn";
+    case Auth::EOutcome::SignedOut: return "SignedOut";
+    case Auth::EOutcome::Banned: return "Banned";
+    case Auth::EOutcome::Closed: return "Closed";
+    case Auth::EOutcome::Unconfirmed: return "Unconfirmed";
+    }
+    return "?";
+}
+
+double MillisecondsSince(Clock::time_point start)
+{
+    return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+}
+
+std::vector<std::string> SplitUrls(const std::string& list)
+{
+    std::vector<std::string> urls;
+    std::size_t from = 0;
+    while (from <= list.size())
+    {
+        const auto comma = list.find(',', from);
+        const auto end = comma == std::string::npos ? list.size() : comma;
+        if (end > from)
+        {
+            urls.push_back(list.substr(from, end - from));
+        }
+        from = end + 1;
+    }
+    return urls;
+}
+
+// The tokens of this run; wiped at the end.
+struct SSession
+{
+    std::array<std::uint8_t, 32> refresh{};
+    std::array<std::uint8_t, 32> replaced{};
+    bool signedIn = false;
+    ~SSession()
+    {
+        SecureWipe(refresh);
+        SecureWipe(replaced);
+    }
+};
+
+void Report(std::string_view step, const Auth::SLoginOutcome& outcome, double ms, SSession& session)
+{
+    std::string extra;
+    if (!outcome.login.empty())
+    {
+        extra += fmt::format(" login={}", outcome.login);
+    }
+    if (outcome.kind == Auth::EOutcome::SignedIn)
+    {
+        extra += outcome.refresh == session.refresh ? " token=same" : " token=new";
+        session.replaced = session.refresh;
+        session.refresh = outcome.refresh;
+        session.signedIn = true;
+        if (outcome.code != std::array<std::uint8_t, 32>{})
+        {
+            extra += " code=yes";
+        }
+    }
+    if (outcome.kind == Auth::EOutcome::Limited)
+    {
+        extra += fmt::format(" retry={}", outcome.retrySeconds);
+    }
+    fmt::print("{} {} {:.0f} ms{}: {}\n", step, KindName(outcome.kind), ms, extra, outcome.message);
+    std::fflush(stdout);
+}
+
+void TimeKsf()
+{
+    std::array<std::uint8_t, 64> input{};
+    std::array<std::uint8_t, 64> output{};
+    const std::array<std::uint8_t, 16> salt{};
+    for (std::size_t i = 0; i < input.size(); ++i)
+    {
+        input[i] = static_cast<std::uint8_t>(i);
+    }
+    const auto start = Clock::now();
+    const bool ok = Auth::Opaque::Argon2id(input, Auth::Opaque::SArgon2Params{.salt = salt}, output);
+    fmt::print("ksf {} {:.0f} ms: {}\n", ok ? "ok" : "failed", MillisecondsSince(start),
+               Auth::EncodeBase64Url(std::span<const std::uint8_t>(output.data(), 8)));
+}
+
+void TimeWork(std::uint32_t bits)
+{
+    std::uint64_t hashes = 0;
+    const auto start = Clock::now();
+    int rounds = 0;
+    for (; rounds < 64 && (rounds < 4 || MillisecondsSince(start) < 3000); ++rounds)
+    {
+        std::array<std::uint8_t, 16> nonce{};
+        nonce[0] = static_cast<std::uint8_t>(rounds);
+        nonce[1] = static_cast<std::uint8_t>(rounds >> 8);
+        const auto solution = Auth::DecodeBase64Url(Auth::SolveWork(nonce, bits)).value_or(std::vector<std::uint8_t>(8));
+        std::uint64_t counter = 0;
+        for (std::size_t i = 0; i < 8; ++i)
+        {
+            counter |= static_cast<std::uint64_t>(solution[i]) << (8 * i);
+        }
+        hashes += counter + 1;
+    }
+    const double ms = MillisecondsSince(start);
+    fmt::print("work:{} ok {:.0f} ms: {} proofs, {} hashes, {:.2f} MH/s\n", bits, ms, rounds, hashes,
+               static_cast<double>(hashes) / ms / 1000.0);
+}
+}
+
+int main(int argc, char** argv)
+{
+    if (argc < 4)
+    {
+        std::fputs("usage: qmid URL[,URL...] LOGIN STEP... (login refresh exchange signout stale ksf work:BITS);"
+                   " the password is read from standard input\n",
+                   stderr);
+        return 2;
+    }
+    const auto urls = SplitUrls(argv[1]);
+    const std::string login = argv[2];
+    std::string password;
+    bool passwordRead = false;
+    SSession session;
+
+    for (int i = 3; i < argc; ++i)
+    {
+        const std::string step = argv[i];
+        const auto start = Clock::now();
+        if (step == "login")
+        {
+            if (!passwordRead)
+            {
+                std::getline(std::cin, password);
+                if (!password.empty() && password.back() == '\r')
+                {
+                    password.pop_back();
+                }
+                passwordRead = true;
+            }
+            auto outcome = Auth::Login(urls, login, password);
+            Report(step, outcome, MillisecondsSince(start), session);
+        }
+        else if (step == "refresh" || step == "exchange" || step == "signout" || step == "stale")
+        {
+            const auto& token = step == "stale" ? session.replaced : session.refresh;
+            auto outcome = step == "exchange" ? Auth::NewExchange(urls, token)
+                           : step == "signout" ? Auth::SignOut(urls, token)
+                                               : Auth::Refresh(urls, token);
+            Report(step, outcome, MillisecondsSince(start), session);
+        }
+        else if (step == "ksf")
+        {
+            TimeKsf();
+        }
+        else if (step.rfind("work:", 0) == 0)
+        {
+            TimeWork(static_cast<std::uint32_t>(std::stoul(step.substr(5))));
+        }
+        else
+        {
+            std::fprintf(stderr, "qmid: unknown step %s\n", step.c_str());
+            SecureWipe(password);
+            return 2;
+        }
+    }
+    SecureWipe(password);
+    return 0;
+}
