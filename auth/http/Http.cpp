@@ -5,6 +5,7 @@
 #include "auth/http/HttpWin.h"
 #include "shell/Text.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <memory>

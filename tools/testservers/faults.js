@@ -22,6 +22,8 @@
 //   /stall-body/MS    200 with Content-Length 8, four bytes, MS milliseconds of nothing,
 //                     then the rest
 //   /chunked/N        200 with N pattern bytes in chunks, without Content-Length
+//   /chunked-cut/N    the same, but the connection is cut after half the bytes, before the
+//                     last chunk
 'use strict';
 
 const fs = require('fs');
@@ -127,6 +129,11 @@ function answer(req, res, body) {
     res.writeHead(200, { 'Content-Type': 'application/octet-stream' });
     for (let at = 0; at < n; at += 1000) res.write(pattern(at, Math.min(1000, n - at)));
     res.end();
+  } else if ((m = /^\/chunked-cut\/(\d+)$/.exec(url))) {
+    const n = Math.floor(Number(m[1]) / 2);
+    res.writeHead(200, { 'Content-Type': 'application/octet-stream' });
+    for (let at = 0; at < n; at += 1000) res.write(pattern(at, Math.min(1000, n - at)));
+    res.write(Buffer.alloc(0), () => setTimeout(() => req.socket.destroy(), 50));
   } else {
     res.writeHead(404, { 'Content-Length': 9 });
     res.end('not found');

@@ -148,6 +148,10 @@ TEST_F(Servers, BrokenAnswersAreFailures)
     ASSERT_FALSE(cut) << "a body cut short was taken whole, " << cut->body.size() << " bytes";
     EXPECT_TRUE(StartsWith(cut.error(), "the answer breaks off (WinHTTP error ")) << cut.error();
 
+    // Not tested: a chunked body cut before its last chunk (/chunked-cut) passes for whole under
+    // Wine, whose WinHTTP takes the closed connection for the end; nothing above WinHTTP sees
+    // the chunk framing.
+
     auto cut_fetch = FetchAll(m_faults, "/short/100000", 0, 0);
     ASSERT_FALSE(cut_fetch.result);
     EXPECT_TRUE(StartsWith(cut_fetch.result.error(), "the answer breaks off (WinHTTP error "))
