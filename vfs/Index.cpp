@@ -354,7 +354,10 @@ struct SWanted
         return false;
     }
     index.pieceHashes.resize(static_cast<std::size_t>(total));
-    std::memcpy(index.pieceHashes.data(), s.data(), s.size());
+    if (total != 0)
+    {
+        std::memcpy(index.pieceHashes.data(), s.data(), s.size());
+    }
     return true;
 }
 

@@ -158,6 +158,13 @@ TEST(ReadIndex, OptionalPartsMayBeAbsentAndUnknownSectionsAreSkipped)
     std::string error;
     ASSERT_TRUE(ReadIndex(file, Root().publicKey, index, error)) << error;
     EXPECT_EQ(index.cdnUrl, "");
+
+    // A release of loose files only: no containers, no pieces, no runs.
+    content.containers.clear();
+    content.pieceHashes.clear();
+    content.moves.clear();
+    ASSERT_TRUE(ReadIndex(WriteIndex(content, Root()), Root().publicKey, index, error)) << error;
+    EXPECT_TRUE(index.pieceHashes.empty());
 }
 
 TEST(ReadIndex, FileLength)

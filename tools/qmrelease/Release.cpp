@@ -1,0 +1,681 @@
+#include "tools/qmrelease/Release.h"
+
+#include "auth/Json.h"
+#include "vfs/Container.h"
+
+#include <blake3.h>
+#include <fmt/format.h>
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <bitset>
+#include <charconv>
+#include <cstring>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <unordered_map>
+#include <utility>
+
+namespace QmRelease
+{
+namespace fs = std::filesystem;
+
+namespace
+{
+constexpr std::size_t kBlock = 4096;
+constexpr std::size_t kUnitsPerBlock = kBlock / 16;
+constexpr std::uint64_t kRollMul = 0x9E3779B97F4A7C15ull;
+
+[[nodiscard]] std::uint64_t Unit(const std::uint8_t* p) noexcept
+{
+    std::uint64_t a = 0;
+    std::uint64_t b = 0;
+    std::memcpy(&a, p, 8);
+    std::memcpy(&b, p + 8, 8);
+    a *= 0xff51afd7ed558ccdull;
+    b *= 0xc4ceb9fe1a85ec53ull;
+    return a ^ (b >> 29 | b << 35);
+}
+
+[[nodiscard]] std::uint64_t BlockHash(const std::uint8_t* p) noexcept
+{
+    std::uint64_t h = 0;
+    for (std::size_t i = 0; i < kUnitsPerBlock; ++i)
+    {
+        h = h * kRollMul + Unit(p + 16 * i);
+    }
+    return h;
+}
+
+[[nodiscard]] std::uint64_t OutgoingFactor() noexcept
+{
+    std::uint64_t f = 1;
+    for (std::size_t i = 1; i < kUnitsPerBlock; ++i)
+    {
+        f *= kRollMul;
+    }
+    return f;
+}
+
+[[nodiscard]] std::uint64_t AlignUp16(std::uint64_t v) noexcept
+{
+    return (v + 15) / 16 * 16;
+}
+
+[[nodiscard]] std::string Trim(std::string_view s)
+{
+    const auto first = s.find_first_not_of(" \t\r");
+    if (first == std::string_view::npos)
+    {
+        return {};
+    }
+    const auto last = s.find_last_not_of(" \t\r");
+    return std::string(s.substr(first, last - first + 1));
+}
+
+[[nodiscard]] std::optional<std::uint64_t> Number(const std::string& text, std::uint64_t limit)
+{
+    std::uint64_t v = 0;
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), v);
+    if (ec != std::errc() || end != text.data() + text.size() || v > limit)
+    {
+        return std::nullopt;
+    }
+    return v;
+}
+
+[[nodiscard]] fs::path ContainerPath(const fs::path& tree, const Vfs::SIdentity& identity)
+{
+    return tree / "c" / (Vfs::ToHex(identity) + ".quillmerepack");
+}
+
+[[nodiscard]] std::expected<Vfs::SIndex, std::string> ReadIndexFile(const fs::path& path,
+    std::span<const std::uint8_t, 32> root)
+{
+    auto bytes = ReadBytes(path);
+    if (!bytes)
+    {
+        return std::unexpected(bytes.error());
+    }
+    Vfs::SIndex index;
+    std::string error;
+    if (!Vfs::ReadIndex(*bytes, root, index, error))
+    {
+        return std::unexpected(fmt::format("{}: {}", path.string(), error));
+    }
+    return index;
+}
+
+// The old release's containers, mapped, from the CDN tree that holds its index.
+struct SOldRelease
+{
+    Vfs::SIndex index;
+    std::vector<CMapped> maps;
+    std::vector<SSource> sources;
+};
+
+[[nodiscard]] std::expected<std::unique_ptr<SOldRelease>, std::string> OpenOld(const fs::path& indexPath,
+    std::span<const std::uint8_t, 32> root)
+{
+    auto old = std::make_unique<SOldRelease>();
+    auto index = ReadIndexFile(indexPath, root);
+    if (!index)
+    {
+        return std::unexpected(index.error());
+    }
+    old->index = std::move(*index);
+    const fs::path tree = indexPath.parent_path().parent_path();
+    for (const Vfs::SContainer& c : old->index.containers)
+    {
+        CMapped map(ContainerPath(tree, c.identity));
+        if (!map.Ok() || map.Bytes().size() != c.size)
+        {
+            return std::unexpected(fmt::format("{} is missing or not {} bytes", ContainerPath(tree, c.identity).string(), c.size));
+        }
+        old->maps.push_back(std::move(map));
+    }
+    for (std::size_t i = 0; i < old->maps.size(); ++i)
+    {
+        old->sources.push_back({old->index.containers[i].identity, old->maps[i].Bytes()});
+    }
+    return old;
+}
+}
+
+CMapped::CMapped(const fs::path& path)
+{
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+    {
+        return;
+    }
+    struct stat st{};
+    if (::fstat(fd, &st) == 0)
+    {
+        m_size = static_cast<std::size_t>(st.st_size);
+        if (m_size == 0)
+        {
+            m_ok = true;
+        }
+        else
+        {
+            void* p = ::mmap(nullptr, m_size, PROT_READ, MAP_PRIVATE, fd, 0);
+            if (p != MAP_FAILED)
+            {
+                m_data = static_cast<const std::uint8_t*>(p);
+                m_ok = true;
+            }
+        }
+    }
+    ::close(fd);
+}
+
+CMapped::CMapped(CMapped&& other) noexcept
+    : m_data(std::exchange(other.m_data, nullptr)), m_size(std::exchange(other.m_size, 0)), m_ok(std::exchange(other.m_ok, false))
+{
+}
+
+CMapped& CMapped::operator=(CMapped&& other) noexcept
+{
+    if (this != &other)
+    {
+        this->~CMapped();
+        m_data = std::exchange(other.m_data, nullptr);
+        m_size = std::exchange(other.m_size, 0);
+        m_ok = std::exchange(other.m_ok, false);
+    }
+    return *this;
+}
+
+CMapped::~CMapped()
+{
+    if (m_data != nullptr)
+    {
+        ::munmap(const_cast<std::uint8_t*>(m_data), m_size);
+        m_data = nullptr;
+    }
+}
+
+std::expected<SDescription, std::string> ParseDescription(std::string_view text, const fs::path& folder)
+{
+    SDescription d;
+    bool haveRelease = false;
+    bool haveName = false;
+    bool haveNois = false;
+    std::istringstream lines{std::string(text)};
+    std::string line;
+    int number = 0;
+    while (std::getline(lines, line))
+    {
+        ++number;
+        const std::string trimmed = Trim(line);
+        if (trimmed.empty() || trimmed[0] == '#')
+        {
+            continue;
+        }
+        const auto space = trimmed.find_first_of(" \t");
+        const std::string key = trimmed.substr(0, space);
+        const std::string rest = space == std::string::npos ? std::string() : Trim(std::string_view(trimmed).substr(space));
+        std::istringstream words(rest);
+        std::vector<std::string> args;
+        for (std::string w; words >> w;)
+        {
+            args.push_back(w);
+        }
+        const auto bad = [&](std::string_view why) {
+            return std::unexpected(fmt::format("line {}: {}", number, why));
+        };
+        if (key == "release" && args.size() == 1)
+        {
+            const auto v = Number(args[0], UINT64_MAX);
+            if (!v)
+            {
+                return bad("release takes a number");
+            }
+            d.content.release = *v;
+            haveRelease = true;
+        }
+        else if (key == "name" && !rest.empty())
+        {
+            d.content.name = rest;
+            haveName = true;
+        }
+        else if (key == "word" && args.size() == 1)
+        {
+            const auto v = Number(args[0], UINT32_MAX);
+            if (!v)
+            {
+                return bad("word takes a 32-bit number");
+            }
+            d.content.word = static_cast<std::uint32_t>(*v);
+        }
+        else if (key == "identity" && args.size() == 1)
+        {
+            d.content.identityUrls.push_back(args[0]);
+        }
+        else if (key == "game" && args.size() == 1)
+        {
+            d.content.gameHost = args[0];
+        }
+        else if (key == "cdn" && args.size() == 1)
+        {
+            d.content.cdnUrl = args[0];
+        }
+        else if (key == "nois" && args.size() == 1)
+        {
+            const auto k = FromHex(args[0]);
+            if (!k || k->size() != 32)
+            {
+                return bad("nois takes 64 hex digits");
+            }
+            std::copy(k->begin(), k->end(), d.content.gameKey.begin());
+            haveNois = true;
+        }
+        else if (key == "body" && args.size() == 1)
+        {
+            auto body = ReadBytes(folder / args[0]);
+            if (!body)
+            {
+                return bad(body.error());
+            }
+            d.content.body = std::move(*body);
+        }
+        else if (key == "container" && args.size() == 2)
+        {
+            static constexpr std::string_view kKinds[] = {"boot", "session", "place", "embargo"};
+            const auto kind = std::find(std::begin(kKinds), std::end(kKinds), args[0]);
+            if (kind == std::end(kKinds))
+            {
+                return bad("the kind is one of boot, session, place, embargo");
+            }
+            d.containers.push_back({static_cast<std::uint8_t>(kind - std::begin(kKinds)), folder / args[1]});
+        }
+        else if (key == "file" && (args.size() == 2 || (args.size() == 3 && args[2] == "launcher")))
+        {
+            if (!Vfs::IsIndexPath(args[0]))
+            {
+                return bad(fmt::format("{} is not a path a release can hold", args[0]));
+            }
+            d.files.push_back({args[0], folder / args[1], args.size() == 3});
+        }
+        else
+        {
+            return bad(fmt::format("cannot read \"{}\"", trimmed));
+        }
+    }
+    if (!haveRelease || !haveName || !haveNois || d.content.gameHost.empty() || d.content.identityUrls.empty())
+    {
+        return std::unexpected("the description needs release, name, identity, game and nois");
+    }
+    return d;
+}
+
+Vfs::SIdentity ContainerIdentity(std::uint8_t kind, std::span<const std::uint8_t> content)
+{
+    blake3_hasher hasher;
+    blake3_hasher_init_derive_key(&hasher, "quillmere/vfs/2/chunk-id");
+    blake3_hasher_update(&hasher, &kind, 1);
+    blake3_hasher_update(&hasher, content.data(), content.size());
+    Vfs::SIdentity id{};
+    blake3_hasher_finalize(&hasher, id.data(), id.size());
+    return id;
+}
+
+std::vector<Vfs::SMoveRun> FindMoves(std::span<const std::uint8_t> container, std::uint16_t destination,
+    std::span<const SSource> sources)
+{
+    constexpr std::uint64_t kHeader = Vfs::kContainerHeaderSize;
+    struct SAt
+    {
+        std::uint32_t source;
+        std::uint64_t offset;
+    };
+    // Every source block on the 4 KiB grid after the header; a bit filter keeps most
+    // look-ups away from the map.
+    std::unordered_map<std::uint64_t, SAt> blocks;
+    auto filter = std::make_unique<std::bitset<1u << 22>>();
+    for (std::uint32_t s = 0; s < sources.size(); ++s)
+    {
+        const auto bytes = sources[s].bytes;
+        for (std::uint64_t at = kHeader; at + kBlock <= bytes.size(); at += kBlock)
+        {
+            const std::uint64_t h = BlockHash(bytes.data() + at);
+            blocks.try_emplace(h, SAt{s, at});
+            filter->set(h >> 42);
+        }
+    }
+
+    std::vector<Vfs::SMoveRun> runs;
+    const std::uint8_t* n = container.data();
+    const std::uint64_t size = container.size();
+    const std::uint64_t outgoing = OutgoingFactor();
+    std::uint64_t covered = kHeader;
+    std::uint64_t q = kHeader;
+    bool fresh = true;
+    std::uint64_t h = 0;
+    while (q + kBlock <= size)
+    {
+        if (fresh)
+        {
+            h = BlockHash(n + q);
+            fresh = false;
+        }
+        if (filter->test(h >> 42))
+        {
+            const auto found = blocks.find(h);
+            if (found != blocks.end())
+            {
+                const auto src = sources[found->second.source].bytes;
+                std::uint64_t p = found->second.offset;
+                if (std::memcmp(src.data() + p, n + q, kBlock) == 0)
+                {
+                    std::uint64_t qs = q;
+                    std::uint64_t ps = p;
+                    while (qs >= covered + 16 && ps >= kHeader + 16 && std::memcmp(n + qs - 16, src.data() + ps - 16, 16) == 0)
+                    {
+                        qs -= 16;
+                        ps -= 16;
+                    }
+                    std::uint64_t qe = q + kBlock;
+                    std::uint64_t pe = p + kBlock;
+                    while (qe + kBlock <= size && pe + kBlock <= src.size() && std::memcmp(n + qe, src.data() + pe, kBlock) == 0)
+                    {
+                        qe += kBlock;
+                        pe += kBlock;
+                    }
+                    while (qe < size && pe < src.size() && n[qe] == src[pe])
+                    {
+                        ++qe;
+                        ++pe;
+                    }
+                    runs.push_back({sources[found->second.source].identity, ps, qs, qe - qs, destination});
+                    covered = qe;
+                    q = AlignUp16(qe);
+                    fresh = true;
+                    continue;
+                }
+            }
+        }
+        if (q + kBlock + 16 > size)
+        {
+            break;
+        }
+        h = (h - Unit(n + q) * outgoing) * kRollMul + Unit(n + q + kBlock);
+        q += 16;
+    }
+    return runs;
+}
+
+std::expected<SBuilt, std::string> Build(const SDescription& description, const fs::path& out,
+    const SBuildOptions& options)
+{
+    std::error_code ec;
+    for (const char* sub : {"c", "f", "i"})
+    {
+        fs::create_directories(out / sub, ec);
+        if (ec)
+        {
+            return std::unexpected(fmt::format("{} could not be made", (out / sub).string()));
+        }
+    }
+    SReleaseContent content = description.content;
+
+    std::unique_ptr<SOldRelease> old;
+    if (options.previous)
+    {
+        auto opened = OpenOld(*options.previous, options.root);
+        if (!opened)
+        {
+            return std::unexpected(opened.error());
+        }
+        old = std::move(*opened);
+    }
+
+    SBuilt built;
+    Bytes piece(Vfs::kPieceSize);
+    for (const auto& source : description.containers)
+    {
+        const CMapped map(source.content);
+        if (!map.Ok())
+        {
+            return std::unexpected(fmt::format("{} does not read", source.content.string()));
+        }
+        const auto body = map.Bytes();
+        const std::uint64_t size = Vfs::kContainerHeaderSize + body.size();
+        if (size > Vfs::kMaxContainerSize)
+        {
+            return std::unexpected(fmt::format("{}: a container holds at most {} bytes of content",
+                source.content.string(), Vfs::kMaxContainerSize - Vfs::kContainerHeaderSize));
+        }
+        const Vfs::SContainer record{source.kind, size, ContainerIdentity(source.kind, body)};
+        for (const auto& earlier : content.containers)
+        {
+            if (std::memcmp(earlier.identity.data(), record.identity.data(), 8) == 0)
+            {
+                return std::unexpected(fmt::format("{} is named twice", Vfs::ContainerName(record)));
+            }
+        }
+        const auto header = Vfs::ContainerHeader(record);
+        const fs::path path = ContainerPath(out, record.identity);
+        {
+            std::ofstream file(path, std::ios::binary | std::ios::trunc);
+            file.write(reinterpret_cast<const char*>(header.data()), header.size());
+            file.write(reinterpret_cast<const char*>(body.data()), static_cast<std::streamsize>(body.size()));
+            if (!file.flush())
+            {
+                return std::unexpected(fmt::format("{} could not be written", path.string()));
+            }
+        }
+        const CMapped written(path);
+        const auto whole = written.Bytes();
+        for (std::uint64_t at = 0; at < size; at += Vfs::kPieceSize)
+        {
+            content.pieceHashes.push_back(Vfs::PieceHash(whole.subspan(at, std::min(Vfs::kPieceSize, size - at))));
+        }
+        const auto index = static_cast<std::uint16_t>(content.containers.size());
+        content.containers.push_back(record);
+        const bool kept = old && std::any_of(old->index.containers.begin(), old->index.containers.end(),
+                                     [&](const auto& c) { return c.identity == record.identity; });
+        if (old && !kept)
+        {
+            for (const auto& run : FindMoves(whole, index, old->sources))
+            {
+                content.moves.push_back(run);
+                built.movedBytes += run.length;
+            }
+        }
+    }
+
+    for (const auto& source : description.files)
+    {
+        auto bytes = ReadBytes(source.source);
+        if (!bytes)
+        {
+            return std::unexpected(bytes.error());
+        }
+        const auto hash = Vfs::Hash256(*bytes);
+        if (!WriteBytes(out / "f" / Vfs::ToHex(hash), *bytes))
+        {
+            return std::unexpected(fmt::format("{} could not be written", (out / "f" / Vfs::ToHex(hash)).string()));
+        }
+        content.files.push_back({source.path, static_cast<std::uint16_t>(source.launcher ? Vfs::kLauncherFlag : 0),
+            bytes->size(), hash});
+    }
+
+    content.certificate = options.certificate;
+    built.index = WriteIndex(content, options.signer);
+    std::string error;
+    if (!Vfs::ReadIndex(built.index, options.root, built.read, error))
+    {
+        return std::unexpected(fmt::format("the new index does not read: {}", error));
+    }
+    const fs::path indexPath = out / "i" / (built.read.IdentityHex() + ".quillmereindex");
+    if (!WriteBytes(indexPath, built.index))
+    {
+        return std::unexpected(fmt::format("{} could not be written", indexPath.string()));
+    }
+    return built;
+}
+
+std::expected<SFetch, std::string> MeasureFetch(const fs::path& oldIndex, const fs::path& newIndex,
+    std::span<const std::uint8_t, 32> root)
+{
+    auto old = OpenOld(oldIndex, root);
+    if (!old)
+    {
+        return std::unexpected(old.error());
+    }
+    auto fresh = ReadIndexFile(newIndex, root);
+    if (!fresh)
+    {
+        return std::unexpected(fresh.error());
+    }
+    const Vfs::SIndex& index = *fresh;
+    SFetch fetch;
+    fetch.indexBytes = fs::file_size(newIndex);
+    const auto sourceOf = [&](const Vfs::SIdentity& id) -> std::span<const std::uint8_t> {
+        for (const auto& s : (*old)->sources)
+        {
+            if (s.identity == id)
+            {
+                return s.bytes;
+            }
+        }
+        return {};
+    };
+
+    Bytes part(Vfs::kPieceSize);
+    for (std::uint16_t c = 0; c < index.containers.size(); ++c)
+    {
+        const Vfs::SContainer& record = index.containers[c];
+        if (!sourceOf(record.identity).empty())
+        {
+            ++fetch.keptContainers;
+            continue;
+        }
+        ++fetch.newContainers;
+        // The runs the launcher can carry out: a source it holds, read whole.
+        std::vector<const Vfs::SMoveRun*> runs;
+        for (const auto& run : index.moves)
+        {
+            const auto src = sourceOf(run.source);
+            if (run.destination == c && !src.empty() && run.sourceOffset <= src.size() &&
+                run.length <= src.size() - run.sourceOffset)
+            {
+                runs.push_back(&run);
+            }
+        }
+        const auto header = Vfs::ContainerHeader(record);
+        for (std::uint64_t p = 0; p < Vfs::PieceCount(record.size); ++p)
+        {
+            const std::uint64_t start = p * Vfs::kPieceSize;
+            const std::uint64_t length = std::min(Vfs::kPieceSize, record.size - start);
+            std::fill(part.begin(), part.end(), 0);
+            if (p == 0 && !runs.empty())
+            {
+                std::copy(header.begin(), header.end(), part.begin());
+            }
+            for (const auto* run : runs)
+            {
+                const std::uint64_t from = std::max(start, run->destinationOffset);
+                const std::uint64_t to = std::min(start + length, run->destinationOffset + run->length);
+                if (from < to)
+                {
+                    const auto src = sourceOf(run->source);
+                    std::memcpy(part.data() + (from - start), src.data() + run->sourceOffset + (from - run->destinationOffset), to - from);
+                }
+            }
+            if (!runs.empty() && Vfs::CheckPiece(index, c, p, std::span(part).first(length)))
+            {
+                fetch.copiedBytes += length;
+            }
+            else
+            {
+                fetch.containerBytes += length;
+            }
+        }
+    }
+    for (const Vfs::SFile& file : index.files)
+    {
+        const auto same = std::find_if((*old)->index.files.begin(), (*old)->index.files.end(),
+            [&](const Vfs::SFile& o) { return o.path == file.path && o.hash == file.hash && o.size == file.size; });
+        if (same == (*old)->index.files.end())
+        {
+            fetch.fileBytes += file.size;
+        }
+    }
+    return fetch;
+}
+
+std::expected<SKeyPair, std::string> ReadKeyFile(const fs::path& path)
+{
+    std::ifstream in(path);
+    if (!in)
+    {
+        return std::unexpected(fmt::format("{} does not read", path.string()));
+    }
+    std::string line;
+    while (std::getline(in, line))
+    {
+        const std::string t = Trim(line);
+        if (t.empty() || t[0] == '#')
+        {
+            continue;
+        }
+        auto seed = FromHex(t);
+        SecureWipe(line);
+        if (!seed || seed->size() != 32)
+        {
+            if (seed)
+            {
+                SecureWipe(*seed);
+            }
+            return std::unexpected(fmt::format("{}: not a key of 64 hex digits", path.string()));
+        }
+        SKeyPair key = KeyFromSeed(std::span<const std::uint8_t, 32>(seed->data(), 32));
+        SecureWipe(*seed);
+        return key;
+    }
+    return std::unexpected(fmt::format("{}: no key", path.string()));
+}
+
+bool WriteKeyFile(const fs::path& path, const SKeyPair& key, std::string_view comment)
+{
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd < 0)
+    {
+        return false;
+    }
+    std::string text = fmt::format("# {}\n# public key {}\n{}\n", comment, Vfs::ToHex(key.publicKey), Vfs::ToHex(key.seed));
+    const bool ok = ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size()) && ::fsync(fd) == 0;
+    SecureWipe(text);
+    return ::close(fd) == 0 && ok;
+}
+
+std::expected<Bytes, std::string> ReadBytes(const fs::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+    {
+        return std::unexpected(fmt::format("{} does not read", path.string()));
+    }
+    Bytes bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (in.bad())
+    {
+        return std::unexpected(fmt::format("{} does not read", path.string()));
+    }
+    return bytes;
+}
+
+bool WriteBytes(const fs::path& path, std::span<const std::uint8_t> bytes)
+{
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    return static_cast<bool>(out.flush());
+}
+}
