@@ -5,6 +5,7 @@
 #include <fmt/format.h>
 
 #include <limits>
+#include <mutex>
 
 #ifdef _WIN32
 #include "shell/File.h"
@@ -225,8 +226,27 @@ bool ReplayAtStartUp(std::string& error)
     return true;
 }
 
+namespace
+{
+std::mutex g_statePathLock;
+std::string g_statePath;
+}
+
+void SetPatchStatePath(std::string path)
+{
+    const std::lock_guard hold(g_statePathLock);
+    g_statePath = std::move(path);
+}
+
 std::string PatchStatePath()
 {
+    {
+        const std::lock_guard hold(g_statePathLock);
+        if (!g_statePath.empty())
+        {
+            return g_statePath;
+        }
+    }
     return fmt::format("{}patch.state", Ui::SettingsFolder());
 }
 

@@ -116,6 +116,9 @@ template <typename Operation, typename LastError, typename Sleep>
 // "<local application data>\Quillmere\Game\patch.state", or "patch.state" in the
 // launcher's folder when Windows cannot name that folder.
 [[nodiscard]] std::string PatchStatePath();
+// Makes PatchStatePath() name this file instead (the diagnostic tool and tests); empty
+// restores the default.
+void SetPatchStatePath(std::string path);
 
 [[nodiscard]] SPatchState ReadPatchState();
 [[nodiscard]] SPatchState ReadPatchState(std::string_view path);

@@ -1,0 +1,402 @@
+#include "patch/Download.h"
+
+#include "auth/http/Http.h"
+#include "patch/Check.h"
+#include "shell/File.h"
+#include "shell/Handle.h"
+#include "shell/Text.h"
+
+#include <fmt/format.h>
+
+#include <algorithm>
+#include <map>
+#include <mutex>
+
+namespace Patch
+{
+namespace
+{
+// The transfer limit's debt of this thread, in microseconds.
+thread_local std::uint64_t t_debt = 0;
+
+void ApplyTransferLimit(std::uint64_t bytes)
+{
+    SPatchValues& values = Values();
+    std::uint64_t limit = values.limit.load();
+    if (limit == 0)
+    {
+        t_debt = 0;
+        return;
+    }
+    t_debt = AddTransferDebt(t_debt, bytes, values.inFlight.load(), limit);
+    while (t_debt > 999 && !StopRequested() && (limit = values.limit.load()) != 0)
+    {
+        const std::uint64_t sleep = NextThrottleSleep(t_debt);
+        Sleep(static_cast<DWORD>(sleep));
+        t_debt -= sleep * 1'000;
+        if (t_debt < 1'000)
+        {
+            break;
+        }
+    }
+}
+
+[[nodiscard]] UniqueHandle OpenForWriting(std::string_view path)
+{
+    return UniqueHandle(CreateFileW(Utf8ToWide(path).c_str(), GENERIC_READ | GENERIC_WRITE,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                                    nullptr));
+}
+
+[[nodiscard]] UniqueHandle OpenForReading(std::string_view path)
+{
+    return UniqueHandle(CreateFileW(Utf8ToWide(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+}
+
+[[nodiscard]] bool WriteAt(HANDLE file, std::uint64_t offset, std::span<const std::uint8_t> bytes)
+{
+    while (!bytes.empty())
+    {
+        OVERLAPPED at{};
+        at.Offset = static_cast<DWORD>(offset);
+        at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+        const DWORD want = static_cast<DWORD>(std::min<std::size_t>(bytes.size(), 1u << 30));
+        DWORD written = 0;
+        if (!WriteFile(file, bytes.data(), want, &written, &at) || written == 0)
+        {
+            return false;
+        }
+        bytes = bytes.subspan(written);
+        offset += written;
+    }
+    return true;
+}
+
+[[nodiscard]] bool ReadAt(HANDLE file, std::uint64_t offset, std::span<std::uint8_t> out)
+{
+    while (!out.empty())
+    {
+        OVERLAPPED at{};
+        at.Offset = static_cast<DWORD>(offset);
+        at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+        DWORD read = 0;
+        if (!ReadFile(file, out.data(), static_cast<DWORD>(out.size()), &read, &at) || read == 0)
+        {
+            return false;
+        }
+        out = out.subspan(read);
+        offset += read;
+    }
+    return true;
+}
+
+// Copies one move run from its source container into the part file, in 1 MiB steps.
+[[nodiscard]] bool CopyRun(HANDLE source, HANDLE part, const Vfs::SMoveRun& run, std::vector<std::uint8_t>& buffer)
+{
+    for (std::uint64_t at = 0; at < run.length;)
+    {
+        const std::size_t count = static_cast<std::size_t>(std::min<std::uint64_t>(run.length - at, buffer.size()));
+        const std::span<std::uint8_t> bytes(buffer.data(), count);
+        if (!ReadAt(source, run.sourceOffset + at, bytes) || !WriteAt(part, run.destinationOffset + at, bytes))
+        {
+            return false;
+        }
+        at += count;
+    }
+    return true;
+}
+}
+
+bool MakePartFile(std::string_view path, std::uint64_t size)
+{
+    UniqueHandle file(CreateFileW(Utf8ToWide(path).c_str(), GENERIC_READ | GENERIC_WRITE,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                                  nullptr));
+    LARGE_INTEGER end{};
+    end.QuadPart = static_cast<LONGLONG>(size);
+    if (!file || !SetFilePointerEx(file.get(), end, nullptr, FILE_BEGIN) || !SetEndOfFile(file.get()))
+    {
+        const DWORD error = GetLastError();
+        file.reset();
+        SetLastError(error);
+        return false;
+    }
+    return true;
+}
+
+bool FlushFile(std::string_view path)
+{
+    const UniqueHandle file = OpenForWriting(path);
+    return file && FlushFileBuffers(file.get());
+}
+
+bool PrepareContainerPart(const Vfs::SIndex& index, SWork& work, SProgress& check, std::string& error)
+{
+    const std::uint64_t pieces = Vfs::PieceCount(work.size);
+    const auto container = static_cast<std::uint16_t>(work.container);
+    work.fresh = FileSize(work.part) != work.size;
+    if (work.fresh && !MakePartFile(work.part, work.size))
+    {
+        error = WithWindowsError(fmt::format("{} could not be made", work.part), GetLastError());
+        return false;
+    }
+
+    bool copied = false;
+    if (work.fresh)
+    {
+        const UniqueHandle part = OpenForWriting(work.part);
+        std::vector<std::uint8_t> buffer;
+        std::map<Vfs::SIdentity, std::string> sources;
+        for (const Vfs::SMoveRun& run : index.moves)
+        {
+            if (run.destination != container || !part)
+            {
+                continue;
+            }
+            auto known = sources.find(run.source);
+            if (known == sources.end())
+            {
+                // A pack folder that cannot be listed leaves the run's source missing.
+                known = sources.emplace(run.source, Vfs::FindContainer(run.source, kPackFolder).value_or("")).first;
+            }
+            if (known->second.empty())
+            {
+                continue;
+            }
+            const UniqueHandle source = OpenForReading(known->second);
+            buffer.resize(static_cast<std::size_t>(Vfs::kPieceSize));
+            if (source && CopyRun(source.get(), part.get(), run, buffer))
+            {
+                copied = true;
+            }
+        }
+        if (copied)
+        {
+            const auto header = Vfs::ContainerHeader(index.containers[container]);
+            (void)WriteAt(part.get(), 0, header); // a failure shows as a bad piece 0
+        }
+    }
+
+    work.have.assign(pieces, 0);
+    if (!work.fresh || copied)
+    {
+        CCheckProgress progress(check);
+        const auto flags = Vfs::CheckContainer(index, container, work.part, progress);
+        std::copy_n(flags.begin(), std::min<std::size_t>(flags.size(), pieces), work.have.begin());
+    }
+
+    if (!work.reusable.empty())
+    {
+        const UniqueHandle target = OpenForReading(work.target);
+        const UniqueHandle part = OpenForWriting(work.part);
+        std::vector<std::uint8_t> buffer(static_cast<std::size_t>(Vfs::kPieceSize));
+        for (std::uint64_t i = 0; target && part && i < pieces && i < work.reusable.size(); ++i)
+        {
+            if (work.have[i] != 0 || work.reusable[i] != 1)
+            {
+                continue;
+            }
+            const std::uint64_t offset = i * Vfs::kPieceSize;
+            const std::span<std::uint8_t> piece(buffer.data(),
+                static_cast<std::size_t>(std::min(work.size - offset, Vfs::kPieceSize)));
+            // Checked again as it is copied: the old file may have changed since the check.
+            if (ReadAt(target.get(), offset, piece) && Vfs::CheckPiece(index, container, i, piece) &&
+                WriteAt(part.get(), offset, piece))
+            {
+                work.have[i] = 1;
+            }
+        }
+    }
+    return true;
+}
+
+std::expected<std::vector<SJob>, std::string> PrepareWorks(const SRun& run, const Vfs::SIndex& index,
+    std::vector<SWork>& works, SProgress& check, std::span<const std::uint8_t> newIndex)
+{
+    (void)run;
+    std::vector<SJob> jobs;
+    for (std::size_t i = 0; i < works.size(); ++i)
+    {
+        if (StopRequested())
+        {
+            return std::vector<SJob>{};
+        }
+        SWork& work = works[i];
+        if (work.complete)
+        {
+            if (!WriteFileAtomically(work.part, std::span(reinterpret_cast<const char*>(newIndex.data()), newIndex.size())))
+            {
+                return std::unexpected(fmt::format("{} could not be written", work.part));
+            }
+            continue;
+        }
+        if (work.container < 0)
+        {
+            if (FileSize(work.part) == work.size && HashFile(work.part, work.size, &check) == work.hash)
+            {
+                work.complete = true;
+                continue;
+            }
+            if (!MakePartFile(work.part, work.size))
+            {
+                return std::unexpected(fmt::format("{} could not be made", work.part));
+            }
+            work.fresh = true;
+            jobs.push_back({i, 0, work.size});
+            continue;
+        }
+        std::string error;
+        if (!PrepareContainerPart(index, work, check, error))
+        {
+            return std::unexpected(std::move(error));
+        }
+        if (StopRequested())
+        {
+            return std::vector<SJob>{};
+        }
+        const auto more = ContainerJobs(i, work.have, work.size);
+        jobs.insert(jobs.end(), more.begin(), more.end());
+    }
+    return jobs;
+}
+
+bool DownloadJobs(const SRun& run, const Vfs::SIndex& index, const std::vector<SWork>& works,
+    const std::vector<SJob>& jobs, SProgress& progress, std::string& error)
+{
+    std::atomic<std::size_t> next{0};
+    std::atomic<int> running{kDownloadWorkers};
+    std::atomic<bool> failed{false};
+    std::mutex firstErrorLock;
+    std::string firstError;
+
+    const auto worker = [&] {
+        std::string workerError;
+        for (std::size_t i = next.fetch_add(1); i < jobs.size() && !StopRequested() && !failed.load();
+             i = next.fetch_add(1))
+        {
+            if (!FetchJob(run, index, works[jobs[i].work], jobs[i], progress.done, workerError))
+            {
+                const std::lock_guard hold(firstErrorLock);
+                if (!failed.exchange(true))
+                {
+                    firstError = workerError;
+                }
+            }
+        }
+        running.fetch_sub(1);
+    };
+    std::vector<std::thread> workers;
+    for (int i = 0; i < kDownloadWorkers; ++i)
+    {
+        workers.emplace_back(worker);
+    }
+    Report(progress, true);
+    while (running.load() != 0)
+    {
+        Sleep(100);
+        Report(progress, true);
+    }
+    for (std::thread& thread : workers)
+    {
+        thread.join();
+    }
+    if (failed.load())
+    {
+        error = firstError;
+        return false;
+    }
+    return true;
+}
+
+std::expected<std::vector<std::uint8_t>, std::string> FetchIndex(const SRun& run)
+{
+    std::vector<std::uint8_t> bytes;
+    const auto status = Auth::Http::Fetch(run.cdn, fmt::format("/i/{}.quillmereindex", run.release), 0, 0,
+        [&](std::span<const std::uint8_t> chunk) {
+            bytes.insert(bytes.end(), chunk.begin(), chunk.end());
+            return !StopRequested() && bytes.size() <= kLargestIndex;
+        });
+    if (!status)
+    {
+        if (bytes.size() > kLargestIndex)
+        {
+            return std::unexpected(std::string("the new index is past 64 MiB"));
+        }
+        return std::unexpected(fmt::format("the CDN: {}", status.error()));
+    }
+    if (*status != 200)
+    {
+        return std::unexpected(fmt::format("the CDN answered {} for the new index", *status));
+    }
+    return bytes;
+}
+
+bool FetchJob(const SRun& run, const Vfs::SIndex& index, const SWork& work, const SJob& job,
+    std::atomic<std::uint64_t>& counter, std::string& error)
+{
+    SPatchValues& values = Values();
+    std::vector<std::uint8_t> buffer;
+    buffer.reserve(static_cast<std::size_t>(job.length));
+    bool accepted = false;
+    for (int attempt = 0; attempt < kFetchAttempts && !accepted; ++attempt)
+    {
+        if (StopRequested())
+        {
+            return false;
+        }
+        buffer.clear();
+        values.inFlight.fetch_add(1);
+        const auto status = Auth::Http::Fetch(run.cdn, "/" + work.url, job.offset, job.length,
+            [&](std::span<const std::uint8_t> chunk) {
+                buffer.insert(buffer.end(), chunk.begin(), chunk.end());
+                ApplyTransferLimit(chunk.size());
+                return !StopRequested() && buffer.size() <= job.length;
+            });
+        values.inFlight.fetch_sub(1);
+        if (!status)
+        {
+            error = fmt::format("{}: {}", work.url, status.error());
+            continue;
+        }
+        if (auto wrong = AnswerError(work.url, *status, buffer.size(), job.offset, job.length))
+        {
+            error = std::move(*wrong);
+            continue;
+        }
+        bool whole = true;
+        if (work.container < 0)
+        {
+            whole = Vfs::Hash256(buffer) == work.hash;
+        }
+        else
+        {
+            for (std::uint64_t at = 0; whole && at < buffer.size(); at += Vfs::kPieceSize)
+            {
+                const std::span<const std::uint8_t> slice(buffer.data() + at,
+                    static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size() - at, Vfs::kPieceSize)));
+                whole = Vfs::CheckPiece(index, static_cast<std::size_t>(work.container),
+                    (job.offset + at) / Vfs::kPieceSize, slice);
+            }
+        }
+        if (!whole)
+        {
+            error = fmt::format("{}: the CDN's bytes are not the release's", work.url);
+            continue;
+        }
+        accepted = true;
+    }
+    if (!accepted)
+    {
+        return false;
+    }
+    const UniqueHandle part = OpenForWriting(work.part);
+    if (!part || !WriteAt(part.get(), job.offset, buffer))
+    {
+        error = WithWindowsError(fmt::format("{} could not be written", work.part), GetLastError());
+        return false;
+    }
+    counter += buffer.size();
+    return true;
+}
+}

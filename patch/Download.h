@@ -1,0 +1,52 @@
+// The patcher's transfer engine: part files in the incoming folder, assembled first from
+// bytes already on disk (the index's move runs, still-good pieces of a damaged container),
+// then completed by ranged downloads on four threads. Every piece or file is verified
+// against the index before it is written; all transfers together keep to the transfer limit
+// while the game runs.
+#pragma once
+
+#ifdef _WIN32
+#include "patch/Run.h"
+
+#include <atomic>
+#include <expected>
+#include <string>
+#include <vector>
+
+namespace Patch
+{
+inline constexpr int kDownloadWorkers = 4;
+inline constexpr int kFetchAttempts = 3;
+
+// Creates or checks the part file of every work, in list order, and returns the download
+// jobs; the complete work (the new index) gets `newIndex` as its part file. Bytes read to
+// check part files count into `check` (phase 0). On a stop it returns no jobs and the stop
+// flag tells the caller to end quietly.
+[[nodiscard]] std::expected<std::vector<SJob>, std::string> PrepareWorks(const SRun& run, const Vfs::SIndex& index,
+    std::vector<SWork>& works, SProgress& check, std::span<const std::uint8_t> newIndex);
+
+// Makes or keeps a container's part file, copies the move runs into a fresh one (and then
+// the container's header), sets `have` from its verified pieces and copies the still-good
+// pieces of the old target over.
+[[nodiscard]] bool PrepareContainerPart(const Vfs::SIndex& index, SWork& work, SProgress& check, std::string& error);
+
+// Runs the jobs on four workers; the calling thread reports every 100 ms. False with the
+// first failure's text; after a stop it returns with the stop flag set and no text.
+[[nodiscard]] bool DownloadJobs(const SRun& run, const Vfs::SIndex& index, const std::vector<SWork>& works,
+    const std::vector<SJob>& jobs, SProgress& progress, std::string& error);
+
+// The named release's index, whole, from "i/{release}.quillmereindex".
+[[nodiscard]] std::expected<std::vector<std::uint8_t>, std::string> FetchIndex(const SRun& run);
+
+// One job: up to three attempts, each answer checked for its status and length and every
+// piece (or the whole file) verified before the bytes are written to the part file.
+[[nodiscard]] bool FetchJob(const SRun& run, const Vfs::SIndex& index, const SWork& work, const SJob& job,
+    std::atomic<std::uint64_t>& counter, std::string& error);
+
+// Creates the part file anew at exactly `size` bytes (zeros); the Windows error on failure.
+[[nodiscard]] bool MakePartFile(std::string_view path, std::uint64_t size);
+
+// Opens the file and flushes its buffers to the disk.
+[[nodiscard]] bool FlushFile(std::string_view path);
+}
+#endif

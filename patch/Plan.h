@@ -1,0 +1,131 @@
+// The patcher's pure rules: names of the pack folder's files and of their CDN paths, the
+// work list's records, how missing pieces become download jobs, the journal a run composes,
+// the thinning of progress reports, the transfer limit's arithmetic, the acceptance of a
+// CDN answer, the free space a run needs and the patch state it leaves behind.
+//
+// Nothing here touches a file or the network, so all of it is tested natively.
+#pragma once
+
+#include "patch/Journal.h"
+#include "vfs/Index.h"
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <set>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace Patch
+{
+inline constexpr std::string_view kPackFolder = "Client/pack";
+inline constexpr std::string_view kInstalledIndex = "Client/pack/release.quillmereindex";
+inline constexpr std::string_view kIncomingFolder = "Client/pack/incoming";
+inline constexpr std::uint64_t kLargestIndex = 67'108'864;    // 64 MiB, installed or fetched
+inline constexpr std::uint64_t kLargestLauncher = 67'108'864; // the running exe read for its hash
+inline constexpr std::uint64_t kSpaceReserve = 67'108'864;    // kept free beyond the part files
+inline constexpr std::uint64_t kCheckReportStep = 16'777'216; // one phase-0 report per 16 MiB
+inline constexpr std::uint64_t kPiecesPerJob = 32;
+inline constexpr std::uint64_t kGameRunningLimit = 2'097'152; // bytes per second
+
+enum EMode : std::uint8_t
+{
+    kComplete = 0,
+    kUpdate = 1,
+    kRepair = 2,
+    kPreload = 3,
+};
+
+// One item to download into its part file in the incoming folder.
+struct SWork
+{
+    std::string url;    // CDN path without a leading "/"
+    std::string target; // the container file, the loose file's path, or the installed index
+    std::string part;   // the part file
+    std::uint64_t size = 0;
+    std::int32_t container = -1; // container record in the index used; -1 for a file or the index
+    Vfs::SIdentity hash{};       // content hash of a loose file
+    std::vector<std::uint8_t> have;     // per piece: the part file holds it verified
+    std::vector<std::uint8_t> reusable; // per piece: the existing target holds it verified
+    bool fresh = false;    // the part file was created or re-sized by this run
+    bool complete = false; // nothing to download (the new index, already in memory)
+};
+
+// One ranged download: bytes [offset, offset + length) of a work's finished file.
+struct SJob
+{
+    std::uint64_t work = 0;
+    std::uint64_t offset = 0;
+    std::uint64_t length = 0;
+
+    friend bool operator==(const SJob&, const SJob&) = default;
+};
+
+[[nodiscard]] std::string ContainerPath(const Vfs::SContainer& container);
+[[nodiscard]] std::string ContainerPartPath(const Vfs::SContainer& container);
+[[nodiscard]] std::string FilePartPath(const Vfs::SIdentity& hash);
+[[nodiscard]] std::string IndexPartPath(std::string_view release);
+
+// The works of a container record, a loose file record and a fetched index.
+[[nodiscard]] SWork ContainerWork(const Vfs::SIndex& index, std::size_t container, std::vector<std::uint8_t> reusable);
+[[nodiscard]] SWork FileWork(const Vfs::SFile& file);
+[[nodiscard]] SWork IndexWork(std::string_view release, std::uint64_t size);
+
+// The jobs of a container work: every run of pieces that `have` marks missing, cut into
+// jobs of at most 32 pieces; the last piece may be shorter than 1 MiB.
+[[nodiscard]] std::vector<SJob> ContainerJobs(std::uint64_t work, std::span<const std::uint8_t> have,
+    std::uint64_t size);
+
+// The journal of a finished run: every work's move in list order (the new index's last, on
+// an update only), then on an update the deletions of the installed release's containers
+// and loose files (never the launcher's own) that the new release does not name.
+[[nodiscard]] std::vector<SJournalRecord> ComposeJournal(std::span<const SWork> works, bool update,
+    const Vfs::SIndex& installed, const Vfs::SIndex& used);
+
+// Whether a progress record posts now: always when forced or transferring; while checking
+// only once 16 MiB more were read since the last report.
+[[nodiscard]] constexpr bool ShouldReport(std::uint8_t phase, std::uint64_t done, std::uint64_t reported,
+    bool force) noexcept
+{
+    return force || phase == 1 || done - reported >= kCheckReportStep;
+}
+
+// The transfer limit's debt in microseconds after a chunk of `bytes` while `inFlight`
+// ranged downloads are open; `limit` is in bytes per second and not 0.
+[[nodiscard]] constexpr std::uint64_t AddTransferDebt(std::uint64_t debt, std::uint64_t bytes, std::int32_t inFlight,
+    std::uint64_t limit) noexcept
+{
+    const std::uint64_t streams = inFlight > 1 ? static_cast<std::uint64_t>(inFlight) : 1;
+    return debt + bytes * streams * 1'000'000 / limit;
+}
+
+// The next sleep of the transfer limit in milliseconds (0: no sleep, the debt is paid).
+[[nodiscard]] constexpr std::uint64_t NextThrottleSleep(std::uint64_t debt) noexcept
+{
+    if (debt <= 999)
+    {
+        return 0;
+    }
+    return debt / 1'000 < 100 ? debt / 1'000 : 100;
+}
+
+// Nothing when a ranged answer is acceptable: 206, or 200 for a job from offset 0, with
+// exactly the bytes asked; otherwise the job's error text.
+[[nodiscard]] std::optional<std::string> AnswerError(std::string_view url, std::uint32_t status,
+    std::uint64_t received, std::uint64_t offset, std::uint64_t length);
+
+// The space a run needs: the reserve plus every work whose part file is missing (nothing)
+// or of another size. `partSizes` holds one entry per work.
+[[nodiscard]] std::uint64_t NeededSpace(std::span<const SWork> works,
+    std::span<const std::optional<std::uint64_t>> partSizes) noexcept;
+
+// The patch state after a run that completed: the larger ratchet values, old stamps for the
+// files trusted by their stamps, fresh ones (read through `stampOf`) for the files read
+// whole and for every work's target but the installed index.
+[[nodiscard]] SPatchState RebuildState(const SPatchState& old, std::uint64_t takenRelease,
+    std::uint32_t takenGeneration, const Vfs::SIndex& used, const std::set<std::string>& trusted,
+    const std::set<std::string>& verified, std::span<const SWork> works,
+    const std::function<std::optional<SStamp>(std::string_view)>& stampOf);
+}

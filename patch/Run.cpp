@@ -1,0 +1,485 @@
+#include "patch/Run.h"
+
+#include "patch/Check.h"
+#include "patch/Download.h"
+#include "patch/SelfUpdate.h"
+#include "shell/File.h"
+#include "shell/Handle.h"
+#include "shell/Text.h"
+
+#include <fmt/format.h>
+
+#include <algorithm>
+#include <memory>
+
+namespace Patch
+{
+namespace
+{
+std::mutex g_seamLock;
+FreeSpaceQuery g_freeSpace;
+std::string g_launcherPath;
+
+[[nodiscard]] std::optional<std::uint64_t> FreeSpace(std::string_view folder)
+{
+    {
+        const std::lock_guard hold(g_seamLock);
+        if (g_freeSpace)
+        {
+            return g_freeSpace(folder);
+        }
+    }
+    ULARGE_INTEGER available{};
+    const std::wstring wide = Utf8ToWide(folder);
+    if (wide.empty() || !GetDiskFreeSpaceExW(wide.c_str(), &available, nullptr, nullptr))
+    {
+        return std::nullopt;
+    }
+    return available.QuadPart;
+}
+
+// Removes a folder with everything in it; errors are ignored.
+void RemoveTree(const std::wstring& folder)
+{
+    WIN32_FIND_DATAW data{};
+    const HANDLE find = FindFirstFileW((folder + L"\\*").c_str(), &data);
+    if (find != INVALID_HANDLE_VALUE)
+    {
+        do
+        {
+            const std::wstring name = data.cFileName;
+            if (name == L"." || name == L"..")
+            {
+                continue;
+            }
+            const std::wstring path = folder + L"\\" + name;
+            if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
+                (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0)
+            {
+                RemoveTree(path);
+            }
+            else if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
+            {
+                RemoveDirectoryW(path.c_str());
+            }
+            else
+            {
+                DeleteFileW(path.c_str());
+            }
+        } while (FindNextFileW(find, &data));
+        FindClose(find);
+    }
+    RemoveDirectoryW(folder.c_str());
+}
+
+void RemoveIncomingFolder()
+{
+    const std::wstring folder = Utf8ToWide(kIncomingFolder);
+    if (!RemoveDirectoryW(folder.c_str()) && GetLastError() == ERROR_DIR_NOT_EMPTY)
+    {
+        RemoveTree(folder);
+    }
+}
+
+// Pre-load: every entry of the incoming folder that is no work's part file goes.
+void RemoveStaleParts(const std::vector<SWork>& works)
+{
+    std::set<std::wstring> keep;
+    for (const SWork& work : works)
+    {
+        const std::string_view part = work.part;
+        keep.insert(Utf8ToWide(part.substr(part.rfind('/') + 1)));
+    }
+    const std::wstring folder = Utf8ToWide(kIncomingFolder);
+    WIN32_FIND_DATAW data{};
+    const HANDLE find = FindFirstFileW((folder + L"\\*").c_str(), &data);
+    if (find == INVALID_HANDLE_VALUE)
+    {
+        return;
+    }
+    do
+    {
+        const std::wstring name = data.cFileName;
+        if (name == L"." || name == L".." || keep.contains(name))
+        {
+            continue;
+        }
+        const std::wstring path = folder + L"\\" + name;
+        if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
+        {
+            RemoveDirectoryW(path.c_str());
+        }
+        else
+        {
+            DeleteFileW(path.c_str());
+        }
+    } while (FindNextFileW(find, &data));
+    FindClose(find);
+}
+
+// Creates every folder of the path (which names a folder).
+[[nodiscard]] bool MakeFolders(std::string_view folder)
+{
+    CreateParentFolders(fmt::format("{}/", folder));
+    return IsPlainFolder(folder);
+}
+
+// The first bytes of a file into head; how many were read.
+[[nodiscard]] std::size_t ReadHead(std::string_view path, std::span<std::uint8_t> head)
+{
+    const UniqueHandle file(CreateFileW(Utf8ToWide(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                        nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    DWORD read = 0;
+    if (!file || !ReadFile(file.get(), head.data(), static_cast<DWORD>(head.size()), &read, nullptr))
+    {
+        return 0;
+    }
+    return read;
+}
+
+[[nodiscard]] std::optional<Vfs::SIdentity> HashOfRunningLauncher()
+{
+    return HashFile(LauncherPath(), kLargestLauncher, nullptr);
+}
+}
+
+SPatchValues& Values() noexcept
+{
+    static SPatchValues values;
+    return values;
+}
+
+void PostReport(HWND window, SPatchReport report)
+{
+    if (window == nullptr)
+    {
+        return;
+    }
+    auto owned = std::make_unique<SPatchReport>(std::move(report));
+    if (PostMessageW(window, kPatchReportMessage, 0, reinterpret_cast<LPARAM>(owned.get())))
+    {
+        (void)owned.release(); // the window procedure frees it
+    }
+}
+
+void Report(SProgress& progress, bool force)
+{
+    const std::uint64_t done = progress.done.load();
+    if (!ShouldReport(progress.phase, done, progress.reported, force))
+    {
+        return;
+    }
+    progress.reported = done;
+    SPatchReport report;
+    report.mode = progress.mode;
+    report.phase = progress.phase;
+    report.done = done;
+    report.total = progress.total;
+    report.installing = progress.installing;
+    PostReport(progress.window, std::move(report));
+}
+
+bool StartPatch(HWND window, std::uint8_t mode, std::string cdn, std::string release, std::uint64_t number,
+    bool selfUpdate)
+{
+    SPatchValues& values = Values();
+    const std::lock_guard hold(values.lock);
+    if (values.running.load() || cdn.empty() || values.pendingLauncher != nullptr)
+    {
+        return false;
+    }
+    if (values.patchThread.joinable())
+    {
+        values.patchThread.join();
+    }
+    values.stop = false;
+    values.running = true;
+    SRun run{window, mode, std::move(cdn), std::move(release), number, selfUpdate};
+    try
+    {
+        values.patchThread = std::thread([run = std::move(run)]() mutable {
+            Run(std::move(run));
+            Values().running = false;
+        });
+    }
+    catch (const std::system_error&)
+    {
+        values.running = false; // the run does not start
+        return false;
+    }
+    return true;
+}
+
+void StopPatch()
+{
+    SPatchValues& values = Values();
+    values.stop = true;
+    const std::lock_guard hold(values.lock);
+    if (values.patchThread.joinable())
+    {
+        values.patchThread.join();
+    }
+    if (values.watcherThread.joinable())
+    {
+        values.watcherThread.join();
+    }
+}
+
+void ThrottleTransfers(bool gameRunning)
+{
+    Values().limit = gameRunning ? kGameRunningLimit : 0;
+}
+
+void SetFreeSpaceQuery(FreeSpaceQuery query)
+{
+    const std::lock_guard hold(g_seamLock);
+    g_freeSpace = std::move(query);
+}
+
+void SetLauncherPath(std::string path)
+{
+    const std::lock_guard hold(g_seamLock);
+    g_launcherPath = std::move(path);
+}
+
+std::string LauncherPath()
+{
+    {
+        const std::lock_guard hold(g_seamLock);
+        if (!g_launcherPath.empty())
+        {
+            return g_launcherPath;
+        }
+    }
+    std::wstring path(MAX_PATH, L'\0');
+    for (;;)
+    {
+        const DWORD length = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+        if (length == 0)
+        {
+            return {};
+        }
+        if (length < path.size())
+        {
+            path.resize(length);
+            return WideToUtf8(path);
+        }
+        path.resize(path.size() * 2);
+    }
+}
+
+void Run(SRun run)
+{
+    const auto stopWith = [&](std::string message) {
+        SPatchReport report;
+        report.mode = run.mode;
+        report.phase = 3;
+        report.message = std::move(message);
+        PostReport(run.window, std::move(report));
+    };
+
+    // 1. What an earlier self-update left.
+    const std::string exe = LauncherPath();
+    if (!exe.empty())
+    {
+        (void)DeleteGameFile(exe + ".old");
+        (void)DeleteGameFile(exe + ".bad");
+    }
+
+    // 2. The installed index.
+    const auto installedBytes = ReadWholeFile(kInstalledIndex, kLargestIndex);
+    if (!installedBytes)
+    {
+        return stopWith(fmt::format("{} does not read", kInstalledIndex));
+    }
+    Vfs::SIndex installed;
+    std::string error;
+    if (!Vfs::ReadIndex(*installedBytes, Vfs::TrustRoot(), installed, error))
+    {
+        return stopWith(std::move(error));
+    }
+
+    // 3. What this launcher has taken.
+    const SPatchState state = ReadPatchState();
+    const Vfs::STaken taken{std::max(state.release, installed.ReleaseNumber()),
+                            std::max(state.generation, installed.keyGeneration)};
+
+    // 4. The index used.
+    Vfs::SIndex used;
+    std::vector<std::uint8_t> newBytes;
+    const bool newIndex = run.mode == kUpdate || run.mode == kPreload;
+    if (newIndex)
+    {
+        auto fetched = FetchIndex(run);
+        if (!fetched)
+        {
+            return stopWith(std::move(fetched.error()));
+        }
+        newBytes = std::move(*fetched);
+        if (!Vfs::ReadIndex(newBytes, Vfs::TrustRoot(), used, error))
+        {
+            return stopWith(fmt::format("the new index: {}", error));
+        }
+        if (!Vfs::CheckNewIndex(used, run.release, run.number, taken, error))
+        {
+            return stopWith(std::move(error));
+        }
+    }
+    else
+    {
+        used = installed;
+    }
+
+    // 5. The launcher's own file.
+    const auto launcher = std::find_if(used.files.begin(), used.files.end(),
+        [](const Vfs::SFile& file) { return (file.flags & Vfs::kLauncherFlag) != 0; });
+    if (run.mode == kUpdate && run.selfUpdate && launcher != used.files.end() &&
+        HashOfRunningLauncher() != launcher->hash)
+    {
+        return SelfUpdateStep(run, used, *launcher);
+    }
+
+    // 6. What is missing or damaged.
+    SProgress progress;
+    auto checked = CheckStep(run, used, installed, state, progress);
+    if (!checked)
+    {
+        return;
+    }
+    std::vector<SWork>& works = checked->works;
+
+    // 7. The new index is the last work of an update.
+    if (run.mode == kUpdate)
+    {
+        works.push_back(IndexWork(run.release, newBytes.size()));
+    }
+
+    // 8. A pre-load keeps only the part files it still needs.
+    if (run.mode == kPreload)
+    {
+        RemoveStaleParts(works);
+    }
+
+    // 9. Space and the incoming folder.
+    if (!works.empty())
+    {
+        std::vector<std::optional<std::uint64_t>> partSizes;
+        for (const SWork& work : works)
+        {
+            partSizes.push_back(FileSize(work.part));
+        }
+        const std::uint64_t needed = NeededSpace(works, partSizes);
+        const auto available = FreeSpace(fmt::format("{}/", kPackFolder));
+        if (available && *available < needed)
+        {
+            SPatchReport report;
+            report.mode = run.mode;
+            report.phase = 3;
+            report.shortfall = needed - *available;
+            report.installing = progress.installing;
+            return PostReport(run.window, std::move(report));
+        }
+        if (!MakeFolders(kIncomingFolder))
+        {
+            return stopWith(fmt::format("{} could not be made", kIncomingFolder));
+        }
+    }
+
+    // 10. Part files.
+    auto jobs = PrepareWorks(run, used, works, progress, newBytes);
+    if (StopRequested())
+    {
+        return;
+    }
+    if (!jobs)
+    {
+        return stopWith(std::move(jobs.error()));
+    }
+
+    // 11. Transfers.
+    std::uint64_t transferTotal = 0;
+    for (const SJob& job : *jobs)
+    {
+        transferTotal += job.length;
+    }
+    if (!jobs->empty())
+    {
+        progress.phase = 1;
+        progress.total = transferTotal;
+        progress.done = 0;
+        progress.reported = 0;
+        const bool ok = DownloadJobs(run, used, works, *jobs, progress, error);
+        if (StopRequested())
+        {
+            return;
+        }
+        if (!ok)
+        {
+            return stopWith(std::move(error));
+        }
+        Report(progress, true);
+    }
+
+    // 12. Every part file on the disk, every container under its own header.
+    for (const SWork& work : works)
+    {
+        if (!FlushFile(work.part))
+        {
+            return stopWith(fmt::format("{} could not be flushed", work.part));
+        }
+        if (work.container >= 0)
+        {
+            std::uint8_t head[Vfs::kContainerHeaderSize]{};
+            const auto bytes = ReadHead(work.part, head);
+            std::string ignored;
+            if (!Vfs::CheckContainerHeader(used, static_cast<std::uint16_t>(work.container), std::span(head, bytes),
+                    ignored))
+            {
+                return stopWith(fmt::format("{} is not the container its index names", work.part));
+            }
+        }
+    }
+
+    // 13. A pre-load applies nothing.
+    if (run.mode == kPreload)
+    {
+        SPatchReport report;
+        report.mode = run.mode;
+        report.phase = 2;
+        report.done = transferTotal;
+        report.repaired = !works.empty();
+        return PostReport(run.window, std::move(report));
+    }
+
+    // 14. The journal, written whole, then carried out.
+    if (!works.empty())
+    {
+        const std::string journal = JournalText(ComposeJournal(works, run.mode == kUpdate, installed, used));
+        if (!WriteFileAtomically(kJournalPath, journal))
+        {
+            return stopWith(fmt::format("{} could not be written", kJournalPath));
+        }
+        if (!Replay(error))
+        {
+            return stopWith(std::move(error));
+        }
+    }
+
+    // 15. The state the next run trusts, and the incoming folder of an update.
+    (void)WritePatchState(RebuildState(state, taken.release, taken.generation, used, checked->trusted,
+        checked->verified, works, [](std::string_view path) { return StampOf(path); }));
+    if (run.mode == kUpdate)
+    {
+        RemoveIncomingFolder();
+    }
+
+    // 16. Finished.
+    SPatchReport report;
+    report.mode = run.mode;
+    report.phase = 2;
+    report.done = transferTotal;
+    report.repaired = !works.empty();
+    report.installing = progress.installing;
+    PostReport(run.window, std::move(report));
+}
+}

@@ -1,0 +1,390 @@
+// Patch runs end to end under Wine: installing, updating with move runs, pre-loading,
+// repairing, stopping and resuming, against the loopback nginx CDN and the fault CDN, over
+// releases made by qmrelease (make-releases). Each test works in a game folder of its own.
+#include "patch/Driver.h"
+#include "patch/SelfUpdate.h"
+#include "patch/tests/Releases.h"
+#include "shell/File.h"
+#include "tools/testservers/TestServers.h"
+
+#include <gtest/gtest.h>
+
+#include <windows.h>
+
+#include <chrono>
+
+using namespace Patch;
+using namespace PatchTests;
+
+namespace
+{
+constexpr std::uint64_t MiB = 1'048'576;
+
+class PatchRun : public testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_FALSE(Release("r2").id.empty()) << "no releases in " << ReleasesFolder().string();
+        ASSERT_FALSE(TestServers::CdnBaseUrl().empty());
+        static int counter = 0;
+        wchar_t temp[MAX_PATH]{};
+        GetTempPathW(MAX_PATH, temp);
+        m_root = fs::path(temp) /
+                 ("qm-patchrun-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(++counter));
+        fs::remove_all(m_root);
+        fs::create_directories(m_root / "game");
+        fs::create_directories(m_root / "state");
+        GetCurrentDirectoryW(MAX_PATH, m_previous);
+        SetCurrentDirectoryW((m_root / "game").wstring().c_str());
+        SetPatchStatePath((m_root / "state" / "patch.state").string());
+        SetLauncherPath((m_root / "game" / "Quillmere.exe").string());
+        SetFreeSpaceQuery({});
+        ThrottleTransfers(false);
+    }
+    void TearDown() override
+    {
+        SetCurrentDirectoryW(m_previous);
+        SetFreeSpaceQuery({});
+        ThrottleTransfers(false);
+        std::error_code ignored;
+        fs::remove_all(m_root, ignored);
+    }
+
+    fs::path Game() const { return m_root / "game"; }
+    static std::string Nginx() { return TestServers::CdnBaseUrl() + "/patch/cdn"; }
+    static std::string Faulty(const std::string& fault)
+    {
+        const std::string port = ReadText(TestServers::StateFolder("patchfaults") + "/port");
+        // A token of its own: the server counts the answers to each request afresh.
+        static int session = 0;
+        return "https://localhost:" + port.substr(0, port.find('\n')) + "/" + fault + "-" +
+               std::to_string(GetCurrentProcessId()) + "x" + std::to_string(GetTickCount64()) + "x" +
+               std::to_string(++session);
+    }
+
+    void Install(const SRelease& release)
+    {
+        WriteText(Game() / "Client/pack/release.quillmereindex", ReadText(IndexFile(release)));
+    }
+
+    SPatchReport Drive(std::uint8_t mode, const std::string& cdn, const SRelease& release = {},
+        bool selfUpdate = false, const std::function<void(const SPatchReport&)>& also = {})
+    {
+        m_reports.clear();
+        const auto driven = DriveRun(mode, cdn, release.id, release.number, selfUpdate, [&](const SPatchReport& r) {
+            m_reports.push_back(r);
+            if (also)
+            {
+                also(r);
+            }
+        });
+        EXPECT_TRUE(driven.started);
+        return driven.last.value_or(SPatchReport{255, 255});
+    }
+
+    void InstallComplete(const SRelease& release)
+    {
+        Install(release);
+        const SPatchReport last = Drive(kComplete, Nginx());
+        ASSERT_EQ(last.phase, 2) << last.message;
+        ASSERT_EQ(Differences(Game(), release), std::vector<std::string>{});
+    }
+
+    std::string StateText() const { return ReadText(m_root / "state" / "patch.state"); }
+
+    fs::path m_root;
+    wchar_t m_previous[MAX_PATH]{};
+    std::vector<SPatchReport> m_reports;
+};
+
+// The run stopped with exactly this message and left the release and the state as they were.
+#define EXPECT_REFUSED_UNTOUCHED(report, text, release, state)                                      \
+    do                                                                                              \
+    {                                                                                               \
+        EXPECT_EQ((report).phase, 3);                                                               \
+        EXPECT_EQ((report).message, (text));                                                        \
+        EXPECT_EQ(Differences(Game(), (release)), std::vector<std::string>{});                      \
+        EXPECT_EQ(StateText(), (state));                                                            \
+    } while (false)
+}
+
+TEST_F(PatchRun, FirstInstallationThenATrustedStartThatReadsNothing)
+{
+    const SRelease r1 = Release("r1");
+    Install(r1);
+    const SPatchReport last = Drive(kComplete, Nginx());
+    ASSERT_EQ(last.phase, 2) << last.message;
+    EXPECT_TRUE(last.installing);
+    EXPECT_TRUE(last.repaired);
+    EXPECT_EQ(last.done, ContentBytes(r1));
+    EXPECT_EQ(Differences(Game(), r1), std::vector<std::string>{});
+    EXPECT_TRUE(fs::exists(Game() / "Client/pack/incoming")) << "a complete run keeps the incoming folder";
+    EXPECT_FALSE(fs::exists(Game() / "patch.journal"));
+    // Transfer reports carry installing, then the finished one.
+    ASSERT_GE(m_reports.size(), 3u);
+    EXPECT_EQ(m_reports.front().phase, 0);
+    EXPECT_TRUE(std::any_of(m_reports.begin(), m_reports.end(),
+        [](const SPatchReport& r) { return r.phase == 1 && r.installing && r.total == r.done; }));
+
+    const SPatchState state = ReadPatchState();
+    EXPECT_EQ(state.release, 1u);
+    EXPECT_EQ(state.files.size(), ReleaseFiles(r1).size() - 1); // all but the index
+
+    // The next start trusts every stamp: nothing to check, nothing to fetch.
+    const SPatchReport again = Drive(kComplete, Nginx());
+    ASSERT_EQ(again.phase, 2);
+    EXPECT_FALSE(again.repaired);
+    EXPECT_FALSE(again.installing);
+    EXPECT_EQ(again.done, 0u);
+    ASSERT_FALSE(m_reports.empty());
+    EXPECT_EQ(m_reports.front().total, 0u);
+}
+
+TEST_F(PatchRun, UpdateWithMoveRunsFetchesWhatQmreleasePredicted)
+{
+    const SRelease r1 = Release("r1");
+    const SRelease r2 = Release("r2");
+    InstallComplete(r1);
+    // "fetch total" less "fetch index": the run counts the index, already in memory, as no transfer.
+    const std::string delta = ReadText(ReleasesFolder() / "r2-delta");
+    const auto number = [&](const std::string& key) {
+        const auto at = delta.find(key + " ");
+        return at == std::string::npos ? ~0ull : std::stoull(delta.substr(at + key.size() + 1));
+    };
+    ASSERT_GT(number("copied"), MiB) << "the release has move runs";
+
+    // qmrelease counts the launcher's own file among the changed loose files; an update
+    // without self-update leaves it out.
+    const auto launcherOf = [](const SRelease& release) {
+        for (const Vfs::SFile& file : IndexOf(release).files)
+        {
+            if ((file.flags & Vfs::kLauncherFlag) != 0)
+            {
+                return file;
+            }
+        }
+        return Vfs::SFile{};
+    };
+    const std::uint64_t launcherBytes = launcherOf(r1).hash != launcherOf(r2).hash ? launcherOf(r2).size : 0;
+
+    const SPatchReport last = Drive(kUpdate, Nginx(), r2);
+    ASSERT_EQ(last.phase, 2) << last.message;
+    EXPECT_EQ(last.done, number("fetch total") - number("fetch index") - launcherBytes);
+    EXPECT_EQ(Differences(Game(), r2, {}, false), std::vector<std::string>{});
+    EXPECT_FALSE(fs::exists(Game() / "Client/pack/incoming")) << "an update deletes the incoming folder";
+    EXPECT_FALSE(fs::exists(Game() / "Client/data/old.txt"));
+    EXPECT_EQ(ReadPatchState().release, 2u);
+}
+
+TEST_F(PatchRun, PreloadThenTheUpdateOfTheSameReleaseDownloadsNothing)
+{
+    const SRelease r1 = Release("r1");
+    const SRelease r2 = Release("r2");
+    InstallComplete(r1);
+    const std::string state = StateText();
+    WriteText(Game() / "Client/pack/incoming/stale.part", "left by another release");
+
+    const SPatchReport preload = Drive(kPreload, Nginx(), r2);
+    ASSERT_EQ(preload.phase, 2) << preload.message;
+    EXPECT_GT(preload.done, 0u);
+    EXPECT_EQ(Differences(Game(), r1), std::vector<std::string>{}) << "a pre-load applies nothing";
+    EXPECT_EQ(StateText(), state);
+    EXPECT_FALSE(fs::exists(Game() / "Client/pack/incoming/stale.part"));
+    const Vfs::SIndex index = IndexOf(r2);
+    const auto launcher = std::find_if(index.files.begin(), index.files.end(),
+        [](const Vfs::SFile& f) { return (f.flags & Vfs::kLauncherFlag) != 0; });
+    ASSERT_NE(launcher, index.files.end());
+    EXPECT_TRUE(fs::exists(Game() / FilePartPath(launcher->hash))) << "a pre-load fetches the launcher too";
+
+    const SPatchReport update = Drive(kUpdate, Nginx(), r2);
+    ASSERT_EQ(update.phase, 2) << update.message;
+    EXPECT_EQ(update.done, 0u);
+    EXPECT_TRUE(std::none_of(m_reports.begin(), m_reports.end(), [](const SPatchReport& r) { return r.phase == 1; }));
+    EXPECT_EQ(Differences(Game(), r2, {}, false), std::vector<std::string>{});
+}
+
+TEST_F(PatchRun, RepairFetchesOnlyTheDamagedPiece)
+{
+    const SRelease r1 = Release("r1");
+    InstallComplete(r1);
+    const Vfs::SIndex index = IndexOf(r1);
+    const fs::path container = Game() / "Client/pack" / Vfs::ContainerName(index.containers[0]);
+    std::string bytes = ReadText(container);
+    bytes[2 * MiB + 12345] ^= 0x40;
+    WriteText(container, bytes);
+
+    // A complete run trusts the stamp it no longer matches, so it reads the file too; the
+    // repair reads everything.
+    const SPatchReport last = Drive(kRepair, Nginx());
+    ASSERT_EQ(last.phase, 2) << last.message;
+    EXPECT_TRUE(last.repaired);
+    EXPECT_EQ(last.done, MiB);
+    EXPECT_EQ(Differences(Game(), r1), std::vector<std::string>{});
+    // Phase 0 read every byte of the release.
+    const auto check = std::find_if(m_reports.rbegin(), m_reports.rend(),
+        [](const SPatchReport& r) { return r.phase == 0; });
+    ASSERT_NE(check, m_reports.rend());
+    EXPECT_EQ(check->total, ContentBytes(r1));
+}
+
+TEST_F(PatchRun, RepairWithNothingDamagedRefreshesEveryStamp)
+{
+    const SRelease r1 = Release("r1");
+    InstallComplete(r1);
+    // A file rewritten with its own bytes gets a new last-write time.
+    const fs::path readme = Game() / "Client/data/readme.txt";
+    const std::string text = ReadText(readme);
+    Sleep(20);
+    WriteText(readme, text);
+    ASSERT_NE(ReadPatchState().files["Client/data/readme.txt"], StampOf("Client/data/readme.txt"));
+
+    const SPatchReport last = Drive(kRepair, Nginx());
+    ASSERT_EQ(last.phase, 2) << last.message;
+    EXPECT_FALSE(last.repaired);
+    EXPECT_EQ(last.done, 0u);
+    EXPECT_FALSE(fs::exists(Game() / "patch.journal"));
+    const SPatchState state = ReadPatchState();
+    EXPECT_EQ(state.files.size(), ReleaseFiles(r1).size() - 1);
+    for (const auto& [path, stamp] : state.files)
+    {
+        EXPECT_EQ(StampOf(path), stamp) << path;
+    }
+}
+
+TEST_F(PatchRun, AStopDuringTransferLeavesThePartsAndTheNextRunFetchesOnlyTheRest)
+{
+    const SRelease r1 = Release("r1");
+    Install(r1);
+    ThrottleTransfers(true); // 2 MiB/s: the installation takes a few seconds
+    std::uint64_t doneAtStop = 0;
+    const SPatchReport stopped = Drive(kComplete, Nginx(), {}, false, [&](const SPatchReport& r) {
+        if (r.phase == 1 && r.done > 0 && doneAtStop == 0)
+        {
+            doneAtStop = r.done;
+            StopPatch();
+        }
+    });
+    EXPECT_EQ(stopped.phase, 1) << "a stop posts nothing";
+    ASSERT_GT(doneAtStop, 0u);
+    EXPECT_FALSE(fs::is_empty(Game() / "Client/pack/incoming"));
+
+    ThrottleTransfers(false);
+    const SPatchReport resumed = Drive(kComplete, Nginx());
+    ASSERT_EQ(resumed.phase, 2) << resumed.message;
+    EXPECT_GT(resumed.done, 0u);
+    EXPECT_LE(resumed.done, ContentBytes(r1) - doneAtStop);
+    EXPECT_EQ(Differences(Game(), r1), std::vector<std::string>{});
+}
+
+TEST_F(PatchRun, RefusesAnIndexThatIsNotTheNamedRelease)
+{
+    const SRelease r1 = Release("r1");
+    SRelease r2 = Release("r2");
+    InstallComplete(r1);
+    const std::string state = StateText();
+    r2.number = 3;
+    EXPECT_REFUSED_UNTOUCHED(Drive(kUpdate, Nginx(), r2), "the CDN's index is not the release the service named", r1,
+        state);
+    SRelease other = Release("g3");
+    other.id = Release("r2").id;
+    EXPECT_REFUSED_UNTOUCHED(Drive(kUpdate, Nginx(), other), "the CDN's index is not the release the service named",
+        r1, state);
+}
+
+TEST_F(PatchRun, RefusesAReleaseNumberRollback)
+{
+    const SRelease r1 = Release("r1");
+    const SRelease r2 = Release("r2");
+    InstallComplete(r2);
+    const std::string state = StateText();
+    EXPECT_REFUSED_UNTOUCHED(Drive(kUpdate, Nginx(), r1),
+        "release 1 is older than release 2, which this launcher has taken", r2, state);
+}
+
+TEST_F(PatchRun, RefusesAKeyGenerationRollback)
+{
+    const SRelease g3 = Release("g3");
+    const SRelease g2 = Release("g2");
+    InstallComplete(g3);
+    const std::string state = StateText();
+    EXPECT_EQ(ReadPatchState().generation, 3u);
+    EXPECT_REFUSED_UNTOUCHED(Drive(kUpdate, Nginx(), g2),
+        "the new index is signed by the key of generation 2, which the root has replaced by generation 3", g3, state);
+}
+
+TEST_F(PatchRun, CorruptPiecesTwiceThenGoodAreWrittenThreeTimesStopTheRun)
+{
+    const SRelease r1 = Release("r1");
+    const SRelease r2 = Release("r2");
+    InstallComplete(r1);
+    const std::string state = StateText();
+
+    const SPatchReport refused = Drive(kUpdate, Faulty("corrupt3"), r2);
+    EXPECT_EQ(refused.phase, 3);
+    EXPECT_TRUE(refused.message.ends_with(": the CDN's bytes are not the release's")) << refused.message;
+    EXPECT_TRUE(refused.message.starts_with("c/") || refused.message.starts_with("f/")) << refused.message;
+    EXPECT_EQ(Differences(Game(), r1), std::vector<std::string>{});
+    EXPECT_EQ(StateText(), state);
+
+    const SPatchReport last = Drive(kUpdate, Faulty("corrupt2"), r2);
+    ASSERT_EQ(last.phase, 2) << last.message;
+    EXPECT_EQ(Differences(Game(), r2, {}, false), std::vector<std::string>{});
+}
+
+TEST_F(PatchRun, RefusesA200ToARangedRequestAndMoreBytesThanAsked)
+{
+    const SRelease r1 = Release("r1");
+    InstallComplete(r1);
+    const Vfs::SIndex index = IndexOf(r1);
+    const fs::path container = Game() / "Client/pack" / Vfs::ContainerName(index.containers[0]);
+    std::string bytes = ReadText(container);
+    bytes[3 * MiB + 7] ^= 0x01;
+    WriteText(container, bytes);
+    const std::string state = StateText();
+    const std::string url = "c/" + Vfs::ToHex(index.containers[0].identity) + ".quillmerepack";
+
+    SPatchReport last = Drive(kRepair, Faulty("range200"), r1);
+    EXPECT_EQ(last.phase, 3);
+    EXPECT_EQ(last.message, url + ": the CDN answered 200 with 1048576 bytes of 1048576");
+    EXPECT_EQ(ReadText(container), bytes) << "the damaged file is left for the next run";
+    EXPECT_EQ(StateText(), state);
+
+    last = Drive(kRepair, Faulty("more"), r1);
+    EXPECT_EQ(last.phase, 3);
+    EXPECT_EQ(last.message, url + ": stopped");
+    EXPECT_EQ(ReadText(container), bytes);
+    EXPECT_EQ(StateText(), state);
+
+    last = Drive(kRepair, Faulty("ok"), r1);
+    ASSERT_EQ(last.phase, 2) << last.message;
+    EXPECT_EQ(last.done, MiB);
+    EXPECT_EQ(Differences(Game(), r1), std::vector<std::string>{});
+}
+
+TEST_F(PatchRun, AShortfallOfFreeSpaceIsReportedInBytesBeforeAnythingIsWritten)
+{
+    const SRelease r1 = Release("r1");
+    Install(r1);
+    std::uint64_t needed = 67'108'864 + ContentBytes(r1);
+    SetFreeSpaceQuery([&](std::string_view) { return std::optional<std::uint64_t>(needed - 1); });
+    const SPatchReport last = Drive(kComplete, Nginx());
+    EXPECT_EQ(last.phase, 3);
+    EXPECT_EQ(last.shortfall, 1u);
+    EXPECT_EQ(last.message, "");
+    EXPECT_FALSE(fs::exists(Game() / "Client/pack/incoming"));
+
+    SetFreeSpaceQuery([&](std::string_view) { return std::optional<std::uint64_t>(needed); });
+    const SPatchReport enough = Drive(kComplete, Nginx());
+    EXPECT_EQ(enough.phase, 2) << enough.message;
+}
+
+TEST_F(PatchRun, AnUnreadableInstalledIndexStopsTheRun)
+{
+    EXPECT_EQ(Drive(kComplete, Nginx()).message, "Client/pack/release.quillmereindex does not read");
+    WriteText(Game() / "Client/pack/release.quillmereindex", std::string(200, 'x'));
+    const SPatchReport last = Drive(kRepair, Nginx());
+    EXPECT_EQ(last.phase, 3);
+    EXPECT_FALSE(last.message.empty());
+    EXPECT_FALSE(StartPatch(nullptr, kComplete, "", "", 0, false)) << "no CDN, no run";
+}

@@ -1,0 +1,169 @@
+// The patcher's pure rules: jobs from missing pieces, the journal's order, report thinning,
+// the transfer limit, the acceptance of CDN answers, needed space and the state rebuild.
+#include "patch/Plan.h"
+
+#include <gtest/gtest.h>
+
+using namespace Patch;
+
+namespace
+{
+constexpr std::uint64_t MiB = 1'048'576;
+
+Vfs::SContainer Container(std::uint8_t kind, std::uint8_t first, std::uint64_t size)
+{
+    Vfs::SContainer c;
+    c.kind = kind;
+    c.size = size;
+    c.identity.fill(first);
+    return c;
+}
+
+Vfs::SFile File(std::string path, std::uint8_t first, std::uint16_t flags = 0)
+{
+    Vfs::SFile f;
+    f.path = std::move(path);
+    f.flags = flags;
+    f.size = 10;
+    f.hash.fill(first);
+    return f;
+}
+
+std::string Text(const std::vector<SJournalRecord>& records)
+{
+    return JournalText(records);
+}
+}
+
+TEST(ContainerJobs, MissingPiecesBecomeRunsOfAtMost32Pieces)
+{
+    // 70 pieces, the last one byte long, nothing held: 32 + 32 + 6 pieces.
+    const std::uint64_t size = 69 * MiB + 1;
+    const auto jobs = ContainerJobs(5, {}, size);
+    ASSERT_EQ(jobs.size(), 3u);
+    EXPECT_EQ(jobs[0], (SJob{5, 0, 32 * MiB}));
+    EXPECT_EQ(jobs[1], (SJob{5, 32 * MiB, 32 * MiB}));
+    EXPECT_EQ(jobs[2], (SJob{5, 64 * MiB, 5 * MiB + 1}));
+
+    // One damaged piece in the middle of a complete part file: a single one-piece job.
+    std::vector<std::uint8_t> have(4, 1);
+    have[2] = 0;
+    EXPECT_EQ(ContainerJobs(0, have, 4 * MiB), (std::vector<SJob>{{0, 2 * MiB, MiB}}));
+
+    // Gaps split runs; a short `have` counts the pieces beyond it as missing.
+    EXPECT_EQ(ContainerJobs(1, std::vector<std::uint8_t>{0, 1, 0, 0, 1}, 6 * MiB - 100),
+        (std::vector<SJob>{{1, 0, MiB}, {1, 2 * MiB, 2 * MiB}, {1, 5 * MiB, MiB - 100}}));
+    EXPECT_TRUE(ContainerJobs(1, std::vector<std::uint8_t>{1, 1}, 2 * MiB).empty());
+    // A container smaller than a piece.
+    EXPECT_EQ(ContainerJobs(0, {}, 64), (std::vector<SJob>{{0, 0, 64}}));
+}
+
+TEST(ComposeJournal, MovesThenTheIndexThenDeletionsOfWhatTheNewReleaseDropped)
+{
+    Vfs::SIndex installed;
+    installed.containers = {Container(1, 0xaa, 100), Container(2, 0xbb, 100)};
+    installed.files = {File("Client/gone.dll", 1), File("Client/kept.dll", 2), File("Quillmere.exe", 3, 1),
+                       File("Client/now-a-new-file.txt", 4)};
+    Vfs::SIndex used;
+    used.containers = {Container(2, 0xbb, 100), Container(1, 0xcc, 100)};
+    used.files = {File("Client/kept.dll", 2), File("Client/now-a-new-file.txt", 5), File("Quillmere2.exe", 6, 1)};
+
+    std::vector<SWork> works{ContainerWork(used, 1, {}), FileWork(used.files[1]), IndexWork("ab", 300)};
+    const std::string journal = Text(ComposeJournal(works, true, installed, used));
+    EXPECT_EQ(journal, "quillmere patch journal 1\n"
+                       "move\tClient/pack/incoming/session_cccccccccccccccc.quillmerepack.part\t"
+                       "Client/pack/session_cccccccccccccccc.quillmerepack\n"
+                       "move\tClient/pack/incoming/f_0505050505050505050505050505050505050505050505050505050505050505"
+                       ".part\tClient/now-a-new-file.txt\n"
+                       "move\tClient/pack/incoming/ab.quillmereindex.part\tClient/pack/release.quillmereindex\n"
+                       "delete\tClient/pack/session_aaaaaaaaaaaaaaaa.quillmerepack\n"
+                       "delete\tClient/gone.dll\n");
+
+    // The same release again: only the index moves.
+    EXPECT_EQ(Text(ComposeJournal(std::vector<SWork>{IndexWork("ab", 300)}, true, used, used)),
+        "quillmere patch journal 1\n"
+        "move\tClient/pack/incoming/ab.quillmereindex.part\tClient/pack/release.quillmereindex\n");
+
+    // Complete and repair runs move their works and delete nothing.
+    EXPECT_EQ(Text(ComposeJournal(std::vector<SWork>{FileWork(installed.files[0])}, false, installed, installed)),
+        "quillmere patch journal 1\n"
+        "move\tClient/pack/incoming/f_0101010101010101010101010101010101010101010101010101010101010101.part\t"
+        "Client/gone.dll\n");
+}
+
+TEST(Reporting, CheckReportsAreThinnedTo16MiBTransferReportsAlwaysPost)
+{
+    EXPECT_FALSE(ShouldReport(0, 16 * MiB - 1, 0, false));
+    EXPECT_TRUE(ShouldReport(0, 16 * MiB, 0, false));
+    EXPECT_FALSE(ShouldReport(0, 20 * MiB, 16 * MiB, false));
+    EXPECT_TRUE(ShouldReport(0, 1, 0, true));
+    EXPECT_TRUE(ShouldReport(1, 1, 1, false));
+}
+
+TEST(TransferLimit, FourStreamsShareTheLimit)
+{
+    // 256 KiB at 2 MiB/s is 125 ms alone, and 500 ms when four transfers are open.
+    EXPECT_EQ(AddTransferDebt(0, 262'144, 0, kGameRunningLimit), 125'000u);
+    EXPECT_EQ(AddTransferDebt(0, 262'144, 1, kGameRunningLimit), 125'000u);
+    EXPECT_EQ(AddTransferDebt(7, 262'144, 4, kGameRunningLimit), 500'007u);
+    // Sleeps of at most 100 ms until less than a millisecond is owed.
+    EXPECT_EQ(NextThrottleSleep(500'007), 100u);
+    EXPECT_EQ(NextThrottleSleep(1'999), 1u);
+    EXPECT_EQ(NextThrottleSleep(999), 0u);
+    std::uint64_t debt = 500'007;
+    std::uint64_t slept = 0;
+    for (std::uint64_t ms; (ms = NextThrottleSleep(debt)) != 0; debt -= ms * 1'000)
+    {
+        slept += ms;
+    }
+    EXPECT_EQ(slept, 500u);
+    EXPECT_EQ(debt, 7u);
+}
+
+TEST(AnswerError, StatusAndLengthRules)
+{
+    EXPECT_FALSE(AnswerError("c/x", 206, 100, 4096, 100));
+    EXPECT_FALSE(AnswerError("c/x", 200, 100, 0, 100));
+    EXPECT_EQ(AnswerError("c/x", 200, 100, MiB, 100), "c/x: the CDN answered 200 with 100 bytes of 100");
+    EXPECT_EQ(AnswerError("f/y", 206, 101, 0, 100), "f/y: the CDN answered 206 with 101 bytes of 100");
+    EXPECT_EQ(AnswerError("f/y", 206, 99, 0, 100), "f/y: the CDN answered 206 with 99 bytes of 100");
+    EXPECT_EQ(AnswerError("f/y", 416, 0, 0, 100), "f/y: the CDN answered 416 with 0 bytes of 100");
+}
+
+TEST(NeededSpace, TheReservePlusEveryPartFileNotYetAtItsSize)
+{
+    std::vector<SWork> works(3);
+    works[0].size = 10;
+    works[1].size = 20;
+    works[2].size = 40;
+    const std::vector<std::optional<std::uint64_t>> parts{std::nullopt, 20, 39};
+    EXPECT_EQ(NeededSpace(works, parts), kSpaceReserve + 10 + 40);
+    EXPECT_EQ(NeededSpace({}, {}), kSpaceReserve);
+}
+
+TEST(RebuildState, RatchetsOldStampsForTrustedFreshStampsForReadAndMoved)
+{
+    SPatchState old;
+    old.release = 9;
+    old.generation = 1;
+    old.files["a"] = {1, 100};
+    old.files["dropped"] = {2, 200};
+    old.files["b"] = {3, 300};
+    Vfs::SIndex used;
+    used.header[16] = 7; // release number 7
+    used.keyGeneration = 4;
+    std::vector<SWork> works(2);
+    works[0].target = "moved";
+    works[1].target = std::string(kInstalledIndex);
+    const auto stampOf = [](std::string_view path) -> std::optional<SStamp> {
+        if (path == "missing")
+        {
+            return std::nullopt;
+        }
+        return SStamp{path.size(), 555};
+    };
+    const SPatchState state = RebuildState(old, 9, 1, used, {"a"}, {"b", "missing"}, works, stampOf);
+    EXPECT_EQ(state.release, 9u);
+    EXPECT_EQ(state.generation, 4u);
+    EXPECT_EQ(state.files, (std::map<std::string, SStamp>{{"a", {1, 100}}, {"b", {1, 555}}, {"moved", {5, 555}}}));
+}

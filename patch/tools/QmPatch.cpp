@@ -1,0 +1,148 @@
+// qmpatch: one patch run from the console, on the launcher's own patcher.
+//
+//   qmpatch FOLDER MODE CDN [RELEASE NUMBER] [options]
+//     FOLDER   the launcher's folder (the game folder); the run works relative to it
+//     MODE     0 complete, 1 update, 2 repair, 3 pre-load
+//     CDN      the CDN base URL
+//     RELEASE NUMBER  the named release (64 hex digits) and its number, modes 1 and 3
+//   options:
+//     --recover            first replay an interrupted patch journal, as the launcher does
+//     --state PATH         the patch state file (default: the per-user one)
+//     --free-space BYTES   pretend the disk has this much free space
+//     --throttle           hold transfers to the limit used while the game runs
+//     --self-update        let an update replace the launcher (with --launcher)
+//     --launcher PATH      the launcher exe whose hash is compared (default: qmpatch.exe)
+//
+// Prints every report as one line and then the outcome; exits 0 when the run finished,
+// 1 when it stopped with a message or a shortfall, 4 when a new launcher is ready, 3 when it
+// ended without a report, 2 on a usage error.
+#include "patch/Driver.h"
+#include "shell/Text.h"
+
+#include <fmt/format.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace
+{
+int Usage()
+{
+    std::fputs("usage: qmpatch FOLDER MODE CDN [RELEASE NUMBER] [--recover] [--state PATH] [--free-space BYTES] "
+               "[--throttle] [--self-update] [--launcher PATH]\n",
+        stderr);
+    return 2;
+}
+
+void Print(const std::string& line)
+{
+    std::fputs(line.c_str(), stdout);
+    std::fputc('\n', stdout);
+    std::fflush(stdout);
+}
+
+std::string Describe(const Patch::SPatchReport& r)
+{
+    switch (r.phase)
+    {
+    case 0:
+    case 1:
+        return fmt::format("report mode {} phase {} done {} total {} installing {}", r.mode, r.phase, r.done, r.total,
+            r.installing ? 1 : 0);
+    case 2:
+        return fmt::format("finished mode {} done {} repaired {} installing {}", r.mode, r.done, r.repaired ? 1 : 0,
+            r.installing ? 1 : 0);
+    case 3:
+        return fmt::format("stopped mode {} shortfall {} message {}", r.mode, r.shortfall, r.message);
+    default:
+        return fmt::format("launcher mode {} path {}", r.mode, r.launcher);
+    }
+}
+}
+
+int wmain(int argc, wchar_t** argv)
+{
+    std::vector<std::string> positional;
+    bool recover = false;
+    bool throttle = false;
+    bool selfUpdate = false;
+    for (int i = 1; i < argc; ++i)
+    {
+        const std::string arg = WideToUtf8(argv[i]);
+        const auto value = [&]() -> std::string { return i + 1 < argc ? WideToUtf8(argv[++i]) : std::string(); };
+        if (arg == "--recover")
+        {
+            recover = true;
+        }
+        else if (arg == "--throttle")
+        {
+            throttle = true;
+        }
+        else if (arg == "--self-update")
+        {
+            selfUpdate = true;
+        }
+        else if (arg == "--state")
+        {
+            Patch::SetPatchStatePath(value());
+        }
+        else if (arg == "--launcher")
+        {
+            Patch::SetLauncherPath(value());
+        }
+        else if (arg == "--free-space")
+        {
+            const auto bytes = ParseLeadingDecimal(value(), UINT64_MAX);
+            if (!bytes)
+            {
+                return Usage();
+            }
+            Patch::SetFreeSpaceQuery([free = *bytes](std::string_view) { return std::optional<std::uint64_t>(free); });
+        }
+        else if (arg.starts_with("--"))
+        {
+            return Usage();
+        }
+        else
+        {
+            positional.push_back(arg);
+        }
+    }
+    if (positional.size() != 3 && positional.size() != 5)
+    {
+        return Usage();
+    }
+    const auto mode = ParseLeadingDecimal(positional[1], 3);
+    const auto number = positional.size() == 5 ? ParseLeadingDecimal(positional[4], UINT64_MAX) : 0;
+    if (!mode || !number || positional[1].size() != 1)
+    {
+        return Usage();
+    }
+    if (!SetCurrentDirectoryW(Utf8ToWide(positional[0]).c_str()))
+    {
+        Print(fmt::format("qmpatch: {} is not a folder", positional[0]));
+        return 2;
+    }
+    if (recover)
+    {
+        std::string error;
+        const bool replayed = Patch::ReplayAtStartUp(error);
+        Print(replayed ? std::string("recovered") : fmt::format("recovery failed: {}", error));
+    }
+    Patch::ThrottleTransfers(throttle);
+    const std::string release = positional.size() == 5 ? positional[3] : std::string();
+    const auto driven = Patch::DriveRun(static_cast<std::uint8_t>(*mode), positional[2], release, *number, selfUpdate,
+        [](const Patch::SPatchReport& report) { Print(Describe(report)); });
+    if (!driven.started)
+    {
+        Print("not started");
+        return 3;
+    }
+    if (!driven.last || driven.last->phase < 2)
+    {
+        Print("ended without a report");
+        return 3;
+    }
+    return driven.last->phase == 2 ? 0 : driven.last->phase == 3 ? 1 : 4;
+}
