@@ -6,6 +6,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <istream>
+#include <streambuf>
 
 namespace Vfs
 {
@@ -89,6 +91,17 @@ template <std::size_t N>
     std::memcpy(out.data(), b.data() + at, N);
     return out;
 }
+
+// A read-only stream over bytes in memory.
+class CSpanBuffer final : public std::streambuf
+{
+public:
+    explicit CSpanBuffer(Bytes bytes)
+    {
+        char* begin = const_cast<char*>(reinterpret_cast<const char*>(bytes.data()));
+        setg(begin, begin, begin + bytes.size());
+    }
+};
 
 // Where a wanted section was found, if it was.
 struct SSection
@@ -701,8 +714,12 @@ bool VerifyEd25519(std::span<const std::uint8_t, 32> key, std::span<const std::u
     }
     try
     {
+        // The stream form hashes the message where it lies; the message form first copies
+        // it into an accumulator, which triples the time for a large index.
+        CSpanBuffer buffer(message);
+        std::istream stream(&buffer);
         const CryptoPP::ed25519Verifier verifier(key.data());
-        return verifier.VerifyMessage(message.data(), message.size(), signature.data(), signature.size());
+        return verifier.VerifyStream(stream, signature.data(), signature.size());
     }
     catch (...)
     {
