@@ -66,8 +66,14 @@ SDriven DriveRun(std::uint8_t mode, std::string cdn, std::string release, std::u
         }
         MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLPOSTMESSAGE);
     }
-    // The thread has posted its last report (or was stopped): join it.
-    StopPatch();
+    // The thread has posted its last report (or was stopped): join it, leaving the stop flag
+    // alone (a hand-over watcher may start next).
+    SPatchValues& values = Values();
+    const std::lock_guard hold(values.lock);
+    if (values.patchThread.joinable())
+    {
+        values.patchThread.join();
+    }
     DestroyWindow(window);
     return driven;
 }

@@ -207,3 +207,21 @@ void UndoHandOver()
     (void)MoveLauncher(exe + ".old", exe);
 }
 }
+
+namespace Patch
+{
+void ForgetHandOver()
+{
+    SPatchValues& values = Values();
+    const std::lock_guard hold(values.lock);
+    if (values.watcherThread.joinable())
+    {
+        values.watcherThread.join();
+    }
+    if (values.pendingLauncher != nullptr)
+    {
+        CloseHandle(values.pendingLauncher);
+        values.pendingLauncher = nullptr;
+    }
+}
+}

@@ -29,5 +29,9 @@ void SelfUpdateStep(const SRun& run, const Vfs::SIndex& index, const Vfs::SFile&
 
 // After WM_APP + 7 with 0: ends the new process and puts the old exe back.
 void UndoHandOver();
+
+// After WM_APP + 7 with 1 the old launcher ends and never looks at the new process again;
+// a process that goes on (the tests) closes its handle with this so that runs may start.
+void ForgetHandOver();
 }
 #endif

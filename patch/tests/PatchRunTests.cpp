@@ -388,3 +388,157 @@ TEST_F(PatchRun, AnUnreadableInstalledIndexStopsTheRun)
     EXPECT_FALSE(last.message.empty());
     EXPECT_FALSE(StartPatch(nullptr, kComplete, "", "", 0, false)) << "no CDN, no run";
 }
+
+namespace
+{
+// The launcher's replacement: a stand-in exe plays the new launcher (QM_STANDIN picks what it
+// does), a message-only window stands for the old launcher's window.
+class HandOver : public PatchRun
+{
+protected:
+    void SetUp() override
+    {
+        PatchRun::SetUp();
+        WNDCLASSEXW type{};
+        type.cbSize = sizeof(type);
+        type.lpfnWndProc = DefWindowProcW;
+        type.hInstance = GetModuleHandleW(nullptr);
+        type.lpszClassName = L"QuillmereHandOverTest";
+        RegisterClassExW(&type);
+        m_window = CreateWindowExW(0, type.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                                   GetModuleHandleW(nullptr), nullptr);
+        ASSERT_NE(m_window, nullptr);
+        m_exe = Game() / "Quillmere.exe";
+        m_standIn = ReadText(fs::path("Z:" + std::string(std::getenv("QM_BUILD_DIR"))) / "patch/handover_standin.exe");
+        ASSERT_GT(m_standIn.size(), 1000u);
+    }
+    void TearDown() override
+    {
+        StopPatch();
+        ForgetHandOver();
+        DestroyWindow(m_window);
+        SetEnvironmentVariableW(L"QM_STANDIN", nullptr);
+        PatchRun::TearDown();
+    }
+
+    static Vfs::SFile LauncherOf(const SRelease& release)
+    {
+        for (const Vfs::SFile& file : IndexOf(release).files)
+        {
+            if ((file.flags & Vfs::kLauncherFlag) != 0)
+            {
+                return file;
+            }
+        }
+        return {};
+    }
+    static std::string Bytes(const Vfs::SFile& file) { return ReadText(Cdn() / "f" / Vfs::ToHex(file.hash)); }
+
+    // The watcher's wParam, and the milliseconds it took; -1 when nothing came in 40 s.
+    std::pair<int, std::uint64_t> WaitForWatcher()
+    {
+        const auto start = std::chrono::steady_clock::now();
+        const auto elapsed = [&] {
+            return static_cast<std::uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                std::chrono::steady_clock::now() - start).count());
+        };
+        while (elapsed() < 40'000)
+        {
+            MSG message{};
+            while (PeekMessageW(&message, m_window, 0, 0, PM_REMOVE))
+            {
+                if (message.message == kHandOverMessage)
+                {
+                    return {static_cast<int>(message.wParam), elapsed()};
+                }
+            }
+            MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLPOSTMESSAGE);
+        }
+        return {-1, elapsed()};
+    }
+
+    HWND m_window = nullptr;
+    fs::path m_exe;
+    std::string m_standIn;
+};
+}
+
+TEST_F(HandOver, AnUpdateFetchesTheNewLauncherAndASignallingLauncherTakesOver)
+{
+    const SRelease r1 = Release("r1");
+    const SRelease r2 = Release("r2");
+    InstallComplete(r1);
+    const std::string oldLauncher = Bytes(LauncherOf(r1));
+    WriteText(m_exe, oldLauncher);
+    const std::string state = StateText();
+
+    const SPatchReport ready = Drive(kUpdate, Nginx(), r2, true);
+    ASSERT_EQ(ready.phase, 4) << ready.message;
+    EXPECT_EQ(ready.launcher, FilePartPath(LauncherOf(r2).hash));
+    EXPECT_EQ(ReadText(Game() / ready.launcher), m_standIn);
+    EXPECT_EQ(Differences(Game(), r1, {"Quillmere.exe"}), std::vector<std::string>{}) << "nothing else is patched";
+    EXPECT_EQ(StateText(), state);
+
+    SetEnvironmentVariableW(L"QM_STANDIN", L"signal");
+    std::string error;
+    ASSERT_TRUE(HandOverToNewLauncher(m_window, ready.launcher, error)) << error;
+    EXPECT_FALSE(StartPatch(nullptr, kComplete, Nginx(), "", 0, false)) << "no run while a launcher is pending";
+    EXPECT_EQ(WaitForWatcher().first, 1);
+    EXPECT_EQ(ReadText(m_exe), m_standIn);
+    EXPECT_EQ(ReadText(Game() / "Quillmere.exe.old"), oldLauncher);
+}
+
+TEST_F(HandOver, TheNextRunClearsOldAndBadAndAnEqualLauncherLetsTheUpdateGoOn)
+{
+    const SRelease r1 = Release("r1");
+    const SRelease r2 = Release("r2");
+    InstallComplete(r1);
+    WriteText(m_exe, m_standIn); // already r2's launcher
+    WriteText(Game() / "Quillmere.exe.old", "old");
+    WriteText(Game() / "Quillmere.exe.bad", "bad");
+    const SPatchReport last = Drive(kUpdate, Nginx(), r2, true);
+    ASSERT_EQ(last.phase, 2) << last.message;
+    EXPECT_EQ(Differences(Game(), r2, {"Quillmere.exe"}, false), std::vector<std::string>{});
+    EXPECT_FALSE(fs::exists(Game() / "Quillmere.exe.old"));
+    EXPECT_FALSE(fs::exists(Game() / "Quillmere.exe.bad"));
+}
+
+TEST_F(HandOver, ALauncherThatExitsIsUndoneAtOnceAndASilentOneOnStop)
+{
+    for (const wchar_t* behaviour : {L"exit", L"silent"})
+    {
+        WriteText(m_exe, "the running launcher");
+        WriteText(Game() / "Client/pack/incoming/new.part", m_standIn);
+        SetEnvironmentVariableW(L"QM_STANDIN", behaviour);
+        std::string error;
+        ASSERT_TRUE(HandOverToNewLauncher(m_window, "Client/pack/incoming/new.part", error)) << error;
+        if (std::wstring(behaviour) == L"silent")
+        {
+            Sleep(300);
+            StopPatch(); // ends the watcher's wait early
+        }
+        const auto [signalled, ms] = WaitForWatcher();
+        EXPECT_EQ(signalled, 0);
+        EXPECT_LT(ms, 20'000u) << "not the 30 s limit";
+        UndoHandOver();
+        EXPECT_EQ(ReadText(m_exe), "the running launcher");
+        EXPECT_EQ(ReadText(Game() / "Quillmere.exe.bad"), m_standIn);
+        EXPECT_FALSE(fs::exists(Game() / "Quillmere.exe.old"));
+        EXPECT_TRUE(StartPatch(nullptr, kComplete, Nginx(), "", 0, false)) << "the pending launcher is cleared";
+        StopPatch();
+    }
+}
+
+TEST_F(HandOver, AHeldLauncherCannotBeSetAside)
+{
+    WriteText(m_exe, "the running launcher");
+    WriteText(Game() / "Client/pack/incoming/new.part", m_standIn);
+    const HANDLE held = CreateFileW(m_exe.wstring().c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    std::string error;
+    EXPECT_FALSE(HandOverToNewLauncher(m_window, "Client/pack/incoming/new.part", error));
+    CloseHandle(held);
+    EXPECT_TRUE(error.starts_with("this launcher's file could not be set aside (Windows error ")) << error;
+    EXPECT_EQ(ReadText(m_exe), "the running launcher");
+    EXPECT_EQ(ReadText(Game() / "Client/pack/incoming/new.part"), m_standIn);
+}
