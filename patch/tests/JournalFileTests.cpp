@@ -4,6 +4,7 @@
 #include "shell/File.h"
 #include "shell/Handle.h"
 #include "shell/Text.h"
+#include "shell/tests/TempFolder.h"
 
 #include <gtest/gtest.h>
 
@@ -20,23 +21,6 @@ namespace
 class JournalFiles : public testing::Test
 {
 protected:
-    void SetUp() override
-    {
-        wchar_t temp[MAX_PATH]{};
-        GetTempPathW(MAX_PATH, temp);
-        m_root = fs::path(temp) / (L"qm-journal-" + std::to_wstring(GetCurrentProcessId()));
-        fs::remove_all(m_root);
-        fs::create_directories(m_root);
-        GetCurrentDirectoryW(MAX_PATH, m_previous);
-        SetCurrentDirectoryW(m_root.wstring().c_str());
-    }
-    void TearDown() override
-    {
-        SetCurrentDirectoryW(m_previous);
-        std::error_code ignored;
-        fs::remove_all(m_root, ignored);
-    }
-
     static void Put(std::string_view path, std::string_view content)
     {
         CreateParentFolders(path);
@@ -44,8 +28,8 @@ protected:
     }
     static std::string Get(std::string_view path) { return ReadWholeFile(path).value_or("(missing)"); }
 
-    fs::path m_root;
-    wchar_t m_previous[MAX_PATH]{};
+    TempFolder m_root{L"qm-journal"};
+    CurrentDirectory m_inside{m_root.path()};
 };
 }
 

@@ -1,6 +1,7 @@
 // The settings file on a real file system: each test works in its own temporary folder.
 #include "shell/File.h"
 #include "shell/Text.h"
+#include "shell/tests/TempFolder.h"
 #include "ui/Localisation.h"
 #include "ui/Settings.h"
 
@@ -18,21 +19,6 @@ namespace
 class SettingsFile : public testing::Test
 {
 protected:
-    void SetUp() override
-    {
-        wchar_t temp[MAX_PATH]{};
-        GetTempPathW(MAX_PATH, temp);
-        m_root = fs::path(temp) / (L"qm-settings-" + std::to_wstring(GetCurrentProcessId()));
-        fs::remove_all(m_root);
-        fs::create_directories(m_root);
-        m_folder = WideToUtf8(m_root.wstring()) + "\\Quillmere\\Game\\";
-    }
-    void TearDown() override
-    {
-        std::error_code ignored;
-        fs::remove_all(m_root, ignored);
-    }
-
     std::string File() const { return m_folder + "Quillmere.cfg"; }
     std::string Read() const { return ReadWholeFile(File()).value_or("(unreadable)"); }
     void Write(std::string_view content) const
@@ -41,8 +27,9 @@ protected:
         ASSERT_TRUE(WriteWholeFile(File(), content));
     }
 
-    fs::path m_root;
-    std::string m_folder;
+    TempFolder m_temp{L"qm-settings"};
+    const fs::path& m_root = m_temp.path();
+    std::string m_folder = WideToUtf8(m_root.wstring()) + "\\Quillmere\\Game\\";
 };
 
 std::string CodeOf(std::optional<std::size_t> language)
@@ -96,12 +83,13 @@ TEST_F(SettingsFile, AFailedRenameLeavesTheOldFileAndNoTwin)
 
 TEST_F(SettingsFile, AnEmptyFolderMeansTheCurrentDirectory)
 {
-    wchar_t previous[MAX_PATH]{};
-    GetCurrentDirectoryW(MAX_PATH, previous);
-    ASSERT_TRUE(SetCurrentDirectoryW(m_root.wstring().c_str()));
-    const bool saved = SaveLanguageSetting("", *LanguageByCode("ro"));
-    const std::string code = CodeOf(ReadLanguageSetting(""));
-    SetCurrentDirectoryW(previous);
+    bool saved = false;
+    std::string code;
+    {
+        CurrentDirectory inside(m_root);
+        saved = SaveLanguageSetting("", *LanguageByCode("ro"));
+        code = CodeOf(ReadLanguageSetting(""));
+    }
     EXPECT_TRUE(saved);
     EXPECT_EQ(code, "ro");
     EXPECT_TRUE(fs::exists(m_root / L"Quillmere.cfg"));
