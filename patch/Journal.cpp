@@ -4,6 +4,7 @@
 
 #include <fmt/format.h>
 
+#include <atomic>
 #include <limits>
 #include <mutex>
 
@@ -172,6 +173,16 @@ bool DeleteGameFile(std::string_view path)
     });
 }
 
+namespace
+{
+std::atomic<DWORD> g_replayPause{0};
+}
+
+void SetReplayPause(std::uint32_t ms)
+{
+    g_replayPause = ms;
+}
+
 bool Replay(std::string& error)
 {
     // A journal that cannot be read (or is not one we could have written) is left alone.
@@ -188,6 +199,10 @@ bool Replay(std::string& error)
     }
     for (const SJournalRecord& record : *records)
     {
+        if (const DWORD pause = g_replayPause.load(); pause != 0)
+        {
+            Sleep(pause);
+        }
         if (record.kind == SJournalRecord::EKind::Move)
         {
             if (!PathExists(record.source))

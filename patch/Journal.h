@@ -106,6 +106,10 @@ template <typename Operation, typename LastError, typename Sleep>
 // Deletes a file under the file retry rule; a missing file counts as deleted.
 [[nodiscard]] bool DeleteGameFile(std::string_view path);
 
+// Test seam for the crash tests: Replay sleeps this long before each record, so that a kill
+// can land in the middle of a replay. 0 (the default) for no pause.
+void SetReplayPause(std::uint32_t ms);
+
 // Carries out "patch.journal" in the current directory and deletes it.
 [[nodiscard]] bool Replay(std::string& error);
 

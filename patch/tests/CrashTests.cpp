@@ -35,6 +35,8 @@ struct SScenario
     std::string target;
 };
 
+constexpr int kReplayPauseMs = 40;
+
 const std::vector<SScenario> kScenarios = {
     {"install", false, false, {{0, ""}}, "r1"},
     {"update", true, false, {{1, "r2"}}, "r2"},
@@ -81,8 +83,10 @@ protected:
     }
 
     // Starts qmpatch for the command; kills it after `killAfterMs` unless that is negative.
-    // The exit status, or -1 when it was killed.
-    int RunQmpatch(const fs::path& game, const fs::path& state, const SCommand& command, int killAfterMs)
+    // With `inReplay`, replays pause before each record and the kill comes `killAfterMs`
+    // after a journal appeared. The exit status, or -1 when it was killed.
+    int RunQmpatch(const fs::path& game, const fs::path& state, const SCommand& command, int killAfterMs,
+        bool inReplay = false)
     {
         std::string line = "\"" + m_qmpatch.string() + "\" \"" + game.string() + "\" " + std::to_string(command.mode) +
                            " " + TestServers::CdnBaseUrl() + "/patch/cdn";
@@ -92,6 +96,10 @@ protected:
             line += " " + release.id + " " + std::to_string(release.number);
         }
         line += " --recover --state \"" + state.string() + "\"";
+        if (inReplay)
+        {
+            line += " --replay-pause " + std::to_string(kReplayPauseMs);
+        }
         std::wstring wide = Wide(line);
         STARTUPINFOW startup{};
         startup.cb = sizeof(startup);
@@ -106,6 +114,13 @@ protected:
         }
         CloseHandle(process.hThread);
         int status = -1;
+        if (inReplay)
+        {
+            // Wait for a journal (or the end), then let the replay go on for a while.
+            while (WaitForSingleObject(process.hProcess, 2) == WAIT_TIMEOUT && !fs::exists(game / "patch.journal"))
+            {
+            }
+        }
         if (killAfterMs >= 0 && WaitForSingleObject(process.hProcess, static_cast<DWORD>(killAfterMs)) == WAIT_TIMEOUT)
         {
             TerminateProcess(process.hProcess, 99);
@@ -206,8 +221,11 @@ TEST_F(CrashSafety, KilledRunsAndReplaysEndInTheTargetReleaseAndTouchNothingElse
             const int killsHere = std::uniform_int_distribution<int>(0, 3)(random);
             for (int k = 0; k < killsHere; ++k)
             {
-                const int at = std::uniform_int_distribution<int>(0, spans[s][c] + 100)(random);
-                if (RunQmpatch(game, state, command, at) == -1)
+                // Half the kills fall anywhere in the run, half inside a journal's replay.
+                const bool inReplay = std::uniform_int_distribution<int>(0, 1)(random) == 1;
+                const int at = inReplay ? std::uniform_int_distribution<int>(0, 6 * kReplayPauseMs)(random)
+                                        : std::uniform_int_distribution<int>(0, spans[s][c] + 100)(random);
+                if (RunQmpatch(game, state, command, at, inReplay) == -1)
                 {
                     ++kills;
                     // Killed between the journal's writing and the end of its replay.

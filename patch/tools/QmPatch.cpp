@@ -12,6 +12,8 @@
 //     --throttle           hold transfers to the limit used while the game runs
 //     --self-update        let an update replace the launcher (with --launcher)
 //     --launcher PATH      the launcher exe whose hash is compared (default: qmpatch.exe)
+//     --replay-pause MS    sleep before each journal record (the crash tests)
+//     --stats              print the run's time, peak working set and bytes read at the end
 //
 // Prints every report as one line and then the outcome; exits 0 when the run finished,
 // 1 when it stopped with a message or a shortfall, 4 when a new launcher is ready, 3 when it
@@ -21,6 +23,10 @@
 
 #include <fmt/format.h>
 
+#include <windows.h>
+#include <psapi.h>
+
+#include <chrono>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -30,7 +36,7 @@ namespace
 int Usage()
 {
     std::fputs("usage: qmpatch FOLDER MODE CDN [RELEASE NUMBER] [--recover] [--state PATH] [--free-space BYTES] "
-               "[--throttle] [--self-update] [--launcher PATH]\n",
+               "[--throttle] [--self-update] [--launcher PATH] [--replay-pause MS] [--stats]\n",
         stderr);
     return 2;
 }
@@ -67,6 +73,7 @@ int wmain(int argc, wchar_t** argv)
     bool recover = false;
     bool throttle = false;
     bool selfUpdate = false;
+    bool stats = false;
     for (int i = 1; i < argc; ++i)
     {
         const std::string arg = WideToUtf8(argv[i]);
@@ -79,6 +86,10 @@ int wmain(int argc, wchar_t** argv)
         {
             throttle = true;
         }
+        else if (arg == "--stats")
+        {
+            stats = true;
+        }
         else if (arg == "--self-update")
         {
             selfUpdate = true;
@@ -90,6 +101,15 @@ int wmain(int argc, wchar_t** argv)
         else if (arg == "--launcher")
         {
             Patch::SetLauncherPath(value());
+        }
+        else if (arg == "--replay-pause")
+        {
+            const auto ms = ParseLeadingDecimal(value(), 60'000);
+            if (!ms)
+            {
+                return Usage();
+            }
+            Patch::SetReplayPause(static_cast<std::uint32_t>(*ms));
         }
         else if (arg == "--free-space")
         {
@@ -132,8 +152,20 @@ int wmain(int argc, wchar_t** argv)
     }
     Patch::ThrottleTransfers(throttle);
     const std::string release = positional.size() == 5 ? positional[3] : std::string();
+    const auto start = std::chrono::steady_clock::now();
     const auto driven = Patch::DriveRun(static_cast<std::uint8_t>(*mode), positional[2], release, *number, selfUpdate,
         [](const Patch::SPatchReport& report) { Print(Describe(report)); });
+    if (stats)
+    {
+        PROCESS_MEMORY_COUNTERS memory{};
+        memory.cb = sizeof(memory);
+        IO_COUNTERS io{};
+        GetProcessMemoryInfo(GetCurrentProcess(), &memory, sizeof(memory));
+        GetProcessIoCounters(GetCurrentProcess(), &io);
+        Print(fmt::format("stats elapsed_ms {} peak_working_set {} read_bytes {} read_calls {}",
+            std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count(),
+            memory.PeakWorkingSetSize, io.ReadTransferCount, io.ReadOperationCount));
+    }
     if (!driven.started)
     {
         Print("not started");
