@@ -415,6 +415,10 @@ protected:
     void TearDown() override
     {
         StopPatch();
+        if (const HANDLE pending = Values().pendingLauncher)
+        {
+            WaitForSingleObject(pending, 10'000); // a stand-in that signalled ends by itself
+        }
         ForgetHandOver();
         DestroyWindow(m_window);
         SetEnvironmentVariableW(L"QM_STANDIN", nullptr);
