@@ -149,6 +149,15 @@ SPatchValues& Values() noexcept
     return values;
 }
 
+void PostStopReport(const SRun& run, std::string message)
+{
+    SPatchReport report;
+    report.mode = run.mode;
+    report.phase = 3;
+    report.message = std::move(message);
+    PostReport(run.window, std::move(report));
+}
+
 void PostReport(HWND window, SPatchReport report)
 {
     if (window == nullptr)
@@ -270,13 +279,7 @@ std::string LauncherPath()
 
 void Run(SRun run)
 {
-    const auto stopWith = [&](std::string message) {
-        SPatchReport report;
-        report.mode = run.mode;
-        report.phase = 3;
-        report.message = std::move(message);
-        PostReport(run.window, std::move(report));
-    };
+    const auto stopWith = [&](std::string message) { PostStopReport(run, std::move(message)); };
 
     // 1. What an earlier self-update left.
     const std::string exe = LauncherPath();

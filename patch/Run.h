@@ -91,6 +91,9 @@ struct SPatchValues
 // fails.
 void PostReport(HWND window, SPatchReport report);
 
+// Posts the run's final report of phase 3 (stopped) with its message.
+void PostStopReport(const SRun& run, std::string message);
+
 // Posts a phase 0 or 1 report from the progress record when forced or transferring, and
 // while checking once per 16 MiB read.
 void Report(SProgress& progress, bool force);

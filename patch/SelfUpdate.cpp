@@ -56,13 +56,7 @@ void Watch(SWatch watch)
 
 void SelfUpdateStep(const SRun& run, const Vfs::SIndex& index, const Vfs::SFile& launcher)
 {
-    const auto stopWith = [&](std::string message) {
-        SPatchReport report;
-        report.mode = run.mode;
-        report.phase = 3;
-        report.message = std::move(message);
-        PostReport(run.window, std::move(report));
-    };
+    const auto stopWith = [&](std::string message) { PostStopReport(run, std::move(message)); };
     const SWork work = FileWork(launcher);
     const bool ready = FileSize(work.part) == work.size && HashFile(work.part, work.size, nullptr) == work.hash;
     if (!ready)
