@@ -9,6 +9,9 @@ if(EXISTS ${QM_DEPS_CACHE}/paths.cmake)
 elseif(WIN32)
   message(FATAL_ERROR "Run scripts/deps first: ${QM_DEPS_CACHE}/paths.cmake is missing")
 endif()
+if(NOT QM_NODE)
+  set(QM_NODE node) # the Node that runs the test peers; scripts/deps pins one
+endif()
 
 add_library(qm_fmt INTERFACE)
 add_library(qm::fmt ALIAS qm_fmt)

@@ -2,6 +2,8 @@
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 bench_run=${QM_WINE_RUN:-/tmp/quillmere-wine-$(id -u)}
 bench_ca=$bench_run/ca
+# The Node that scripts/deps pinned runs the peers (a system Node may be too old).
+PATH=${QM_DEPS_CACHE:-$HOME/.cache/quillmere-deps}/bin:$PATH
 
 say() { printf '%s: %s\n' "$(basename "$0")" "$*" >&2; }
 
