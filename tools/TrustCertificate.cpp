@@ -1,18 +1,45 @@
-// qmtrust: adds a certificate (DER or PEM file) to the local machine's Root store.
-// The Wine test bench uses it to trust the CA that each test run makes for itself.
+// qmtrust: adds a certificate (DER or PEM file) to the local machine's Root store, or checks
+// that a server's certificate is trusted. The Wine test bench uses it to trust the CA that each
+// test run makes for itself, and to prove it with one HTTPS request before it calls itself ready.
+//   qmtrust CERTIFICATE-FILE
+//   qmtrust --check BASE-URL     exit 0 when BASE-URL answers over a trusted TLS session
+#include "auth/http/Http.h"
+#include "shell/Text.h"
+
 #include <windows.h>
 #include <wincrypt.h>
 
 #include <cstdio>
 #include <fstream>
 #include <iterator>
+#include <string_view>
 #include <vector>
+
+namespace
+{
+// Only the TLS session and the answer's headers matter, so the body is left unread.
+int Check(const std::string& base_url)
+{
+    const auto sent = Auth::Http::Send(base_url, "GET", "/", L"", {}, 5000,
+                                       [](void*) -> std::expected<void, std::string> { return {}; });
+    if (!sent)
+    {
+        std::fprintf(stderr, "qmtrust: %s: %s\n", base_url.c_str(), sent.error().c_str());
+        return 1;
+    }
+    return 0;
+}
+}
 
 int wmain(int argc, wchar_t** argv)
 {
+    if (argc == 3 && std::wstring_view(argv[1]) == L"--check")
+    {
+        return Check(WideToUtf8(argv[2]));
+    }
     if (argc != 2)
     {
-        std::fputs("usage: qmtrust CERTIFICATE-FILE\n", stderr);
+        std::fputs("usage: qmtrust CERTIFICATE-FILE | qmtrust --check BASE-URL\n", stderr);
         return 2;
     }
     std::ifstream file(argv[1], std::ios::binary);
