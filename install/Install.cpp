@@ -1,10 +1,443 @@
-// Placeholder until the install steps land: every start runs in place.
+// The install check, the uninstall hand-over and removal, and the uninstall entry's refresh.
 #include "install/Install.h"
+
+#include "shell/File.h"
+#include "shell/Handle.h"
+#include "shell/Text.h"
+#include "vfs/Container.h"
+#include "vfs/Index.h"
+
+#include <fmt/format.h>
+
+#include <shlobj.h>
+#include <shobjidl.h>
+#include <windows.h>
+
+#include <optional>
+#include <utility>
+#include <vector>
 
 namespace Install
 {
-std::expected<bool, std::string> CheckInstall() { return false; }
-bool RelaunchForUninstall() { return false; }
-std::expected<void, std::string> Uninstall() { return std::unexpected("removal is not available in this build"); }
-void RefreshUninstallEntry(std::string_view) {}
+namespace
+{
+// Whole-file reads of the index and of the executable stop here.
+constexpr std::uint64_t kMaxReadSize = 67108864;
+// The install folder's removal: 61 attempts 250 ms apart, 15 s in all.
+constexpr int kRemoveAttempts = 61;
+constexpr DWORD kRemovePauseMs = 250;
+
+// An open registry key, closed with RegCloseKey.
+class CRegistryKey
+{
+public:
+    CRegistryKey() noexcept = default;
+    CRegistryKey(const CRegistryKey&) = delete;
+    CRegistryKey& operator=(const CRegistryKey&) = delete;
+    ~CRegistryKey()
+    {
+        if (m_key != nullptr)
+        {
+            RegCloseKey(m_key);
+        }
+    }
+    [[nodiscard]] HKEY get() const noexcept { return m_key; }
+    [[nodiscard]] HKEY* put() noexcept { return &m_key; }
+
+private:
+    HKEY m_key = nullptr;
+};
+
+// A COM interface pointer, released when it goes.
+template <typename T>
+class CComRef
+{
+public:
+    CComRef() noexcept = default;
+    CComRef(const CComRef&) = delete;
+    CComRef& operator=(const CComRef&) = delete;
+    ~CComRef()
+    {
+        if (m_pointer != nullptr)
+        {
+            m_pointer->Release();
+        }
+    }
+    [[nodiscard]] T* operator->() const noexcept { return m_pointer; }
+    [[nodiscard]] void** put() noexcept { return reinterpret_cast<void**>(&m_pointer); }
+
+private:
+    T* m_pointer = nullptr;
+};
+
+[[nodiscard]] std::string ModulePath()
+{
+    std::wstring path(MAX_PATH, L'\0');
+    for (;;)
+    {
+        const DWORD length = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+        if (length == 0)
+        {
+            return {};
+        }
+        if (length < path.size())
+        {
+            path.resize(length);
+            return WideToUtf8(path);
+        }
+        if (path.size() >= 32768)
+        {
+            return {};
+        }
+        path.resize(path.size() * 2);
+    }
+}
+
+// Two paths name the same file or folder: same volume and same file index, which holds
+// through different spellings, short names, case and links.
+[[nodiscard]] bool SameFile(std::string_view first, std::string_view second)
+{
+    const auto identify = [](std::string_view path, BY_HANDLE_FILE_INFORMATION& info) {
+        const std::wstring wide = Utf8ToWide(path);
+        if (wide.empty())
+        {
+            return false;
+        }
+        const UniqueHandle file(CreateFileW(wide.c_str(), FILE_READ_ATTRIBUTES,
+            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
+            nullptr));
+        return file && GetFileInformationByHandle(file.get(), &info);
+    };
+    BY_HANDLE_FILE_INFORMATION a{};
+    BY_HANDLE_FILE_INFORMATION b{};
+    return identify(first, a) && identify(second, b) && a.dwVolumeSerialNumber == b.dwVolumeSerialNumber &&
+           a.nFileIndexHigh == b.nFileIndexHigh && a.nFileIndexLow == b.nFileIndexLow;
+}
+
+[[nodiscard]] bool RunsFrom(const SPlaces& places, std::string_view folder)
+{
+    return !places.executable.empty() && !folder.empty() && SameFile(FolderOf(places.executable), folder);
+}
+
+// The verified index of the install below folder, or nothing.
+[[nodiscard]] std::optional<std::string> ReadTrustedIndex(std::string_view folder, Vfs::SIndex& index)
+{
+    auto bytes = ReadWholeFile(JoinWindowsPath(folder, kIndexPath), kMaxReadSize);
+    std::string error;
+    if (!bytes || !Vfs::ReadIndex(*bytes, Vfs::TrustRoot(), index, error))
+    {
+        return std::nullopt;
+    }
+    return std::move(*bytes);
+}
+
+// The folder holds the game already: a container of the index is there under its name.
+[[nodiscard]] bool HoldsContainer(std::string_view folder, const Vfs::SIndex& index)
+{
+    for (const Vfs::SContainer& container : index.containers)
+    {
+        if (PathExists(JoinWindowsPath(folder, fmt::format("{}/{}", kPackFolder, Vfs::ContainerName(container)))))
+        {
+            return true;
+        }
+    }
+    return false;
+}
+
+// The pack folder of the install, the index and the executable; the Windows error when
+// one of them could not be made.
+[[nodiscard]] std::expected<void, unsigned long> CopyInstall(const SPlaces& places, const std::string& indexBytes,
+    const std::string& installed)
+{
+    const std::string indexPath = JoinWindowsPath(places.installFolder, kIndexPath);
+    CreateParentFolders(indexPath);
+    const std::string_view pack = FolderOf(indexPath);
+    if (!IsPlainFolder(pack))
+    {
+        const DWORD error = GetLastError();
+        // A link or a file in its place has no error of its own to report.
+        return std::unexpected(PathExists(pack) ? ERROR_DIRECTORY : error);
+    }
+    if (!WriteFileAtomically(indexPath, indexBytes))
+    {
+        return std::unexpected(GetLastError());
+    }
+    const auto self = ReadWholeFile(places.executable, kMaxReadSize);
+    if (!self)
+    {
+        return std::unexpected(self.error());
+    }
+    if (!WriteFileAtomically(installed, *self))
+    {
+        return std::unexpected(GetLastError());
+    }
+    return {};
+}
+
+[[nodiscard]] bool SaveShortcut(const std::wstring& shortcut, const std::wstring& target, const std::wstring& folder)
+{
+    CComRef<IShellLinkW> link;
+    if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW, link.put())))
+    {
+        return false;
+    }
+    const std::wstring description = Utf8ToWide(kProductName);
+    if (FAILED(link->SetPath(target.c_str())) || FAILED(link->SetWorkingDirectory(folder.c_str())) ||
+        FAILED(link->SetDescription(description.c_str())))
+    {
+        return false;
+    }
+    CComRef<IPersistFile> file;
+    return SUCCEEDED(link->QueryInterface(IID_IPersistFile, file.put())) &&
+           SUCCEEDED(file->Save(shortcut.c_str(), TRUE));
+}
+
+[[nodiscard]] bool MakeShortcut(std::string_view shortcut, std::string_view target, std::string_view folder)
+{
+    const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
+    const std::wstring wideShortcut = Utf8ToWide(shortcut);
+    const std::wstring wideTarget = Utf8ToWide(target);
+    const std::wstring wideFolder = Utf8ToWide(folder);
+    const bool saved = !wideShortcut.empty() && !wideTarget.empty() && !wideFolder.empty() &&
+                       SaveShortcut(wideShortcut, wideTarget, wideFolder);
+    if (SUCCEEDED(com))
+    {
+        CoUninitialize();
+    }
+    return saved;
+}
+
+// REG_SZ values carry their terminating zero in the data size.
+[[nodiscard]] bool SetValue(HKEY key, const SRegistryValue& value)
+{
+    const std::wstring name = Utf8ToWide(value.name);
+    LSTATUS status = ERROR_INVALID_DATA;
+    if (value.type == SRegistryValue::EType::String)
+    {
+        const std::wstring text = Utf8ToWide(value.text);
+        status = RegSetValueExW(key, name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
+            static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
+    }
+    else
+    {
+        const DWORD number = value.number;
+        status = RegSetValueExW(key, name.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&number), sizeof number);
+    }
+    return status == ERROR_SUCCESS;
+}
+
+// In order; the first failure stops.
+[[nodiscard]] bool SetValues(HKEY key, const std::vector<SRegistryValue>& values)
+{
+    for (const SRegistryValue& value : values)
+    {
+        if (!SetValue(key, value))
+        {
+            return false;
+        }
+    }
+    return true;
+}
+
+[[nodiscard]] bool MakeUninstallEntry(const SPlaces& places, std::string_view installed, const Vfs::SIndex& index)
+{
+    const std::wstring keyPath = Utf8ToWide(places.uninstallKey);
+    CRegistryKey key;
+    if (keyPath.empty() || RegCreateKeyExW(HKEY_CURRENT_USER, keyPath.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr,
+                               key.put(), nullptr) != ERROR_SUCCESS)
+    {
+        return false;
+    }
+    return SetValues(key.get(), UninstallValues(places.installFolder, installed, index));
+}
+
+// Deletes everything below folder, then the folder. Links and junctions inside are removed
+// themselves, never followed: what they point at is not the install's. Read-only files are
+// made writable first. Failures are left for the caller's next attempt.
+void RemoveTree(const std::wstring& folder)
+{
+    WIN32_FIND_DATAW entry{};
+    const HANDLE find = FindFirstFileW((folder + L"\\*").c_str(), &entry);
+    if (find != INVALID_HANDLE_VALUE)
+    {
+        do
+        {
+            const std::wstring_view name = entry.cFileName;
+            if (name == L"." || name == L"..")
+            {
+                continue;
+            }
+            const std::wstring path = folder + L"\\" + entry.cFileName;
+            const DWORD attributes = entry.dwFileAttributes;
+            if ((attributes & FILE_ATTRIBUTE_READONLY) != 0)
+            {
+                SetFileAttributesW(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
+            }
+            if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
+            {
+                DeleteFileW(path.c_str());
+            }
+            else if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0)
+            {
+                RemoveDirectoryW(path.c_str());
+            }
+            else
+            {
+                RemoveTree(path);
+            }
+        } while (FindNextFileW(find, &entry));
+        FindClose(find);
+    }
+    RemoveDirectoryW(folder.c_str());
+}
+}
+
+SPlaces DefaultPlaces()
+{
+    SPlaces places;
+    wchar_t local[MAX_PATH]{};
+    if (SUCCEEDED(SHGetFolderPathW(nullptr, CSIDL_LOCAL_APPDATA | CSIDL_FLAG_CREATE, nullptr, SHGFP_TYPE_CURRENT, local)))
+    {
+        places.installFolder = InstallFolder(WideToUtf8(local));
+    }
+    PWSTR programs = nullptr;
+    if (SUCCEEDED(SHGetKnownFolderPath(FOLDERID_Programs, 0, nullptr, &programs)))
+    {
+        places.shortcut = JoinWindowsPath(WideToUtf8(programs), kShortcutName);
+    }
+    CoTaskMemFree(programs);
+    places.executable = ModulePath();
+    wchar_t temporary[MAX_PATH + 1]{};
+    const DWORD length = GetTempPathW(MAX_PATH + 1, temporary);
+    if (length > 0 && length <= MAX_PATH)
+    {
+        places.temporaryFolder = WideToUtf8(std::wstring_view(temporary, length));
+    }
+    return places;
+}
+
+std::expected<bool, std::string> CheckInstall(const SPlaces& places)
+{
+    if (places.installFolder.empty() || places.executable.empty() || RunsFrom(places, places.installFolder))
+    {
+        return false;
+    }
+    const std::string_view here = FolderOf(places.executable);
+    Vfs::SIndex index;
+    const std::optional<std::string> indexBytes = ReadTrustedIndex(here, index);
+    if (!indexBytes || HoldsContainer(here, index))
+    {
+        return false;
+    }
+    const std::string installed = JoinWindowsPath(places.installFolder, kExecutableName);
+    // An existing installed executable means an earlier start installed already (perhaps
+    // without its entries): it is only started.
+    if (!PathExists(installed))
+    {
+        // The index written is the one just verified, not a second read of the file.
+        if (const auto copied = CopyInstall(places, *indexBytes, installed); !copied)
+        {
+            return std::unexpected(NotWrittenError(places.installFolder, copied.error()));
+        }
+        if (!MakeShortcut(places.shortcut, installed, places.installFolder) ||
+            !MakeUninstallEntry(places, installed, index))
+        {
+            return std::unexpected(std::string(kEntriesError));
+        }
+    }
+    if (!StartProgram(installed))
+    {
+        return std::unexpected(NotStartedError(installed, GetLastError()));
+    }
+    return true;
+}
+
+bool RelaunchForUninstall(const SPlaces& places)
+{
+    if (places.temporaryFolder.empty() || !RunsFrom(places, places.installFolder))
+    {
+        return false;
+    }
+    const std::string copy = places.temporaryFolder + std::string(kTemporaryCopyName);
+    const std::wstring wideSelf = Utf8ToWide(places.executable);
+    const std::wstring wideCopy = Utf8ToWide(copy);
+    if (wideSelf.empty() || wideCopy.empty() || !CopyFileW(wideSelf.c_str(), wideCopy.c_str(), FALSE))
+    {
+        return false;
+    }
+    return StartProgram(copy, kUninstallSwitch);
+}
+
+std::expected<void, std::string> Uninstall(const SPlaces& places)
+{
+    if (const std::wstring shortcut = Utf8ToWide(places.shortcut); !shortcut.empty())
+    {
+        DeleteFileW(shortcut.c_str());
+    }
+    if (const std::wstring key = Utf8ToWide(places.uninstallKey); !key.empty())
+    {
+        RegDeleteTreeW(HKEY_CURRENT_USER, key.c_str());
+    }
+    const std::wstring folder = Utf8ToWide(places.installFolder);
+    if (folder.empty())
+    {
+        return std::unexpected(places.installFolder);
+    }
+    for (int attempt = 1;; ++attempt)
+    {
+        if (!RemoveDirectoryW(folder.c_str()) && GetLastError() == ERROR_DIR_NOT_EMPTY)
+        {
+            RemoveTree(folder);
+        }
+        if (GetFileAttributesW(folder.c_str()) == INVALID_FILE_ATTRIBUTES)
+        {
+            return {};
+        }
+        if (attempt == kRemoveAttempts)
+        {
+            return std::unexpected(places.installFolder);
+        }
+        Sleep(kRemovePauseMs);
+    }
+}
+
+void RefreshUninstallEntry(const SPlaces& places)
+{
+    if (!RunsFrom(places, places.installFolder))
+    {
+        return;
+    }
+    Vfs::SIndex index;
+    const std::wstring keyPath = Utf8ToWide(places.uninstallKey);
+    CRegistryKey key;
+    if (!ReadTrustedIndex(places.installFolder, index) || keyPath.empty() ||
+        RegOpenKeyExW(HKEY_CURRENT_USER, keyPath.c_str(), 0, KEY_SET_VALUE, key.put()) != ERROR_SUCCESS)
+    {
+        return;
+    }
+    (void)SetValues(key.get(), ReleaseValues(index));
+}
+
+bool StartProgram(std::string_view executable, std::string_view argument)
+{
+    const std::wstring application = Utf8ToWide(executable);
+    std::wstring commandLine = Utf8ToWide(CommandLine(executable, argument));
+    const std::wstring folder = Utf8ToWide(fmt::format("{}\\", FolderOf(executable)));
+    if (application.empty() || commandLine.empty() || folder.empty())
+    {
+        SetLastError(ERROR_INVALID_NAME);
+        return false;
+    }
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION started{};
+    if (!CreateProcessW(application.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, folder.c_str(),
+            &startup, &started))
+    {
+        return false;
+    }
+    CloseHandle(started.hThread);
+    CloseHandle(started.hProcess);
+    return true;
+}
 }

@@ -1,0 +1,67 @@
+// What an install is made of, without Windows calls: the per-user places, the uninstall
+// entry's values in the order they are written, the command lines and the error texts.
+// install/Install.h carries these out on Windows.
+#pragma once
+
+#include "vfs/Index.h"
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace Install
+{
+inline constexpr std::string_view kProductName = "Quillmere";
+inline constexpr std::string_view kExecutableName = "Quillmere.exe";
+inline constexpr std::string_view kShortcutName = "Quillmere.lnk";
+inline constexpr std::string_view kIndexPath = "Client/pack/release.quillmereindex";
+inline constexpr std::string_view kPackFolder = "Client/pack";
+// Under HKEY_CURRENT_USER.
+inline constexpr std::string_view kUninstallKey = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Quillmere";
+inline constexpr std::string_view kUninstallSwitch = "--uninstall";
+inline constexpr std::string_view kTemporaryCopyName = "Quillmere-uninstall.exe";
+
+// "<local application data>\Programs\Quillmere"; empty when the local folder is unknown.
+[[nodiscard]] std::string InstallFolder(std::string_view localAppData);
+
+// "<folder>\<name>" with every "/" turned into "\"; empty when the folder is unknown.
+[[nodiscard]] std::string JoinWindowsPath(std::string_view folder, std::string_view name);
+
+// The folder part of a path: everything before its last "\" or "/" (empty without one).
+[[nodiscard]] std::string_view FolderOf(std::string_view path) noexcept;
+
+// The sizes of all containers and loose files in KiB, rounded down. A total beyond what a
+// REG_DWORD holds reads as its largest value rather than wrapping to a small one.
+[[nodiscard]] std::uint32_t EstimatedSizeKiB(const Vfs::SIndex& index) noexcept;
+
+struct SRegistryValue
+{
+    enum class EType
+    {
+        String, // REG_SZ
+        Number, // REG_DWORD
+    };
+    std::string_view name;
+    EType type = EType::String;
+    std::string text; // UTF-8, for String
+    std::uint32_t number = 0;
+
+    friend bool operator==(const SRegistryValue&, const SRegistryValue&) = default;
+};
+
+// The uninstall entry's nine values in the order they are written.
+[[nodiscard]] std::vector<SRegistryValue> UninstallValues(std::string_view installFolder,
+    std::string_view installedExecutable, const Vfs::SIndex& index);
+
+// The two values that follow each completed update: "DisplayVersion", "EstimatedSize".
+[[nodiscard]] std::vector<SRegistryValue> ReleaseValues(const Vfs::SIndex& index);
+
+// The command line a started program receives: "\"{exe}\"" or "\"{exe}\" {argument}".
+[[nodiscard]] std::string CommandLine(std::string_view executable, std::string_view argument = {});
+
+// Error texts of the install check.
+[[nodiscard]] std::string NotWrittenError(std::string_view installFolder, unsigned long windowsError);
+inline constexpr std::string_view kEntriesError = "the Start menu's entry or the uninstall entry could not be made";
+[[nodiscard]] std::string NotStartedError(std::string_view executable, unsigned long windowsError);
+}

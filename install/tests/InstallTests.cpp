@@ -1,0 +1,401 @@
+// The install steps under Wine, with every place redirected into the test's own folder and
+// registry key: an installer folder holding a stand-in launcher and a signed index.
+#include "install/Install.h"
+
+#include "shell/Text.h"
+#include "shell/tests/TempFolder.h"
+#include "tools/qmrelease/Writer.h"
+#include "vfs/Index.h"
+
+#include <gtest/gtest.h>
+#include <shobjidl.h>
+
+#include <algorithm>
+#include <optional>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+namespace
+{
+namespace fs = std::filesystem;
+using QmRelease::SReleaseContent;
+
+std::string Read(const fs::path& path)
+{
+    std::ifstream file(path, std::ios::binary);
+    std::ostringstream bytes;
+    bytes << file.rdbuf();
+    return file ? bytes.str() : std::string("(missing)");
+}
+
+void Write(const fs::path& path, std::string_view bytes)
+{
+    fs::create_directories(path.parent_path());
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+}
+
+QmRelease::SKeyPair DevRoot()
+{
+    const char* source = std::getenv("QM_SOURCE_DIR");
+    std::istringstream lines(Read(fs::path("Z:" + std::string(source != nullptr ? source : "")) /
+                                  "vfs/tests/fixtures/dev-root.key"));
+    std::string line, seed;
+    while (std::getline(lines, line))
+    {
+        if (!line.empty() && line[0] != '#')
+        {
+            seed = line;
+        }
+    }
+    const auto bytes = QmRelease::FromHex(seed).value_or(QmRelease::Bytes(32, 0));
+    return QmRelease::KeyFromSeed(std::span<const std::uint8_t, 32>(bytes.data(), 32));
+}
+
+// Two containers and a loose file, 2,048 bytes in all (EstimatedSize 2).
+SReleaseContent Release(std::string name)
+{
+    SReleaseContent release;
+    release.name = std::move(name);
+    release.identityUrls = {"https://id.example.com"};
+    release.gameHost = "play.example.com";
+    Vfs::SIdentity a{}, b{};
+    a.fill(0xA1);
+    b.fill(0xB2);
+    release.containers = {{1, 1000, a}, {2, 1000, b}};
+    release.pieceHashes = {Vfs::SPieceHash{}, Vfs::SPieceHash{}};
+    release.files = {{"Client/data/readme.txt", 0, 48, {}}};
+    return release;
+}
+
+std::string Signed(const SReleaseContent& release, const QmRelease::SKeyPair& key = DevRoot())
+{
+    const QmRelease::Bytes bytes = QmRelease::WriteIndex(release, key);
+    return {bytes.begin(), bytes.end()};
+}
+
+fs::path StandIn()
+{
+    wchar_t self[MAX_PATH]{};
+    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    return fs::path(self).parent_path() / "install_standin.exe";
+}
+
+// How the stand-in at exe was started (command line, current directory), once it was.
+std::optional<std::pair<std::wstring, std::wstring>> WaitForStart(const fs::path& exe)
+{
+    const fs::path record = exe.wstring() + L".started";
+    for (int waited = 0; waited < 200 && !fs::exists(record); ++waited)
+    {
+        Sleep(50);
+    }
+    if (!fs::exists(record))
+    {
+        return std::nullopt;
+    }
+    const std::string bytes = Read(record);
+    const std::wstring text(reinterpret_cast<const wchar_t*>(bytes.data()), bytes.size() / sizeof(wchar_t));
+    fs::remove(record);
+    const std::size_t newline = text.find(L'\n');
+    return std::pair{text.substr(0, newline), text.substr(newline + 1)};
+}
+
+struct SValue
+{
+    DWORD type = REG_NONE;
+    std::vector<std::uint8_t> data;
+};
+
+std::optional<SValue> ReadValue(const std::string& key, const wchar_t* name)
+{
+    HKEY opened = nullptr;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, Utf8ToWide(key).c_str(), 0, KEY_QUERY_VALUE, &opened) != ERROR_SUCCESS)
+    {
+        return std::nullopt;
+    }
+    SValue value;
+    DWORD size = 0;
+    LSTATUS status = RegQueryValueExW(opened, name, nullptr, &value.type, nullptr, &size);
+    value.data.resize(size);
+    if (status == ERROR_SUCCESS)
+    {
+        status = RegQueryValueExW(opened, name, nullptr, nullptr, value.data.data(), &size);
+    }
+    RegCloseKey(opened);
+    return status == ERROR_SUCCESS ? std::optional(value) : std::nullopt;
+}
+
+// A REG_SZ value's expected data: UTF-16 with its terminating zero.
+SValue Text(const std::string& utf8)
+{
+    const std::wstring wide = Utf8ToWide(utf8) + L'\0';
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(wide.data());
+    return {REG_SZ, {bytes, bytes + wide.size() * sizeof(wchar_t)}};
+}
+
+SValue Number(DWORD number)
+{
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(&number);
+    return {REG_DWORD, {bytes, bytes + sizeof number}};
+}
+
+bool operator==(const SValue& a, const SValue& b)
+{
+    return a.type == b.type && a.data == b.data;
+}
+
+struct SShortcut
+{
+    std::wstring path, folder, description;
+};
+
+std::optional<SShortcut> ReadShortcut(const fs::path& lnk)
+{
+    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    std::optional<SShortcut> result;
+    IShellLinkW* link = nullptr;
+    IPersistFile* file = nullptr;
+    if (SUCCEEDED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
+            reinterpret_cast<void**>(&link))) &&
+        SUCCEEDED(link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file))) &&
+        SUCCEEDED(file->Load(lnk.c_str(), STGM_READ)))
+    {
+        wchar_t path[MAX_PATH]{}, folder[MAX_PATH]{}, description[MAX_PATH]{};
+        if (SUCCEEDED(link->GetPath(path, MAX_PATH, nullptr, 0)) &&
+            SUCCEEDED(link->GetWorkingDirectory(folder, MAX_PATH)) &&
+            SUCCEEDED(link->GetDescription(description, MAX_PATH)))
+        {
+            result = SShortcut{path, folder, description};
+        }
+    }
+    if (file != nullptr)
+    {
+        file->Release();
+    }
+    if (link != nullptr)
+    {
+        link->Release();
+    }
+    CoUninitialize();
+    return result;
+}
+
+class InstallTest : public testing::Test
+{
+protected:
+    InstallTest()
+    {
+        places.installFolder = Utf8(root.path() / "Local" / "Programs" / "Quillmere");
+        places.shortcut = Utf8(root.path() / "Programs" / "Quillmere.lnk");
+        places.uninstallKey = testKey + "\\Uninstall\\Quillmere";
+        places.executable = Utf8(installer / "Quillmere.exe");
+        places.temporaryFolder = Utf8(root.path() / "Temp") + "\\";
+        fs::create_directories(root.path() / "Programs");
+        fs::create_directories(root.path() / "Temp");
+        fs::create_directories(installer);
+        fs::copy_file(StandIn(), installer / "Quillmere.exe");
+        Write(installer / "Client/pack/release.quillmereindex", index);
+    }
+    ~InstallTest() override
+    {
+        RegDeleteTreeW(HKEY_CURRENT_USER, Utf8ToWide(testKey).c_str());
+        RegDeleteKeyW(HKEY_CURRENT_USER, L"Software\\QuillmereTests"); // when no other test's key is left
+    }
+
+    static std::string Utf8(const fs::path& path) { return WideToUtf8(path.wstring()); }
+    [[nodiscard]] fs::path Installed() const { return fs::path(Utf8ToWide(places.installFolder)); }
+    [[nodiscard]] bool KeyExists() const { return ReadValue(places.uninstallKey, L"DisplayName").has_value(); }
+
+    TempFolder root{L"qm-install"};
+    fs::path installer = root.path() / "installer";
+    std::string testKey = "Software\\QuillmereTests\\" + std::to_string(GetCurrentProcessId());
+    std::string index = Signed(Release("Fr\xC3\xBChling \xE2\x80\x94 1.2"));
+    Install::SPlaces places;
+};
+
+TEST_F(InstallTest, InstallsFromAnInstallerFolderAndStartsTheInstalledCopy)
+{
+    const auto handled = Install::CheckInstall(places);
+    ASSERT_TRUE(handled.has_value()) << handled.error();
+    EXPECT_TRUE(*handled);
+
+    const fs::path exe = Installed() / "Quillmere.exe";
+    EXPECT_EQ(Read(exe), Read(StandIn()));
+    EXPECT_EQ(Read(Installed() / "Client/pack/release.quillmereindex"), index);
+    EXPECT_FALSE(fs::exists(Installed() / "Client/pack/release.quillmereindex.tmp"));
+    EXPECT_FALSE(fs::exists(Installed() / "Quillmere.exe.tmp"));
+
+    const auto started = WaitForStart(exe);
+    ASSERT_TRUE(started.has_value()) << "the installed copy did not start";
+    EXPECT_EQ(started->first, L"\"" + exe.wstring() + L"\"");
+    EXPECT_EQ(started->second, Installed().wstring());
+
+    const auto shortcut = ReadShortcut(Utf8ToWide(places.shortcut));
+    ASSERT_TRUE(shortcut.has_value());
+    EXPECT_EQ(shortcut->path, exe.wstring());
+    EXPECT_EQ(shortcut->folder, Installed().wstring());
+    EXPECT_EQ(shortcut->description, L"Quillmere");
+
+    const std::string exeText = Utf8(exe);
+    const std::pair<const wchar_t*, SValue> expected[] = {
+        {L"DisplayName", Text("Quillmere")},
+        {L"DisplayIcon", Text(exeText)},
+        {L"Publisher", Text("Quillmere")},
+        {L"InstallLocation", Text(places.installFolder)},
+        {L"UninstallString", Text("\"" + exeText + "\" --uninstall")},
+        {L"NoModify", Number(1)},
+        {L"NoRepair", Number(1)},
+        {L"DisplayVersion", Text("Fr\xC3\xBChling \xE2\x80\x94 1.2")},
+        {L"EstimatedSize", Number(2)},
+    };
+    for (const auto& [name, value] : expected)
+    {
+        const auto read = ReadValue(places.uninstallKey, name);
+        ASSERT_TRUE(read.has_value()) << WideToUtf8(name);
+        EXPECT_TRUE(*read == value) << WideToUtf8(name);
+    }
+}
+
+TEST_F(InstallTest, AnInstalledExecutableIsOnlyStarted)
+{
+    // The first attempt's entries fail (no Start menu folder): the files stay, the error says so.
+    const std::string shortcut = places.shortcut;
+    places.shortcut = Utf8(root.path() / "missing" / "Quillmere.lnk");
+    const auto failed = Install::CheckInstall(places);
+    ASSERT_FALSE(failed.has_value());
+    EXPECT_EQ(failed.error(), "the Start menu's entry or the uninstall entry could not be made");
+    const fs::path exe = Installed() / "Quillmere.exe";
+    ASSERT_TRUE(fs::exists(exe));
+    EXPECT_FALSE(KeyExists());
+
+    // Another installer's executable: the installed one is started, nothing is copied or made.
+    places.shortcut = shortcut;
+    Write(installer / "Quillmere.exe", "not the installed launcher");
+    const auto handled = Install::CheckInstall(places);
+    ASSERT_TRUE(handled.has_value()) << handled.error();
+    EXPECT_TRUE(*handled);
+    EXPECT_TRUE(WaitForStart(exe).has_value());
+    EXPECT_EQ(Read(exe), Read(StandIn()));
+    EXPECT_FALSE(fs::exists(shortcut));
+    EXPECT_FALSE(KeyExists());
+}
+
+TEST_F(InstallTest, RunsInPlaceWhereTheGameIsOrCannotBeInstalled)
+{
+    const auto runsHere = [this](const char* what) {
+        const auto handled = Install::CheckInstall(places);
+        EXPECT_TRUE(handled.has_value() && !*handled) << what;
+        EXPECT_FALSE(fs::exists(Installed())) << what;
+    };
+    // A container of the index under its file name: the game is here.
+    Vfs::SContainer second{2, 1000, {}};
+    second.identity.fill(0xB2);
+    Write(installer / "Client/pack" / Vfs::ContainerName(second), "");
+    runsHere("a container beside the index");
+    fs::remove(installer / "Client/pack" / Vfs::ContainerName(second));
+
+    Write(installer / "Client/pack/release.quillmereindex", Signed(Release("x"), QmRelease::MakeKeyPair()));
+    runsHere("an index of another trust root");
+    fs::remove(installer / "Client/pack/release.quillmereindex");
+    runsHere("no index");
+
+    // Started from the install folder itself, here spelt with "/" and another case.
+    fs::create_directories(Installed());
+    fs::copy_file(StandIn(), Installed() / "Quillmere.exe");
+    Write(Installed() / "Client/pack/release.quillmereindex", index);
+    std::string spelt = places.installFolder;
+    std::replace(spelt.begin(), spelt.end(), '\\', '/');
+    places.executable = spelt.substr(0, spelt.size() - 9) + "QUILLMERE/Quillmere.exe";
+    const auto handled = Install::CheckInstall(places);
+    EXPECT_TRUE(handled.has_value() && !*handled);
+    EXPECT_FALSE(WaitForStart(Installed() / "Quillmere.exe").has_value());
+}
+
+TEST_F(InstallTest, AnInstallFolderThatCannotBeMadeGivesTheErrorText)
+{
+    Write(root.path() / "Local", "a file where the folder should be");
+    const auto handled = Install::CheckInstall(places);
+    ASSERT_FALSE(handled.has_value());
+    EXPECT_EQ(handled.error(), places.installFolder + " could not be written (Windows error 3)");
+    EXPECT_FALSE(fs::exists(places.shortcut));
+    EXPECT_FALSE(KeyExists());
+}
+
+TEST_F(InstallTest, TheEntryFollowsTheInstalledIndexInTheInstalledLauncherOnly)
+{
+    ASSERT_TRUE(Install::CheckInstall(places).has_value());
+    ASSERT_TRUE(WaitForStart(Installed() / "Quillmere.exe").has_value());
+    SReleaseContent next = Release("two");
+    next.files.push_back({"Client/data/new.bin", 0, 4096, {}});
+    Write(Installed() / "Client/pack/release.quillmereindex", Signed(next));
+
+    Install::RefreshUninstallEntry(places); // from the installer folder: no change
+    EXPECT_TRUE(*ReadValue(places.uninstallKey, L"DisplayVersion") == Text("Fr\xC3\xBChling \xE2\x80\x94 1.2"));
+
+    places.executable = Utf8(Installed() / "Quillmere.exe");
+    Install::RefreshUninstallEntry(places);
+    EXPECT_TRUE(*ReadValue(places.uninstallKey, L"DisplayVersion") == Text("two"));
+    EXPECT_TRUE(*ReadValue(places.uninstallKey, L"EstimatedSize") == Number(6));
+    EXPECT_TRUE(*ReadValue(places.uninstallKey, L"DisplayName") == Text("Quillmere"));
+
+    // Without the entry nothing is made.
+    RegDeleteTreeW(HKEY_CURRENT_USER, Utf8ToWide(places.uninstallKey).c_str());
+    Install::RefreshUninstallEntry(places);
+    EXPECT_FALSE(ReadValue(places.uninstallKey, L"DisplayVersion").has_value());
+}
+
+TEST_F(InstallTest, UninstallHandsOverToACopyInTheTemporaryFolder)
+{
+    EXPECT_FALSE(Install::RelaunchForUninstall(places)) << "not from the install folder";
+    ASSERT_TRUE(Install::CheckInstall(places).has_value());
+    ASSERT_TRUE(WaitForStart(Installed() / "Quillmere.exe").has_value());
+
+    places.executable = Utf8(Installed() / "Quillmere.exe");
+    ASSERT_TRUE(Install::RelaunchForUninstall(places));
+    const fs::path copy = root.path() / "Temp" / "Quillmere-uninstall.exe";
+    const auto started = WaitForStart(copy);
+    ASSERT_TRUE(started.has_value());
+    EXPECT_EQ(started->first, L"\"" + copy.wstring() + L"\" --uninstall");
+    EXPECT_EQ(started->second, (root.path() / "Temp").wstring());
+}
+
+TEST_F(InstallTest, RemovalWaitsForHeldFilesKeepsSettingsAndFinishesAPartialRemoval)
+{
+    ASSERT_TRUE(Install::CheckInstall(places).has_value());
+    ASSERT_TRUE(WaitForStart(Installed() / "Quillmere.exe").has_value());
+    const fs::path settings = root.path() / "Local" / "Quillmere" / "Game";
+    Write(settings / "Quillmere.cfg", "LANGUAGE de\n");
+    Write(settings / "patch.state", "state");
+    Write(Installed() / "Client/pack/session_a1a1a1a1a1a1a1a1.quillmerepack", "pack");
+    Write(Installed() / "Client/data/readme.txt", "readme");
+    SetFileAttributesW((Installed() / "Client/data/readme.txt").c_str(), FILE_ATTRIBUTE_READONLY);
+
+    // Another program holds a file, without delete sharing, for three seconds.
+    const HANDLE held = CreateFileW((Installed() / "Client/data/held.bin").c_str(), GENERIC_WRITE, FILE_SHARE_READ,
+        nullptr, CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    std::thread holder([held] {
+        Sleep(3000);
+        CloseHandle(held);
+    });
+    const auto removed = Install::Uninstall(places);
+    holder.join();
+    ASSERT_TRUE(removed.has_value()) << removed.error();
+    EXPECT_FALSE(fs::exists(Installed()));
+    EXPECT_FALSE(fs::exists(places.shortcut));
+    EXPECT_FALSE(KeyExists());
+    EXPECT_EQ(Read(settings / "Quillmere.cfg"), "LANGUAGE de\n");
+    EXPECT_EQ(Read(settings / "patch.state"), "state");
+
+    // What an interrupted removal left: no shortcut, no key, part of the folder.
+    Write(Installed() / "Client/data/left.txt", "left");
+    const auto finished = Install::Uninstall(places);
+    EXPECT_TRUE(finished.has_value());
+    EXPECT_FALSE(fs::exists(Installed()));
+
+    places.installFolder.clear();
+    const auto unknown = Install::Uninstall(places);
+    ASSERT_FALSE(unknown.has_value());
+    EXPECT_EQ(unknown.error(), "");
+}
+}
