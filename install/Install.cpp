@@ -192,8 +192,13 @@ private:
            SUCCEEDED(file->Save(shortcut.c_str(), TRUE));
 }
 
+// Without a known Start menu folder there is no shortcut to make.
 [[nodiscard]] bool MakeShortcut(std::string_view shortcut, std::string_view target, std::string_view folder)
 {
+    if (shortcut.empty())
+    {
+        return true;
+    }
     const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
     const std::wstring wideShortcut = Utf8ToWide(shortcut);
     const std::wstring wideTarget = Utf8ToWide(target);
