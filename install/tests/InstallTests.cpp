@@ -4,75 +4,19 @@
 
 #include "shell/Text.h"
 #include "shell/tests/TempFolder.h"
-#include "tools/qmrelease/Writer.h"
-#include "vfs/Index.h"
+#include "install/tests/TestFiles.h"
 
 #include <gtest/gtest.h>
 #include <shobjidl.h>
 
 #include <algorithm>
 #include <optional>
-#include <fstream>
-#include <sstream>
 #include <thread>
 
 namespace
 {
-namespace fs = std::filesystem;
+using namespace InstallTests;
 using QmRelease::SReleaseContent;
-
-std::string Read(const fs::path& path)
-{
-    std::ifstream file(path, std::ios::binary);
-    std::ostringstream bytes;
-    bytes << file.rdbuf();
-    return file ? bytes.str() : std::string("(missing)");
-}
-
-void Write(const fs::path& path, std::string_view bytes)
-{
-    fs::create_directories(path.parent_path());
-    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
-}
-
-QmRelease::SKeyPair DevRoot()
-{
-    const char* source = std::getenv("QM_SOURCE_DIR");
-    std::istringstream lines(Read(fs::path("Z:" + std::string(source != nullptr ? source : "")) /
-                                  "vfs/tests/fixtures/dev-root.key"));
-    std::string line, seed;
-    while (std::getline(lines, line))
-    {
-        if (!line.empty() && line[0] != '#')
-        {
-            seed = line;
-        }
-    }
-    const auto bytes = QmRelease::FromHex(seed).value_or(QmRelease::Bytes(32, 0));
-    return QmRelease::KeyFromSeed(std::span<const std::uint8_t, 32>(bytes.data(), 32));
-}
-
-// Two containers and a loose file, 2,048 bytes in all (EstimatedSize 2).
-SReleaseContent Release(std::string name)
-{
-    SReleaseContent release;
-    release.name = std::move(name);
-    release.identityUrls = {"https://id.example.com"};
-    release.gameHost = "play.example.com";
-    Vfs::SIdentity a{}, b{};
-    a.fill(0xA1);
-    b.fill(0xB2);
-    release.containers = {{1, 1000, a}, {2, 1000, b}};
-    release.pieceHashes = {Vfs::SPieceHash{}, Vfs::SPieceHash{}};
-    release.files = {{"Client/data/readme.txt", 0, 48, {}}};
-    return release;
-}
-
-std::string Signed(const SReleaseContent& release, const QmRelease::SKeyPair& key = DevRoot())
-{
-    const QmRelease::Bytes bytes = QmRelease::WriteIndex(release, key);
-    return {bytes.begin(), bytes.end()};
-}
 
 fs::path StandIn()
 {
@@ -100,48 +44,32 @@ std::optional<std::pair<std::wstring, std::wstring>> WaitForStart(const fs::path
     return std::pair{text.substr(0, newline), text.substr(newline + 1)};
 }
 
-struct SValue
-{
-    DWORD type = REG_NONE;
-    std::vector<std::uint8_t> data;
-};
+// A registry value as stored: its type and its bytes.
+using SValue = std::pair<DWORD, std::string>;
 
 std::optional<SValue> ReadValue(const std::string& key, const wchar_t* name)
 {
-    HKEY opened = nullptr;
-    if (RegOpenKeyExW(HKEY_CURRENT_USER, Utf8ToWide(key).c_str(), 0, KEY_QUERY_VALUE, &opened) != ERROR_SUCCESS)
+    DWORD type = 0;
+    char data[1024]{};
+    DWORD size = sizeof data;
+    if (RegGetValueW(HKEY_CURRENT_USER, Utf8ToWide(key).c_str(), name, RRF_RT_ANY | RRF_NOEXPAND, &type, data, &size) !=
+        ERROR_SUCCESS)
     {
         return std::nullopt;
     }
-    SValue value;
-    DWORD size = 0;
-    LSTATUS status = RegQueryValueExW(opened, name, nullptr, &value.type, nullptr, &size);
-    value.data.resize(size);
-    if (status == ERROR_SUCCESS)
-    {
-        status = RegQueryValueExW(opened, name, nullptr, nullptr, value.data.data(), &size);
-    }
-    RegCloseKey(opened);
-    return status == ERROR_SUCCESS ? std::optional(value) : std::nullopt;
+    return SValue{type, std::string(data, size)};
 }
 
-// A REG_SZ value's expected data: UTF-16 with its terminating zero.
+// REG_SZ data is UTF-16 with its terminating zero.
 SValue Text(const std::string& utf8)
 {
     const std::wstring wide = Utf8ToWide(utf8) + L'\0';
-    const auto* bytes = reinterpret_cast<const std::uint8_t*>(wide.data());
-    return {REG_SZ, {bytes, bytes + wide.size() * sizeof(wchar_t)}};
+    return {REG_SZ, std::string(reinterpret_cast<const char*>(wide.data()), wide.size() * sizeof(wchar_t))};
 }
 
 SValue Number(DWORD number)
 {
-    const auto* bytes = reinterpret_cast<const std::uint8_t*>(&number);
-    return {REG_DWORD, {bytes, bytes + sizeof number}};
-}
-
-bool operator==(const SValue& a, const SValue& b)
-{
-    return a.type == b.type && a.data == b.data;
+    return {REG_DWORD, std::string(reinterpret_cast<const char*>(&number), sizeof number)};
 }
 
 struct SShortcut
@@ -252,7 +180,7 @@ TEST_F(InstallTest, InstallsFromAnInstallerFolderAndStartsTheInstalledCopy)
     {
         const auto read = ReadValue(places.uninstallKey, name);
         ASSERT_TRUE(read.has_value()) << WideToUtf8(name);
-        EXPECT_TRUE(*read == value) << WideToUtf8(name);
+        EXPECT_EQ(*read, value) << WideToUtf8(name);
     }
 }
 
@@ -330,13 +258,13 @@ TEST_F(InstallTest, TheEntryFollowsTheInstalledIndexInTheInstalledLauncherOnly)
     Write(Installed() / "Client/pack/release.quillmereindex", Signed(next));
 
     Install::RefreshUninstallEntry(places); // from the installer folder: no change
-    EXPECT_TRUE(*ReadValue(places.uninstallKey, L"DisplayVersion") == Text("Fr\xC3\xBChling \xE2\x80\x94 1.2"));
+    EXPECT_EQ(ReadValue(places.uninstallKey, L"DisplayVersion"), Text("Fr\xC3\xBChling \xE2\x80\x94 1.2"));
 
     places.executable = Utf8(Installed() / "Quillmere.exe");
     Install::RefreshUninstallEntry(places);
-    EXPECT_TRUE(*ReadValue(places.uninstallKey, L"DisplayVersion") == Text("two"));
-    EXPECT_TRUE(*ReadValue(places.uninstallKey, L"EstimatedSize") == Number(6));
-    EXPECT_TRUE(*ReadValue(places.uninstallKey, L"DisplayName") == Text("Quillmere"));
+    EXPECT_EQ(ReadValue(places.uninstallKey, L"DisplayVersion"), Text("two"));
+    EXPECT_EQ(ReadValue(places.uninstallKey, L"EstimatedSize"), Number(6));
+    EXPECT_EQ(ReadValue(places.uninstallKey, L"DisplayName"), Text("Quillmere"));
 
     // Without the entry nothing is made.
     RegDeleteTreeW(HKEY_CURRENT_USER, Utf8ToWide(places.uninstallKey).c_str());
