@@ -116,7 +116,12 @@ private:
 
 [[nodiscard]] bool RunsFrom(const SPlaces& places, std::string_view folder)
 {
-    return !places.executable.empty() && !folder.empty() && SameFile(FolderOf(places.executable), folder);
+    std::string here(FolderOf(places.executable));
+    if (here.ends_with(':'))
+    {
+        here += '\\'; // a drive's root, not its current folder
+    }
+    return !here.empty() && !folder.empty() && SameFile(here, folder);
 }
 
 // The verified index of the install below folder, or nothing.
