@@ -24,4 +24,6 @@ function(qm_use_identity_service test)
       LABELS integration TIMEOUT 60)
   endif()
   set_property(TEST ${test} APPEND PROPERTY FIXTURES_REQUIRED qm_server_identity)
+  # The switches are one state for every caller, so the tests that flip them take turns.
+  set_property(TEST ${test} APPEND PROPERTY RESOURCE_LOCK qm_server_identity)
 endfunction()
