@@ -5,10 +5,10 @@
 #include "game/client/ClientWindow.h"
 
 #include "auth/Json.h"
+#include "install/tests/TestFiles.h"
 #include "shell/Handle.h"
 #include "shell/Text.h"
 #include "shell/tests/TempFolder.h"
-#include "tools/qmrelease/Writer.h"
 #include "tools/testservers/TestServers.h"
 #include "vfs/Index.h"
 
@@ -267,15 +267,7 @@ TEST_F(GameLaunchTest, StoppingABlockedPipeThreadIsQuickAndQuiet)
 TEST_F(GameLaunchWithService, TheGameClientPlaysAsTheLaunchersAccount)
 {
     // The client finds its server through the installed release index.
-    std::ifstream keyFile(std::string(std::getenv("QM_SOURCE_DIR")) + "/vfs/tests/fixtures/dev-root.key");
-    std::string seedHex;
-    for (std::string line; std::getline(keyFile, line);)
-    {
-        seedHex = line.empty() || line[0] == '#' ? seedHex : line;
-    }
-    const auto seed = QmRelease::FromHex(seedHex);
-    ASSERT_TRUE(seed && seed->size() == 32);
-    const auto root = QmRelease::KeyFromSeed(std::span<const std::uint8_t, 32>(seed->data(), 32));
+    const auto root = InstallTests::DevRoot();
     if (!std::ranges::equal(root.publicKey, Vfs::TrustRoot()))
     {
         GTEST_SKIP() << "built with a publisher's own trust root";
@@ -283,10 +275,7 @@ TEST_F(GameLaunchWithService, TheGameClientPlaysAsTheLaunchersAccount)
     QmRelease::SReleaseContent release;
     release.identityUrls = m_urls;
     release.gameHost = "localhost";
-    const auto index = QmRelease::WriteIndex(release, root);
-    fs::create_directories(m_folder.path() / "Client" / "pack");
-    std::ofstream(m_folder.path() / "Client" / "pack" / "release.quillmereindex", std::ios::binary)
-        .write(reinterpret_cast<const char*>(index.data()), static_cast<std::streamsize>(index.size()));
+    InstallTests::Write(m_folder.path() / "Client/pack/release.quillmereindex", InstallTests::Signed(release, root));
 
     Place(L"QuillmereClient.exe");
     auto started = Launch(Exchange()).Start();
