@@ -137,7 +137,7 @@ private:
 }
 
 // The folder holds the game already: a container of the index is there under its name.
-[[nodiscard]] bool HoldsContainer(std::string_view folder, const Vfs::SIndex& index)
+[[nodiscard]] bool ContainerPresent(std::string_view folder, const Vfs::SIndex& index)
 {
     for (const Vfs::SContainer& container : index.containers)
     {
@@ -148,6 +148,37 @@ private:
     }
     return false;
 }
+
+// The checks of a normal start on disk. Keeps the index it verified, which is the one the
+// install writes: the file is not read a second time.
+class CStartProbe final : public IStartProbe
+{
+public:
+    explicit CStartProbe(const SPlaces& places) : m_places(places), m_here(FolderOf(places.executable)) {}
+
+    [[nodiscard]] bool PlacesKnown() override
+    {
+        return !m_places.installFolder.empty() && !m_places.executable.empty();
+    }
+    [[nodiscard]] bool RunsFromInstallFolder() override { return RunsFrom(m_places, m_places.installFolder); }
+    [[nodiscard]] bool IndexTrusted() override
+    {
+        m_indexBytes = ReadTrustedIndex(m_here, m_index);
+        return m_indexBytes.has_value();
+    }
+    [[nodiscard]] bool HoldsContainer() override { return ContainerPresent(m_here, m_index); }
+    [[nodiscard]] bool InstalledExecutableExists() override { return PathExists(Installed()); }
+
+    [[nodiscard]] std::string Installed() const { return JoinWindowsPath(m_places.installFolder, kExecutableName); }
+    [[nodiscard]] const Vfs::SIndex& Index() const noexcept { return m_index; }
+    [[nodiscard]] const std::string& IndexBytes() const noexcept { return *m_indexBytes; }
+
+private:
+    const SPlaces& m_places;
+    std::string_view m_here;
+    Vfs::SIndex m_index;
+    std::optional<std::string> m_indexBytes;
+};
 
 // The pack folder of the install, the index and the executable; the Windows error when
 // one of them could not be made.
@@ -217,23 +248,15 @@ private:
     return saved;
 }
 
-// REG_SZ values carry their terminating zero in the data size.
+static_assert(static_cast<DWORD>(SRegistryValue::EType::String) == REG_SZ);
+static_assert(static_cast<DWORD>(SRegistryValue::EType::Number) == REG_DWORD);
+
 [[nodiscard]] bool SetValue(HKEY key, const SRegistryValue& value)
 {
     const std::wstring name = Utf8ToWide(value.name);
-    LSTATUS status = ERROR_INVALID_DATA;
-    if (value.type == SRegistryValue::EType::String)
-    {
-        const std::wstring text = Utf8ToWide(value.text);
-        status = RegSetValueExW(key, name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
-            static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
-    }
-    else
-    {
-        const DWORD number = value.number;
-        status = RegSetValueExW(key, name.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&number), sizeof number);
-    }
-    return status == ERROR_SUCCESS;
+    const std::vector<std::uint8_t> data = RegistryData(value);
+    return RegSetValueExW(key, name.c_str(), 0, static_cast<DWORD>(value.type), data.data(),
+               static_cast<DWORD>(data.size())) == ERROR_SUCCESS;
 }
 
 // In order; the first failure stops.
@@ -328,29 +351,21 @@ SPlaces DefaultPlaces()
 
 std::expected<bool, std::string> CheckInstall(const SPlaces& places)
 {
-    if (places.installFolder.empty() || places.executable.empty() || RunsFrom(places, places.installFolder))
+    CStartProbe probe(places);
+    const EStart start = DecideStart(probe);
+    if (start == EStart::RunHere)
     {
         return false;
     }
-    const std::string_view here = FolderOf(places.executable);
-    Vfs::SIndex index;
-    const std::optional<std::string> indexBytes = ReadTrustedIndex(here, index);
-    if (!indexBytes || HoldsContainer(here, index))
+    const std::string installed = probe.Installed();
+    if (start == EStart::Install)
     {
-        return false;
-    }
-    const std::string installed = JoinWindowsPath(places.installFolder, kExecutableName);
-    // An existing installed executable means an earlier start installed already (perhaps
-    // without its entries): it is only started.
-    if (!PathExists(installed))
-    {
-        // The index written is the one just verified, not a second read of the file.
-        if (const auto copied = CopyInstall(places, *indexBytes, installed); !copied)
+        if (const auto copied = CopyInstall(places, probe.IndexBytes(), installed); !copied)
         {
             return std::unexpected(NotWrittenError(places.installFolder, copied.error()));
         }
         if (!MakeShortcut(places.shortcut, installed, places.installFolder) ||
-            !MakeUninstallEntry(places, installed, index))
+            !MakeUninstallEntry(places, installed, probe.Index()))
         {
             return std::unexpected(std::string(kEntriesError));
         }

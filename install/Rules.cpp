@@ -6,9 +6,84 @@
 
 #include <algorithm>
 #include <limits>
+#include <optional>
 
 namespace Install
 {
+namespace
+{
+// Strict UTF-8 to UTF-16: overlong forms, surrogates, values above U+10FFFF and cut
+// sequences make the whole text invalid.
+[[nodiscard]] std::optional<std::u16string> ToUtf16(std::string_view text)
+{
+    std::u16string wide;
+    for (std::size_t at = 0; at < text.size();)
+    {
+        const auto lead = static_cast<unsigned char>(text[at]);
+        std::size_t length = 1;
+        char32_t code = lead;
+        if (lead >= 0xC2 && lead <= 0xDF)
+        {
+            length = 2;
+            code = lead & 0x1F;
+        }
+        else if (lead >= 0xE0 && lead <= 0xEF)
+        {
+            length = 3;
+            code = lead & 0x0F;
+        }
+        else if (lead >= 0xF0 && lead <= 0xF4)
+        {
+            length = 4;
+            code = lead & 0x07;
+        }
+        else if (lead >= 0x80)
+        {
+            return std::nullopt;
+        }
+        if (length > text.size() - at)
+        {
+            return std::nullopt;
+        }
+        for (std::size_t k = 1; k < length; ++k)
+        {
+            const auto next = static_cast<unsigned char>(text[at + k]);
+            if ((next & 0xC0) != 0x80)
+            {
+                return std::nullopt;
+            }
+            code = code << 6 | (next & 0x3F);
+        }
+        if ((length == 3 && code < 0x800) || (length == 4 && (code < 0x10000 || code > 0x10FFFF)) ||
+            (code >= 0xD800 && code <= 0xDFFF))
+        {
+            return std::nullopt;
+        }
+        if (code >= 0x10000)
+        {
+            code -= 0x10000;
+            wide += static_cast<char16_t>(0xD800 + (code >> 10));
+            wide += static_cast<char16_t>(0xDC00 + (code & 0x3FF));
+        }
+        else
+        {
+            wide += static_cast<char16_t>(code);
+        }
+        at += length;
+    }
+    return wide;
+}
+}
+
+EStart DecideStart(IStartProbe& probe)
+{
+    if (!probe.PlacesKnown() || probe.RunsFromInstallFolder() || !probe.IndexTrusted() || probe.HoldsContainer())
+    {
+        return EStart::RunHere;
+    }
+    return probe.InstalledExecutableExists() ? EStart::StartInstalled : EStart::Install;
+}
+
 std::string InstallFolder(std::string_view localAppData)
 {
     if (localAppData.empty())
@@ -69,6 +144,28 @@ std::vector<SRegistryValue> UninstallValues(std::string_view installFolder, std:
         values.push_back(std::move(value));
     }
     return values;
+}
+
+std::vector<std::uint8_t> RegistryData(const SRegistryValue& value)
+{
+    std::vector<std::uint8_t> data;
+    const auto put = [&data](std::uint32_t unit, int bytes) {
+        for (int i = 0; i < bytes; ++i)
+        {
+            data.push_back(static_cast<std::uint8_t>(unit >> (8 * i)));
+        }
+    };
+    if (value.type == SRegistryValue::EType::Number)
+    {
+        put(value.number, 4);
+        return data;
+    }
+    for (char16_t unit : ToUtf16(value.text).value_or(std::u16string()))
+    {
+        put(unit, 2);
+    }
+    put(0, 2);
+    return data;
 }
 
 std::vector<SRegistryValue> ReleaseValues(const Vfs::SIndex& index)

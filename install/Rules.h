@@ -35,12 +35,41 @@ inline constexpr std::string_view kTemporaryCopyName = "Quillmere-uninstall.exe"
 // REG_DWORD holds reads as its largest value rather than wrapping to a small one.
 [[nodiscard]] std::uint32_t EstimatedSizeKiB(const Vfs::SIndex& index) noexcept;
 
+// What a normal start does about the install.
+enum class EStart
+{
+    RunHere, // the game is here, or this is no installer folder
+    Install, // copy, make the shortcut and the entry, start the installed copy
+    StartInstalled, // an earlier start installed already: only start that copy
+};
+
+// What a start finds out, asked in the order the checks run and only as far as needed.
+class IStartProbe
+{
+public:
+    // The install folder and the running executable are known.
+    [[nodiscard]] virtual bool PlacesKnown() = 0;
+    // The executable's folder is the install folder (the same folder on disk).
+    [[nodiscard]] virtual bool RunsFromInstallFolder() = 0;
+    // "Client/pack/release.quillmereindex" beside the executable reads and verifies.
+    [[nodiscard]] virtual bool IndexTrusted() = 0;
+    // A container of that index is in the executable's Client/pack folder.
+    [[nodiscard]] virtual bool HoldsContainer() = 0;
+    [[nodiscard]] virtual bool InstalledExecutableExists() = 0;
+
+protected:
+    ~IStartProbe() = default;
+};
+
+[[nodiscard]] EStart DecideStart(IStartProbe& probe);
+
 struct SRegistryValue
 {
-    enum class EType
+    // The registry's own type numbers.
+    enum class EType : std::uint32_t
     {
-        String, // REG_SZ
-        Number, // REG_DWORD
+        String = 1, // REG_SZ
+        Number = 4, // REG_DWORD
     };
     std::string_view name;
     EType type = EType::String;
@@ -53,6 +82,11 @@ struct SRegistryValue
 // The uninstall entry's nine values in the order they are written.
 [[nodiscard]] std::vector<SRegistryValue> UninstallValues(std::string_view installFolder,
     std::string_view installedExecutable, const Vfs::SIndex& index);
+
+// The bytes the registry stores for a value: a String as UTF-16LE with its terminating zero
+// counted (text that is not valid UTF-8 is stored empty), a Number as four bytes,
+// little-endian.
+[[nodiscard]] std::vector<std::uint8_t> RegistryData(const SRegistryValue& value);
 
 // The two values that follow each completed update: "DisplayVersion", "EstimatedSize".
 [[nodiscard]] std::vector<SRegistryValue> ReleaseValues(const Vfs::SIndex& index);

@@ -66,6 +66,68 @@ TEST(InstallRules, UninstallEntryHasNineValuesInOrder)
     EXPECT_EQ(Install::ReleaseValues(index), std::vector<SRegistryValue>(expected.end() - 2, expected.end()));
 }
 
+// Answers from a table; records which checks were asked, in order.
+class CProbe final : public Install::IStartProbe
+{
+public:
+    explicit CProbe(std::string facts) : m_facts(std::move(facts)) {}
+    bool PlacesKnown() override { return Ask('k'); }
+    bool RunsFromInstallFolder() override { return Ask('f'); }
+    bool IndexTrusted() override { return Ask('i'); }
+    bool HoldsContainer() override { return Ask('c'); }
+    bool InstalledExecutableExists() override { return Ask('e'); }
+    std::string asked;
+
+private:
+    bool Ask(char fact)
+    {
+        asked += fact;
+        return m_facts.find(fact) != std::string::npos;
+    }
+    std::string m_facts;
+};
+
+TEST(InstallRules, EachStartCheckIsAskedOnlyWhenTheEarlierOnesLetItGoOn)
+{
+    using Install::EStart;
+    const struct
+    {
+        const char* facts;
+        EStart start;
+        const char* asked;
+    } cases[] = {
+        {"", EStart::RunHere, "k"},
+        {"kfi", EStart::RunHere, "kf"}, // the installed launcher never reads the index to decide
+        {"k", EStart::RunHere, "kfi"},
+        {"kic", EStart::RunHere, "kfic"},
+        {"ki", EStart::Install, "kfice"},
+        {"kie", EStart::StartInstalled, "kfice"},
+    };
+    for (const auto& c : cases)
+    {
+        CProbe probe(c.facts);
+        EXPECT_EQ(Install::DecideStart(probe), c.start) << c.facts;
+        EXPECT_EQ(probe.asked, c.asked) << c.facts;
+    }
+}
+
+TEST(InstallRules, RegistryDataIsUtf16WithItsZeroOrFourBytes)
+{
+    using Bytes = std::vector<std::uint8_t>;
+    const auto text = [](std::string utf8) { return Install::RegistryData({"V", String, std::move(utf8)}); };
+    EXPECT_EQ(text("Q"), (Bytes{'Q', 0, 0, 0}));
+    EXPECT_EQ(text(""), (Bytes{0, 0}));
+    // é, an em dash, and U+1F600 as a surrogate pair.
+    EXPECT_EQ(text("\xC3\xA9\xE2\x80\x94\xF0\x9F\x98\x80"),
+        (Bytes{0xE9, 0x00, 0x14, 0x20, 0x3D, 0xD8, 0x00, 0xDE, 0, 0}));
+    // Invalid text is stored empty: a cut sequence, an overlong form, a surrogate, above U+10FFFF.
+    for (const char* invalid : {"ok\xC3", "\xC0\x80", "\xE0\x80\x80", "\xED\xA0\x80", "\xF4\x90\x80\x80", "\x80"})
+    {
+        EXPECT_EQ(text(invalid), (Bytes{0, 0})) << invalid;
+    }
+    EXPECT_EQ(Install::RegistryData({"N", Number, "", 0x01020304}), (Bytes{4, 3, 2, 1}));
+}
+
 TEST(InstallRules, CommandLinesAndErrorTexts)
 {
     EXPECT_EQ(Install::CommandLine("C:\\a b\\Q.exe"), "\"C:\\a b\\Q.exe\"");
