@@ -42,8 +42,8 @@ std::string g_launcherPath;
 void RemoveTree(const std::wstring& folder)
 {
     WIN32_FIND_DATAW data{};
-    const HANDLE find = FindFirstFileW((folder + L"\\*").c_str(), &data);
-    if (find != INVALID_HANDLE_VALUE)
+    const UniqueFind find(FindFirstFileW((folder + L"\\*").c_str(), &data));
+    if (find)
     {
         do
         {
@@ -66,8 +66,7 @@ void RemoveTree(const std::wstring& folder)
             {
                 DeleteFileW(path.c_str());
             }
-        } while (FindNextFileW(find, &data));
-        FindClose(find);
+        } while (FindNextFileW(find.get(), &data));
     }
     RemoveDirectoryW(folder.c_str());
 }
@@ -92,8 +91,8 @@ void RemoveStaleParts(const std::vector<SWork>& works)
     }
     const std::wstring folder = Utf8ToWide(kIncomingFolder);
     WIN32_FIND_DATAW data{};
-    const HANDLE find = FindFirstFileW((folder + L"\\*").c_str(), &data);
-    if (find == INVALID_HANDLE_VALUE)
+    const UniqueFind find(FindFirstFileW((folder + L"\\*").c_str(), &data));
+    if (!find)
     {
         return;
     }
@@ -113,8 +112,7 @@ void RemoveStaleParts(const std::vector<SWork>& works)
         {
             DeleteFileW(path.c_str());
         }
-    } while (FindNextFileW(find, &data));
-    FindClose(find);
+    } while (FindNextFileW(find.get(), &data));
 }
 
 // Creates every folder of the path (which names a folder).

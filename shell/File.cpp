@@ -91,12 +91,10 @@ bool IsPlainFolder(std::string_view path)
         return true;
     }
     WIN32_FIND_DATAW data{};
-    const HANDLE find = FindFirstFileW(wide.c_str(), &data);
-    if (find == INVALID_HANDLE_VALUE)
+    if (!UniqueFind(FindFirstFileW(wide.c_str(), &data)))
     {
         return false;
     }
-    FindClose(find);
     const DWORD tag = data.dwReserved0;
     return tag != 0 && tag != IO_REPARSE_TAG_SYMLINK && tag != IO_REPARSE_TAG_MOUNT_POINT;
 }

@@ -1,4 +1,19 @@
 // Owners of Windows resources: closed on every path, movable, never copied.
+//
+// One template owns every kind; a kind is a small traits type naming the raw value, the value
+// that means none, which values are live and how one is closed:
+//
+//     struct SFindTraits
+//     {
+//         using Value = HANDLE;
+//         static Value None() noexcept { return INVALID_HANDLE_VALUE; }
+//         static bool Valid(Value find) noexcept { return find != INVALID_HANDLE_VALUE; }
+//         static void Close(Value find) noexcept { FindClose(find); }
+//     };
+//     using UniqueFind = UniqueResource<SFindTraits>;
+//
+// Kinds whose closing function lives in a library not every module links (WinHTTP, the
+// certificate store) declare their traits beside the code that uses them.
 #pragma once
 
 #ifdef _WIN32
@@ -6,15 +21,16 @@
 
 #include <utility>
 
-// A kernel handle closed with CloseHandle. Both null and INVALID_HANDLE_VALUE mean none,
-// because CreateFileW and most other calls disagree on which one they return.
-class UniqueHandle
+template <typename Traits>
+class UniqueResource
 {
 public:
-    UniqueHandle() noexcept = default;
-    explicit UniqueHandle(HANDLE handle) noexcept : m_handle(handle) {}
-    UniqueHandle(UniqueHandle&& other) noexcept : m_handle(other.release()) {}
-    UniqueHandle& operator=(UniqueHandle&& other) noexcept
+    using Value = typename Traits::Value;
+
+    UniqueResource() noexcept = default;
+    explicit UniqueResource(Value value) noexcept : m_value(value) {}
+    UniqueResource(UniqueResource&& other) noexcept : m_value(other.release()) {}
+    UniqueResource& operator=(UniqueResource&& other) noexcept
     {
         if (this != &other)
         {
@@ -22,25 +38,63 @@ public:
         }
         return *this;
     }
-    UniqueHandle(const UniqueHandle&) = delete;
-    UniqueHandle& operator=(const UniqueHandle&) = delete;
-    ~UniqueHandle() { reset(); }
+    UniqueResource(const UniqueResource&) = delete;
+    UniqueResource& operator=(const UniqueResource&) = delete;
+    ~UniqueResource() { reset(); }
 
-    [[nodiscard]] HANDLE get() const noexcept { return m_handle; }
-    [[nodiscard]] bool valid() const noexcept { return m_handle != nullptr && m_handle != INVALID_HANDLE_VALUE; }
+    [[nodiscard]] Value get() const noexcept { return m_value; }
+    [[nodiscard]] bool valid() const noexcept { return Traits::Valid(m_value); }
     explicit operator bool() const noexcept { return valid(); }
 
-    [[nodiscard]] HANDLE release() noexcept { return std::exchange(m_handle, nullptr); }
-    void reset(HANDLE handle = nullptr) noexcept
+    // Gives up ownership: the caller closes the value.
+    [[nodiscard]] Value release() noexcept { return std::exchange(m_value, Traits::None()); }
+    // Closes the owned value, if any, and owns `value` instead.
+    void reset(Value value = Traits::None()) noexcept
     {
         if (valid())
         {
-            CloseHandle(m_handle);
+            Traits::Close(m_value);
         }
-        m_handle = handle;
+        m_value = value;
     }
 
 private:
-    HANDLE m_handle = nullptr;
+    Value m_value = Traits::None();
+};
+
+// A kernel handle (file, pipe, event, process, thread) closed with CloseHandle. Both null and
+// INVALID_HANDLE_VALUE mean none, because CreateFileW and most other calls disagree on which
+// one they return.
+struct SKernelHandleTraits
+{
+    using Value = HANDLE;
+    static constexpr Value None() noexcept { return nullptr; }
+    static bool Valid(Value handle) noexcept { return handle != nullptr && handle != INVALID_HANDLE_VALUE; }
+    static void Close(Value handle) noexcept { CloseHandle(handle); }
+};
+using UniqueHandle = UniqueResource<SKernelHandleTraits>;
+
+// A directory search from FindFirstFileW, ended with FindClose.
+struct SFindTraits
+{
+    using Value = HANDLE;
+    static Value None() noexcept { return INVALID_HANDLE_VALUE; }
+    static bool Valid(Value find) noexcept { return find != nullptr && find != INVALID_HANDLE_VALUE; }
+    static void Close(Value find) noexcept { FindClose(find); }
+};
+using UniqueFind = UniqueResource<SFindTraits>;
+
+// A started process: its handle and its first thread's, both closed with CloseHandle.
+struct SUniqueProcess
+{
+    UniqueHandle process;
+    UniqueHandle thread;
+    DWORD id = 0;
+
+    // Takes ownership of what CreateProcessW filled in.
+    [[nodiscard]] static SUniqueProcess Adopt(const PROCESS_INFORMATION& info) noexcept
+    {
+        return {UniqueHandle(info.hProcess), UniqueHandle(info.hThread), info.dwProcessId};
+    }
 };
 #endif

@@ -127,8 +127,8 @@ std::expected<std::string, std::string> FindContainer(const SIdentity& identity,
 #ifdef _WIN32
     const std::wstring pattern = Utf8ToWide(folder + "/*");
     WIN32_FIND_DATAW data{};
-    const HANDLE find = pattern.empty() ? INVALID_HANDLE_VALUE : FindFirstFileW(pattern.c_str(), &data);
-    if (find == INVALID_HANDLE_VALUE)
+    const UniqueFind find(pattern.empty() ? INVALID_HANDLE_VALUE : FindFirstFileW(pattern.c_str(), &data));
+    if (!find)
     {
         const DWORD error = pattern.empty() ? ERROR_INVALID_NAME : GetLastError();
         if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
@@ -147,9 +147,8 @@ std::expected<std::string, std::string> FindContainer(const SIdentity& identity,
             found = folder + "/" + name;
             break;
         }
-    } while (FindNextFileW(find, &data));
+    } while (FindNextFileW(find.get(), &data));
     const DWORD error = found.empty() ? GetLastError() : ERROR_NO_MORE_FILES;
-    FindClose(find);
     if (error != ERROR_NO_MORE_FILES)
     {
         return std::unexpected(WithWindowsError(folder + " could not be listed", error));

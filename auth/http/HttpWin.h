@@ -9,81 +9,34 @@
 #include <wincrypt.h>
 #include <winhttp.h>
 
+#include "shell/Handle.h"
+
 #include <cstdint>
 #include <expected>
 #include <functional>
 #include <string>
-#include <utility>
 
 namespace Auth::Http::Detail
 {
 // A WinHTTP handle (session, connection or request) closed with WinHttpCloseHandle.
-class UniqueInternet
+struct SInternetTraits
 {
-public:
-    UniqueInternet() noexcept = default;
-    explicit UniqueInternet(HINTERNET handle) noexcept : m_handle(handle) {}
-    UniqueInternet(UniqueInternet&& other) noexcept : m_handle(std::exchange(other.m_handle, nullptr)) {}
-    UniqueInternet& operator=(UniqueInternet&& other) noexcept
-    {
-        if (this != &other)
-        {
-            reset(std::exchange(other.m_handle, nullptr));
-        }
-        return *this;
-    }
-    UniqueInternet(const UniqueInternet&) = delete;
-    UniqueInternet& operator=(const UniqueInternet&) = delete;
-    ~UniqueInternet() { reset(); }
-
-    [[nodiscard]] HINTERNET get() const noexcept { return m_handle; }
-    explicit operator bool() const noexcept { return m_handle != nullptr; }
-    void reset(HINTERNET handle = nullptr) noexcept
-    {
-        if (m_handle != nullptr)
-        {
-            WinHttpCloseHandle(m_handle);
-        }
-        m_handle = handle;
-    }
-
-private:
-    HINTERNET m_handle = nullptr;
+    using Value = HINTERNET;
+    static constexpr Value None() noexcept { return nullptr; }
+    static bool Valid(Value handle) noexcept { return handle != nullptr; }
+    static void Close(Value handle) noexcept { WinHttpCloseHandle(handle); }
 };
+using UniqueInternet = UniqueResource<SInternetTraits>;
 
 // A certificate context freed with CertFreeCertificateContext.
-class UniqueCertificate
+struct SCertificateTraits
 {
-public:
-    UniqueCertificate() noexcept = default;
-    explicit UniqueCertificate(PCCERT_CONTEXT context) noexcept : m_context(context) {}
-    UniqueCertificate(UniqueCertificate&& other) noexcept : m_context(std::exchange(other.m_context, nullptr)) {}
-    UniqueCertificate& operator=(UniqueCertificate&& other) noexcept
-    {
-        if (this != &other)
-        {
-            reset(std::exchange(other.m_context, nullptr));
-        }
-        return *this;
-    }
-    UniqueCertificate(const UniqueCertificate&) = delete;
-    UniqueCertificate& operator=(const UniqueCertificate&) = delete;
-    ~UniqueCertificate() { reset(); }
-
-    [[nodiscard]] PCCERT_CONTEXT get() const noexcept { return m_context; }
-    explicit operator bool() const noexcept { return m_context != nullptr; }
-    void reset(PCCERT_CONTEXT context = nullptr) noexcept
-    {
-        if (m_context != nullptr)
-        {
-            CertFreeCertificateContext(m_context);
-        }
-        m_context = context;
-    }
-
-private:
-    PCCERT_CONTEXT m_context = nullptr;
+    using Value = PCCERT_CONTEXT;
+    static constexpr Value None() noexcept { return nullptr; }
+    static bool Valid(Value context) noexcept { return context != nullptr; }
+    static void Close(Value context) noexcept { CertFreeCertificateContext(context); }
 };
+using UniqueCertificate = UniqueResource<SCertificateTraits>;
 
 // The request's status callback: ORs the flag word of WINHTTP_CALLBACK_STATUS_SECURE_FAILURE
 // into the std::uint32_t that the request's context value points at.
