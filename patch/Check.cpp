@@ -92,7 +92,7 @@ std::optional<Vfs::SIdentity> HashFile(std::string_view path, std::uint64_t larg
 std::optional<SCheckResult> CheckStep(const SRun& run, const Vfs::SIndex& used, const Vfs::SIndex& installed,
     const SPatchState& state, SProgress& progress)
 {
-    progress.window = run.window;
+    progress.run = &run;
     progress.mode = run.mode;
     progress.phase = 0;
     progress.total = 0;
@@ -164,7 +164,7 @@ std::optional<SCheckResult> CheckStep(const SRun& run, const Vfs::SIndex& used, 
     CCheckProgress pieces(progress);
     for (const SItem& item : plan)
     {
-        if (StopRequested())
+        if (run.StopRequested())
         {
             return std::nullopt;
         }
@@ -183,7 +183,7 @@ std::optional<SCheckResult> CheckStep(const SRun& run, const Vfs::SIndex& used, 
         if (present)
         {
             flags = Vfs::CheckContainer(used, static_cast<std::uint16_t>(item.container), item.path, pieces);
-            if (StopRequested())
+            if (run.StopRequested())
             {
                 return std::nullopt;
             }

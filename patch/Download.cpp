@@ -19,17 +19,17 @@ namespace
 // The transfer limit's debt of this thread, in microseconds.
 thread_local std::uint64_t t_debt = 0;
 
-void ApplyTransferLimit(std::uint64_t bytes)
+void ApplyTransferLimit(const SRun& run, std::uint64_t bytes)
 {
-    SPatchValues& values = Values();
-    std::uint64_t limit = values.limit.load();
+    const STransfers& transfers = *run.transfers;
+    std::uint64_t limit = transfers.limit.load();
     if (limit == 0)
     {
         t_debt = 0;
         return;
     }
-    t_debt = AddTransferDebt(t_debt, bytes, values.inFlight.load(), limit);
-    while (t_debt > 999 && !StopRequested() && (limit = values.limit.load()) != 0)
+    t_debt = AddTransferDebt(t_debt, bytes, transfers.inFlight.load(), limit);
+    while (t_debt > 999 && !run.StopRequested() && (limit = transfers.limit.load()) != 0)
     {
         const std::uint64_t sleep = NextThrottleSleep(t_debt);
         Sleep(static_cast<DWORD>(sleep));
@@ -214,11 +214,10 @@ bool PrepareContainerPart(const Vfs::SIndex& index, SWork& work, SProgress& chec
 std::expected<std::vector<SJob>, std::string> PrepareWorks(const SRun& run, const Vfs::SIndex& index,
     std::vector<SWork>& works, SProgress& check, std::span<const std::uint8_t> newIndex)
 {
-    (void)run;
     std::vector<SJob> jobs;
     for (std::size_t i = 0; i < works.size(); ++i)
     {
-        if (StopRequested())
+        if (run.StopRequested())
         {
             return std::vector<SJob>{};
         }
@@ -251,7 +250,7 @@ std::expected<std::vector<SJob>, std::string> PrepareWorks(const SRun& run, cons
         {
             return std::unexpected(std::move(error));
         }
-        if (StopRequested())
+        if (run.StopRequested())
         {
             return std::vector<SJob>{};
         }
@@ -272,7 +271,7 @@ bool DownloadJobs(const SRun& run, const Vfs::SIndex& index, const std::vector<S
 
     const auto worker = [&] {
         std::string workerError;
-        for (std::size_t i = next.fetch_add(1); i < jobs.size() && !StopRequested() && !failed.load();
+        for (std::size_t i = next.fetch_add(1); i < jobs.size() && !run.StopRequested() && !failed.load();
              i = next.fetch_add(1))
         {
             if (!FetchJob(run, index, works[jobs[i].work], jobs[i], progress.done, workerError))
@@ -315,7 +314,7 @@ std::expected<std::vector<std::uint8_t>, std::string> FetchIndex(const SRun& run
     const auto status = Auth::Http::Fetch(run.cdn, fmt::format("/i/{}.quillmereindex", run.release), 0, 0,
         [&](std::span<const std::uint8_t> chunk) {
             bytes.insert(bytes.end(), chunk.begin(), chunk.end());
-            return !StopRequested() && bytes.size() <= kLargestIndex;
+            return !run.StopRequested() && bytes.size() <= kLargestIndex;
         });
     if (!status)
     {
@@ -335,25 +334,25 @@ std::expected<std::vector<std::uint8_t>, std::string> FetchIndex(const SRun& run
 bool FetchJob(const SRun& run, const Vfs::SIndex& index, const SWork& work, const SJob& job,
     std::atomic<std::uint64_t>& counter, std::string& error)
 {
-    SPatchValues& values = Values();
+    STransfers& transfers = *run.transfers;
     std::vector<std::uint8_t> buffer;
     buffer.reserve(static_cast<std::size_t>(job.length));
     bool accepted = false;
     for (int attempt = 0; attempt < kFetchAttempts && !accepted; ++attempt)
     {
-        if (StopRequested())
+        if (run.StopRequested())
         {
             return false;
         }
         buffer.clear();
-        values.inFlight.fetch_add(1);
+        transfers.inFlight.fetch_add(1);
         const auto status = Auth::Http::Fetch(run.cdn, "/" + work.url, job.offset, job.length,
             [&](std::span<const std::uint8_t> chunk) {
                 buffer.insert(buffer.end(), chunk.begin(), chunk.end());
-                ApplyTransferLimit(chunk.size());
-                return !StopRequested() && buffer.size() <= job.length;
+                ApplyTransferLimit(run, chunk.size());
+                return !run.StopRequested() && buffer.size() <= job.length;
             });
-        values.inFlight.fetch_sub(1);
+        transfers.inFlight.fetch_sub(1);
         if (!status)
         {
             error = fmt::format("{}: {}", work.url, status.error());

@@ -20,8 +20,8 @@ inline constexpr int kFetchAttempts = 3;
 
 // Creates or checks the part file of every work, in list order, and returns the download
 // jobs; the complete work (the new index) gets `newIndex` as its part file. Bytes read to
-// check part files count into `check` (phase 0). On a stop it returns no jobs and the stop
-// flag tells the caller to end quietly.
+// check part files count into `check` (phase 0). On a stop it returns no jobs and the run's
+// stop token tells the caller to end quietly.
 [[nodiscard]] std::expected<std::vector<SJob>, std::string> PrepareWorks(const SRun& run, const Vfs::SIndex& index,
     std::vector<SWork>& works, SProgress& check, std::span<const std::uint8_t> newIndex);
 
@@ -31,7 +31,7 @@ inline constexpr int kFetchAttempts = 3;
 [[nodiscard]] bool PrepareContainerPart(const Vfs::SIndex& index, SWork& work, SProgress& check, std::string& error);
 
 // Runs the jobs on four workers; the calling thread reports every 100 ms. False with the
-// first failure's text; after a stop it returns with the stop flag set and no text.
+// first failure's text; after a stop it returns false with no text.
 [[nodiscard]] bool DownloadJobs(const SRun& run, const Vfs::SIndex& index, const std::vector<SWork>& works,
     const std::vector<SJob>& jobs, SProgress& progress, std::string& error);
 

@@ -1,80 +1,79 @@
 #include "patch/Driver.h"
 
+#include "shell/Messages.h"
+
+#include <chrono>
+#include <condition_variable>
+#include <deque>
 #include <memory>
+#include <mutex>
 
 namespace Patch
 {
-namespace
+ReportFunction PostReportsTo(HWND window)
 {
-constexpr wchar_t kClass[] = L"QuillmerePatchDriver";
-
-[[nodiscard]] bool RegisterOnce()
-{
-    WNDCLASSEXW type{};
-    type.cbSize = sizeof(type);
-    type.lpfnWndProc = DefWindowProcW;
-    type.hInstance = GetModuleHandleW(nullptr);
-    type.lpszClassName = kClass;
-    return RegisterClassExW(&type) != 0 || GetLastError() == ERROR_CLASS_ALREADY_EXISTS;
-}
-
-// Hands every queued report to the callback; true when one ended the run.
-bool Drain(HWND window, SDriven& driven, const std::function<void(const SPatchReport&)>& onReport)
-{
-    bool ended = false;
-    MSG message{};
-    while (PeekMessageW(&message, window, 0, 0, PM_REMOVE))
-    {
-        if (message.message != kPatchReportMessage)
+    return [window](SPatchReport report) {
+        auto owned = std::make_unique<SPatchReport>(std::move(report));
+        if (PostMessageW(window, Shell::kMsgPatchReport, 0, reinterpret_cast<LPARAM>(owned.get())))
         {
-            continue;
+            (void)owned.release(); // the window procedure frees it
         }
-        const std::unique_ptr<SPatchReport> report(reinterpret_cast<SPatchReport*>(message.lParam));
-        onReport(*report);
-        ended = ended || report->phase >= 2;
-        driven.last = *report;
-    }
-    return ended;
-}
+    };
 }
 
-SDriven DriveRun(std::uint8_t mode, std::string cdn, std::string release, std::uint64_t number, bool selfUpdate,
-    const std::function<void(const SPatchReport&)>& onReport)
+HandOverResultFunction PostHandOverResultTo(HWND window)
 {
+    return [window](bool signalled) { PostMessageW(window, Shell::kMsgHandOverResult, signalled ? 1 : 0, 0); };
+}
+
+SDriven DriveRun(CPatcher& patcher, SPatchRequest request, const std::function<void(const SPatchReport&)>& onReport)
+{
+    struct SQueue
+    {
+        std::mutex lock;
+        std::condition_variable arrived;
+        std::deque<SPatchReport> reports;
+    };
+    const auto queue = std::make_shared<SQueue>();
     SDriven driven;
-    if (!RegisterOnce())
-    {
-        return driven;
-    }
-    const HWND window = CreateWindowExW(0, kClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
-                                        GetModuleHandleW(nullptr), nullptr);
-    if (window == nullptr)
-    {
-        return driven;
-    }
-    driven.started = StartPatch(window, mode, std::move(cdn), std::move(release), number, selfUpdate);
+    driven.started = patcher.Start(std::move(request), [queue](SPatchReport report) {
+        {
+            const std::lock_guard hold(queue->lock);
+            queue->reports.push_back(std::move(report));
+        }
+        queue->arrived.notify_one();
+    });
+    // Hands every queued report to the callback; true when one ended the run.
+    const auto drain = [&] {
+        std::deque<SPatchReport> reports;
+        {
+            const std::lock_guard hold(queue->lock);
+            reports.swap(queue->reports);
+        }
+        bool ended = false;
+        for (SPatchReport& report : reports)
+        {
+            onReport(report);
+            ended = ended || report.phase >= 2;
+            driven.last = std::move(report);
+        }
+        return ended;
+    };
     while (driven.started)
     {
-        if (Drain(window, driven, onReport))
+        const bool running = patcher.Running();
+        if (drain())
         {
             break;
         }
-        if (!Values().running.load())
+        if (!running)
         {
-            (void)Drain(window, driven, onReport); // what was posted just before the end
-            break;
+            break; // the drain above had everything reported before the end
         }
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLPOSTMESSAGE);
+        std::unique_lock hold(queue->lock);
+        queue->arrived.wait_for(hold, std::chrono::milliseconds(50), [&] { return !queue->reports.empty(); });
     }
-    // The thread has posted its last report (or was stopped): join it, leaving the stop flag
-    // alone (a hand-over watcher may start next).
-    SPatchValues& values = Values();
-    const std::lock_guard hold(values.lock);
-    if (values.patchThread.joinable())
-    {
-        values.patchThread.join();
-    }
-    DestroyWindow(window);
+    patcher.Wait();
     return driven;
 }
 }

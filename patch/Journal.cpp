@@ -173,35 +173,24 @@ bool DeleteGameFile(std::string_view path)
     });
 }
 
-namespace
-{
-std::atomic<DWORD> g_replayPause{0};
-}
-
-void SetReplayPause(std::uint32_t ms)
-{
-    g_replayPause = ms;
-}
-
-bool Replay(std::string& error)
+std::expected<void, std::string> Replay(std::uint32_t pauseMs)
 {
     // A journal that cannot be read (or is not one we could have written) is left alone.
     const auto text = ReadWholeFile(kJournalPath, kLargestJournalOrState);
     if (!text)
     {
-        return true;
+        return {};
     }
     const auto records = ParseJournal(*text);
     if (!records)
     {
-        error = fmt::format("{} is not a journal this launcher reads", kJournalPath);
-        return false;
+        return std::unexpected(fmt::format("{} is not a journal this launcher reads", kJournalPath));
     }
     for (const SJournalRecord& record : *records)
     {
-        if (const DWORD pause = g_replayPause.load(); pause != 0)
+        if (pauseMs != 0)
         {
-            Sleep(pause);
+            Sleep(pauseMs);
         }
         if (record.kind == SJournalRecord::EKind::Move)
         {
@@ -212,73 +201,41 @@ bool Replay(std::string& error)
             CreateParentFolders(record.destination);
             if (!MoveLauncher(record.source, record.destination))
             {
-                error = fmt::format("{} could not take its new file", record.destination);
-                return false;
+                return std::unexpected(fmt::format("{} could not take its new file", record.destination));
             }
         }
         else if (!DeleteGameFile(record.destination))
         {
-            error = fmt::format("{} could not be deleted", record.destination);
-            return false;
+            return std::unexpected(fmt::format("{} could not be deleted", record.destination));
         }
     }
     if (!DeleteFileW(Utf8ToWide(kJournalPath).c_str()))
     {
-        error = fmt::format("{} could not be deleted", kJournalPath);
-        return false;
+        return std::unexpected(fmt::format("{} could not be deleted", kJournalPath));
     }
-    return true;
+    return {};
 }
 
-bool ReplayAtStartUp(std::string& error)
+std::expected<void, std::string> ReplayAtStartUp(std::uint32_t pauseMs)
 {
     if (PathExists(kJournalPath))
     {
-        return Replay(error);
+        return Replay(pauseMs);
     }
     // The temporary of a journal whose writing was interrupted: nothing of it was carried out.
     DeleteFileW(Utf8ToWide(fmt::format("{}.tmp", kJournalPath)).c_str());
-    return true;
-}
-
-namespace
-{
-std::mutex g_statePathLock;
-std::string g_statePath;
-}
-
-void SetPatchStatePath(std::string path)
-{
-    const std::lock_guard hold(g_statePathLock);
-    g_statePath = std::move(path);
+    return {};
 }
 
 std::string PatchStatePath()
 {
-    {
-        const std::lock_guard hold(g_statePathLock);
-        if (!g_statePath.empty())
-        {
-            return g_statePath;
-        }
-    }
     return fmt::format("{}patch.state", Ui::SettingsFolder());
-}
-
-SPatchState ReadPatchState()
-{
-    return ReadPatchState(PatchStatePath());
 }
 
 SPatchState ReadPatchState(std::string_view path)
 {
     const auto text = ReadWholeFile(path, kLargestJournalOrState);
     return text ? ParsePatchState(*text) : SPatchState{};
-}
-
-bool WritePatchState(const SPatchState& state)
-{
-    return WritePatchState(PatchStatePath(), state);
 }
 
 bool WritePatchState(std::string_view path, const SPatchState& state)

@@ -14,6 +14,7 @@
 #pragma once
 
 #include <cstdint>
+#include <expected>
 #include <functional>
 #include <map>
 #include <optional>
@@ -106,27 +107,19 @@ template <typename Operation, typename LastError, typename Sleep>
 // Deletes a file under the file retry rule; a missing file counts as deleted.
 [[nodiscard]] bool DeleteGameFile(std::string_view path);
 
-// Test seam for the crash tests: Replay sleeps this long before each record, so that a kill
-// can land in the middle of a replay. 0 (the default) for no pause.
-void SetReplayPause(std::uint32_t ms);
-
-// Carries out "patch.journal" in the current directory and deletes it.
-[[nodiscard]] bool Replay(std::string& error);
+// Carries out "patch.journal" in the current directory and deletes it. `pauseMs` sleeps
+// before each record, so that the crash tests can land a kill in the middle of a replay.
+[[nodiscard]] std::expected<void, std::string> Replay(std::uint32_t pauseMs = 0);
 
 // The start-up recovery: replays a journal left by an interrupted run, or removes the
 // temporary of an unfinished journal write.
-[[nodiscard]] bool ReplayAtStartUp(std::string& error);
+[[nodiscard]] std::expected<void, std::string> ReplayAtStartUp(std::uint32_t pauseMs = 0);
 
 // "<local application data>\Quillmere\Game\patch.state", or "patch.state" in the
-// launcher's folder when Windows cannot name that folder.
+// launcher's folder when Windows cannot name that folder: the patch state's usual place.
 [[nodiscard]] std::string PatchStatePath();
-// Makes PatchStatePath() name this file instead (the diagnostic tool and tests); empty
-// restores the default.
-void SetPatchStatePath(std::string path);
 
-[[nodiscard]] SPatchState ReadPatchState();
 [[nodiscard]] SPatchState ReadPatchState(std::string_view path);
-[[nodiscard]] bool WritePatchState(const SPatchState& state);
 [[nodiscard]] bool WritePatchState(std::string_view path, const SPatchState& state);
 
 // The file's size and last-write time now; nothing when it is missing or a folder.

@@ -16,18 +16,11 @@ namespace Patch
 {
 namespace
 {
-std::mutex g_seamLock;
-FreeSpaceQuery g_freeSpace;
-std::string g_launcherPath;
-
-[[nodiscard]] std::optional<std::uint64_t> FreeSpace(std::string_view folder)
+[[nodiscard]] std::optional<std::uint64_t> FreeSpace(const SRun& run, std::string_view folder)
 {
+    if (run.params.freeSpace)
     {
-        const std::lock_guard hold(g_seamLock);
-        if (g_freeSpace)
-        {
-            return g_freeSpace(folder);
-        }
+        return run.params.freeSpace(folder);
     }
     ULARGE_INTEGER available{};
     const std::wstring wide = Utf8ToWide(folder);
@@ -135,44 +128,33 @@ void RemoveStaleParts(const std::vector<SWork>& works)
     return read;
 }
 
-[[nodiscard]] std::optional<Vfs::SIdentity> HashOfRunningLauncher()
+[[nodiscard]] std::optional<Vfs::SIdentity> HashOfLauncher(const SRun& run)
 {
-    return HashFile(LauncherPath(), kLargestLauncher, nullptr);
+    return HashFile(run.params.launcherPath, kLargestLauncher, nullptr);
 }
 }
 
-SPatchValues& Values() noexcept
+void SRun::Post(SPatchReport report) const
 {
-    static SPatchValues values;
-    return values;
+    if (this->report)
+    {
+        this->report(std::move(report));
+    }
 }
 
-void PostStopReport(const SRun& run, std::string message)
+void ReportStop(const SRun& run, std::string message)
 {
     SPatchReport report;
     report.mode = run.mode;
     report.phase = 3;
     report.message = std::move(message);
-    PostReport(run.window, std::move(report));
-}
-
-void PostReport(HWND window, SPatchReport report)
-{
-    if (window == nullptr)
-    {
-        return;
-    }
-    auto owned = std::make_unique<SPatchReport>(std::move(report));
-    if (PostMessageW(window, kPatchReportMessage, 0, reinterpret_cast<LPARAM>(owned.get())))
-    {
-        (void)owned.release(); // the window procedure frees it
-    }
+    run.Post(std::move(report));
 }
 
 void Report(SProgress& progress, bool force)
 {
     const std::uint64_t done = progress.done.load();
-    if (!ShouldReport(progress.phase, done, progress.reported, force))
+    if (progress.run == nullptr || !ShouldReport(progress.phase, done, progress.reported, force))
     {
         return;
     }
@@ -183,81 +165,11 @@ void Report(SProgress& progress, bool force)
     report.done = done;
     report.total = progress.total;
     report.installing = progress.installing;
-    PostReport(progress.window, std::move(report));
+    progress.run->Post(std::move(report));
 }
 
-bool StartPatch(HWND window, std::uint8_t mode, std::string cdn, std::string release, std::uint64_t number,
-    bool selfUpdate)
+std::string RunningLauncherPath()
 {
-    SPatchValues& values = Values();
-    const std::lock_guard hold(values.lock);
-    if (values.running.load() || cdn.empty() || values.pendingLauncher != nullptr)
-    {
-        return false;
-    }
-    if (values.patchThread.joinable())
-    {
-        values.patchThread.join();
-    }
-    values.stop = false;
-    values.running = true;
-    SRun run{window, mode, std::move(cdn), std::move(release), number, selfUpdate};
-    try
-    {
-        values.patchThread = std::thread([run = std::move(run)]() mutable {
-            Run(std::move(run));
-            Values().running = false;
-        });
-    }
-    catch (const std::system_error&)
-    {
-        values.running = false; // the run does not start
-        return false;
-    }
-    return true;
-}
-
-void StopPatch()
-{
-    SPatchValues& values = Values();
-    values.stop = true;
-    const std::lock_guard hold(values.lock);
-    if (values.patchThread.joinable())
-    {
-        values.patchThread.join();
-    }
-    if (values.watcherThread.joinable())
-    {
-        values.watcherThread.join();
-    }
-}
-
-void ThrottleTransfers(bool gameRunning)
-{
-    Values().limit = gameRunning ? kGameRunningLimit : 0;
-}
-
-void SetFreeSpaceQuery(FreeSpaceQuery query)
-{
-    const std::lock_guard hold(g_seamLock);
-    g_freeSpace = std::move(query);
-}
-
-void SetLauncherPath(std::string path)
-{
-    const std::lock_guard hold(g_seamLock);
-    g_launcherPath = std::move(path);
-}
-
-std::string LauncherPath()
-{
-    {
-        const std::lock_guard hold(g_seamLock);
-        if (!g_launcherPath.empty())
-        {
-            return g_launcherPath;
-        }
-    }
     std::wstring path(MAX_PATH, L'\0');
     for (;;)
     {
@@ -275,12 +187,87 @@ std::string LauncherPath()
     }
 }
 
-void Run(SRun run)
+CPatcher::CPatcher(SPatcherParams params) : m_params(std::move(params))
 {
-    const auto stopWith = [&](std::string message) { PostStopReport(run, std::move(message)); };
+    if (m_params.launcherPath.empty())
+    {
+        m_params.launcherPath = RunningLauncherPath();
+    }
+    if (m_params.statePath.empty())
+    {
+        m_params.statePath = PatchStatePath();
+    }
+}
+
+CPatcher::~CPatcher()
+{
+    Stop();
+    ForgetHandOver();
+}
+
+bool CPatcher::Start(SPatchRequest request, ReportFunction report)
+{
+    const std::lock_guard hold(m_lock);
+    if (m_running.load() || request.cdn.empty() || m_handOver != nullptr)
+    {
+        return false;
+    }
+    if (m_thread.joinable())
+    {
+        m_thread.join();
+    }
+    m_running = true;
+    SRun run{std::move(request), m_params, std::move(report), {}, &m_transfers};
+    try
+    {
+        m_thread = std::jthread([this, run = std::move(run)](std::stop_token stop) mutable {
+            run.stop = std::move(stop);
+            Run(run);
+            m_running = false;
+        });
+    }
+    catch (const std::system_error&)
+    {
+        m_running = false; // the run does not start
+        return false;
+    }
+    return true;
+}
+
+void CPatcher::Stop()
+{
+    const std::lock_guard hold(m_lock);
+    if (m_thread.joinable())
+    {
+        m_thread.request_stop();
+        m_thread.join();
+    }
+    if (m_handOver != nullptr)
+    {
+        m_handOver->StopWatching();
+    }
+}
+
+void CPatcher::Wait()
+{
+    const std::lock_guard hold(m_lock);
+    if (m_thread.joinable())
+    {
+        m_thread.join();
+    }
+}
+
+void CPatcher::ThrottleTransfers(bool gameRunning) noexcept
+{
+    m_transfers.limit = gameRunning ? kGameRunningLimit : 0;
+}
+
+void Run(const SRun& run)
+{
+    const auto stopWith = [&](std::string message) { ReportStop(run, std::move(message)); };
 
     // 1. What an earlier self-update left.
-    const std::string exe = LauncherPath();
+    const std::string& exe = run.params.launcherPath;
     if (!exe.empty())
     {
         (void)DeleteGameFile(exe + ".old");
@@ -301,7 +288,7 @@ void Run(SRun run)
     }
 
     // 3. What this launcher has taken.
-    const SPatchState state = ReadPatchState();
+    const SPatchState state = ReadPatchState(run.params.statePath);
     const Vfs::STaken taken{std::max(state.release, installed.ReleaseNumber()),
                             std::max(state.generation, installed.keyGeneration)};
 
@@ -335,7 +322,7 @@ void Run(SRun run)
     const auto launcher = std::find_if(used.files.begin(), used.files.end(),
         [](const Vfs::SFile& file) { return (file.flags & Vfs::kLauncherFlag) != 0; });
     if (run.mode == kUpdate && run.selfUpdate && launcher != used.files.end() &&
-        HashOfRunningLauncher() != launcher->hash)
+        HashOfLauncher(run) != launcher->hash)
     {
         return SelfUpdateStep(run, used, *launcher);
     }
@@ -370,7 +357,7 @@ void Run(SRun run)
             partSizes.push_back(FileSize(work.part));
         }
         const std::uint64_t needed = NeededSpace(works, partSizes);
-        const auto available = FreeSpace(fmt::format("{}/", kPackFolder));
+        const auto available = FreeSpace(run, fmt::format("{}/", kPackFolder));
         if (available && *available < needed)
         {
             SPatchReport report;
@@ -378,7 +365,7 @@ void Run(SRun run)
             report.phase = 3;
             report.shortfall = needed - *available;
             report.installing = progress.installing;
-            return PostReport(run.window, std::move(report));
+            return run.Post(std::move(report));
         }
         if (!MakeFolders(kIncomingFolder))
         {
@@ -388,7 +375,7 @@ void Run(SRun run)
 
     // 10. Part files.
     auto jobs = PrepareWorks(run, used, works, progress, newBytes);
-    if (StopRequested())
+    if (run.StopRequested())
     {
         return;
     }
@@ -410,7 +397,7 @@ void Run(SRun run)
         progress.done = 0;
         progress.reported = 0;
         const bool ok = DownloadJobs(run, used, works, *jobs, progress, error);
-        if (StopRequested())
+        if (run.StopRequested())
         {
             return;
         }
@@ -449,7 +436,7 @@ void Run(SRun run)
         report.phase = 2;
         report.done = transferTotal;
         report.repaired = !works.empty();
-        return PostReport(run.window, std::move(report));
+        return run.Post(std::move(report));
     }
 
     // 14. The journal, written whole, then carried out.
@@ -460,14 +447,14 @@ void Run(SRun run)
         {
             return stopWith(fmt::format("{} could not be written", kJournalPath));
         }
-        if (!Replay(error))
+        if (auto replayed = Replay(run.params.replayPauseMs); !replayed)
         {
-            return stopWith(std::move(error));
+            return stopWith(std::move(replayed.error()));
         }
     }
 
     // 15. The state the next run trusts, and the incoming folder of an update.
-    (void)WritePatchState(RebuildState(state, taken.release, taken.generation, used, checked->trusted,
+    (void)WritePatchState(run.params.statePath, RebuildState(state, taken.release, taken.generation, used, checked->trusted,
         checked->verified, works, [](std::string_view path) { return StampOf(path); }));
     if (run.mode == kUpdate)
     {
@@ -481,6 +468,6 @@ void Run(SRun run)
     report.done = transferTotal;
     report.repaired = !works.empty();
     report.installing = progress.installing;
-    PostReport(run.window, std::move(report));
+    run.Post(std::move(report));
 }
 }

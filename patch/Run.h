@@ -1,5 +1,5 @@
 // A patch run: brings the game folder to one release on a thread of its own and reports its
-// progress to the main window as SPatchReport records (WM_APP + 5).
+// progress as SPatchReport records to a function its owner gives.
 //
 // Modes: 0 complete the installed release, 1 update to the release the service named,
 // 2 repair (read every byte), 3 pre-load the next release without applying it. A run reads
@@ -9,7 +9,9 @@
 // (Journal.h) so that the changes take effect together and survive a crash. An update whose
 // launcher record differs from the running exe replaces the launcher instead (SelfUpdate.h).
 //
-// Paths are UTF-8, relative to the launcher's folder (the current directory).
+// The owner makes one CPatcher from an SPatcherParams and starts runs on it; the window layer
+// turns the reports into window messages (Driver.h), the diagnostic tool and the tests take
+// them directly. Paths are UTF-8, relative to the launcher's folder (the current directory).
 #pragma once
 
 #ifdef _WIN32
@@ -20,21 +22,21 @@
 
 #include <atomic>
 #include <cstdint>
+#include <expected>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <optional>
+#include <stop_token>
 #include <string>
 #include <string_view>
 #include <thread>
 
 namespace Patch
 {
-inline constexpr UINT kPatchReportMessage = WM_APP + 5;
-
-// The parameters of one run, moved into its thread.
-struct SRun
+// What a run is asked to do.
+struct SPatchRequest
 {
-    HWND window = nullptr; // where reports go; nothing is posted when null
     std::uint8_t mode = kComplete;
     std::string cdn;     // CDN base URL
     std::string release; // the named release (64 hex digits); empty in modes 0 and 2
@@ -42,7 +44,8 @@ struct SRun
     bool selfUpdate = false;
 };
 
-// The report posted to the window; the window procedure owns and frees it.
+// A run's report. Phases 0 and 1 come any number of times; a run that is not stopped ends
+// with exactly one of phase 2, 3 or 4.
 struct SPatchReport
 {
     std::uint8_t mode = 0;
@@ -56,10 +59,46 @@ struct SPatchReport
     std::string launcher;        // phase 4: the downloaded launcher's part file
 };
 
+// Called on the run's thread, one report after the other.
+using ReportFunction = std::function<void(SPatchReport report)>;
+
+// The free space available to the caller on a folder; nothing when it cannot be asked.
+using FreeSpaceQuery = std::function<std::optional<std::uint64_t>(std::string_view folder)>;
+
+// How a patcher is made. Empty fields take the launcher's own values.
+struct SPatcherParams
+{
+    std::string launcherPath;        // the launcher's executable, a full path; empty: the running exe
+    std::string statePath;           // the patch state file; empty: PatchStatePath() (Journal.h)
+    FreeSpaceQuery freeSpace;        // empty: GetDiskFreeSpaceExW
+    std::uint32_t replayPauseMs = 0; // a pause before each journal record (the crash tests)
+};
+
+// The transfer values a patcher's runs share with their owner.
+struct STransfers
+{
+    std::atomic<std::uint64_t> limit{0};   // bytes per second, 0 for none
+    std::atomic<std::int32_t> inFlight{0}; // ranged downloads open now
+};
+
+// One run as its steps see it: the request, the patcher's settled parameters, where reports
+// go, the stop token and the shared transfer values.
+struct SRun : SPatchRequest
+{
+    SPatcherParams params;
+    ReportFunction report;
+    std::stop_token stop;
+    STransfers* transfers = nullptr;
+
+    [[nodiscard]] bool StopRequested() const noexcept { return stop.stop_requested(); }
+    // Hands the report to the owner's function, if there is one.
+    void Post(SPatchReport report) const;
+};
+
 // Progress shared by a run and its download workers.
 struct SProgress
 {
-    HWND window = nullptr;
+    const SRun* run = nullptr; // where reports go; none: nothing is reported
     std::uint8_t mode = 0;
     std::uint8_t phase = 0; // 0 checking, 1 transferring
     bool installing = false;
@@ -68,42 +107,22 @@ struct SProgress
     std::uint64_t reported = 0; // `done` at the last report; the run's thread only
 };
 
-// The process-wide values of the patcher.
-struct SPatchValues
-{
-    std::atomic<bool> running{false};
-    std::atomic<bool> stop{false};
-    std::atomic<std::int32_t> inFlight{0}; // ranged downloads open now
-    std::atomic<std::uint64_t> limit{0};   // bytes per second, 0 for none
-    std::mutex lock;                       // starting and stopping, the thread handles
-    std::thread patchThread;
-    std::thread watcherThread;         // the hand-over watcher (SelfUpdate.h)
-    HANDLE pendingLauncher = nullptr;  // the started new launcher until the hand-over ends
-};
-[[nodiscard]] SPatchValues& Values() noexcept;
+// Reports the run's final phase 3 (stopped) with its message.
+void ReportStop(const SRun& run, std::string message);
 
-[[nodiscard]] inline bool StopRequested() noexcept
-{
-    return Values().stop.load();
-}
-
-// Posts the record to the window (WM_APP + 5); frees it when there is no window or the post
-// fails.
-void PostReport(HWND window, SPatchReport report);
-
-// Posts the run's final report of phase 3 (stopped) with its message.
-void PostStopReport(const SRun& run, std::string message);
-
-// Posts a phase 0 or 1 report from the progress record when forced or transferring, and
-// while checking once per 16 MiB read.
+// Reports phase 0 or 1 from the progress record when forced or transferring, and while
+// checking once per 16 MiB read.
 void Report(SProgress& progress, bool force);
 
-// The progress record as the container checks see it: the stop flag, and bytes read.
+// The progress record as the container checks see it: the run's stop token, and bytes read.
 class CCheckProgress final : public Vfs::ICheckProgress
 {
 public:
     explicit CCheckProgress(SProgress& progress) noexcept : m_progress(progress) {}
-    [[nodiscard]] bool StopRequested() const noexcept override { return Patch::StopRequested(); }
+    [[nodiscard]] bool StopRequested() const noexcept override
+    {
+        return m_progress.run != nullptr && m_progress.run->StopRequested();
+    }
     void PieceDone(std::uint64_t bytes) noexcept override
     {
         m_progress.done += bytes;
@@ -114,26 +133,62 @@ private:
     SProgress& m_progress;
 };
 
-// Starts a run on its thread; false when one is running, cdn is empty, or a new launcher is
-// still pending.
-[[nodiscard]] bool StartPatch(HWND window, std::uint8_t mode, std::string cdn, std::string release,
-    std::uint64_t number, bool selfUpdate);
+// The run itself; reports only through run.report.
+void Run(const SRun& run);
 
-// Asks the run to stop and joins its thread and the hand-over watcher.
-void StopPatch();
+class CHandOver;
 
-// The transfer limit: 2 MiB/s while the game runs, none otherwise.
-void ThrottleTransfers(bool gameRunning);
+// The hand-over's result: true when the new launcher signalled, false when it exited, stayed
+// silent for 30 s, or a stop came. Called once, on the watcher's thread.
+using HandOverResultFunction = std::function<void(bool signalled)>;
 
-// The run itself; reports only through SPatchReport.
-void Run(SRun run);
+// The patcher: one run at a time on a thread of its own, and the hand-over to a new launcher
+// that an update fetched. Stopping or destroying it stops both and waits for them.
+class CPatcher
+{
+public:
+    explicit CPatcher(SPatcherParams params);
+    ~CPatcher();
+    CPatcher(const CPatcher&) = delete;
+    CPatcher& operator=(const CPatcher&) = delete;
 
-// Seams for the diagnostic tool and the tests.
-// The free space available to the caller on a folder; nothing when it cannot be asked.
-using FreeSpaceQuery = std::function<std::optional<std::uint64_t>(std::string_view folder)>;
-void SetFreeSpaceQuery(FreeSpaceQuery query); // empty: GetDiskFreeSpaceExW
-// The launcher's executable as a full UTF-8 path; empty gives the running exe.
-void SetLauncherPath(std::string path);
-[[nodiscard]] std::string LauncherPath();
+    // Starts a run; false when one is running, the CDN is empty, a new launcher is still
+    // pending or no thread could be started. A stopped run reports nothing more.
+    [[nodiscard]] bool Start(SPatchRequest request, ReportFunction report);
+    [[nodiscard]] bool Running() const noexcept { return m_running.load(); }
+
+    // Asks the run and the hand-over watcher to stop and waits for both.
+    void Stop();
+    // Waits for the run to end by itself.
+    void Wait();
+
+    // The transfer limit: 2 MiB/s while the game runs, none otherwise. Takes effect at once.
+    void ThrottleTransfers(bool gameRunning) noexcept;
+
+    [[nodiscard]] const std::string& LauncherPath() const noexcept { return m_params.launcherPath; }
+    [[nodiscard]] const std::string& StatePath() const noexcept { return m_params.statePath; }
+
+    // For a phase 4 report, on the owner's thread: swaps the exes and starts the new launcher
+    // (SelfUpdate.h); `onResult` then tells how the hand-over ended.
+    [[nodiscard]] std::expected<void, std::string> HandOver(std::string_view downloaded, HandOverResultFunction onResult);
+    // After a result of false: ends the new process and puts the old exe back.
+    void UndoHandOver();
+    // After a result of true the old launcher ends; a process that goes on (the tests) lets
+    // the new process go with this, so that runs may start again.
+    void ForgetHandOver();
+    // The new launcher's process while a hand-over is pending; null otherwise.
+    [[nodiscard]] HANDLE PendingLauncher() const;
+
+private:
+    SPatcherParams m_params;
+    STransfers m_transfers;
+    std::atomic<bool> m_running{false};
+    mutable std::mutex m_lock; // starting and stopping, the hand-over
+    std::unique_ptr<CHandOver> m_handOver;
+    std::jthread m_thread;
+};
+
+// The running exe's full path; empty when Windows cannot name it.
+[[nodiscard]] std::string RunningLauncherPath();
 }
 #endif

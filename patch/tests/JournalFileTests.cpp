@@ -18,6 +18,12 @@ namespace fs = std::filesystem;
 
 namespace
 {
+// The failure's text; empty on success.
+std::string ErrorOf(const std::expected<void, std::string>& result)
+{
+    return result ? std::string() : result.error();
+}
+
 class JournalFiles : public testing::Test
 {
 protected:
@@ -49,9 +55,8 @@ TEST_F(JournalFiles, AnInterruptedReplayFinishesFromTheTop)
                       "delete\tClient/pack/old.quillmerepack\n"
                       "delete\tClient/pack/never-there.quillmerepack\n"
                       "delete\tClient/gone-folder/x.dat\n");
-    std::string error;
-    ASSERT_TRUE(ReplayAtStartUp(error)) << error;
-    EXPECT_EQ(error, "");
+    const auto replayed = ReplayAtStartUp();
+    ASSERT_TRUE(replayed) << replayed.error();
     EXPECT_EQ(Get("Client/pack/a.quillmerepack"), "new a");
     EXPECT_EQ(Get("Client/pack/b.quillmerepack"), "new b");
     EXPECT_EQ(Get("Client/new/deep/c.dat"), "new c");
@@ -60,32 +65,27 @@ TEST_F(JournalFiles, AnInterruptedReplayFinishesFromTheTop)
 
     // Replaying a second time changes nothing.
     Put(kJournalPath, "quillmere patch journal 1\nmove\tClient/pack/incoming/b.part\tClient/pack/b.quillmerepack\n");
-    ASSERT_TRUE(Replay(error)) << error;
+    const auto again = Replay();
+    ASSERT_TRUE(again) << again.error();
     EXPECT_EQ(Get("Client/pack/b.quillmerepack"), "new b");
 }
 
 TEST_F(JournalFiles, ForeignEmptyAndOversizedJournals)
 {
-    std::string error;
     Put(kJournalPath, "quillmere patch journal 2\ndelete\tkeep.dat\n");
     Put("keep.dat", "x");
-    EXPECT_FALSE(ReplayAtStartUp(error));
-    EXPECT_EQ(error, "patch.journal is not a journal this launcher reads");
+    EXPECT_EQ(ErrorOf(ReplayAtStartUp()), "patch.journal is not a journal this launcher reads");
     EXPECT_TRUE(PathExists(kJournalPath));
     EXPECT_TRUE(PathExists("keep.dat"));
 
-    error.clear();
     Put(kJournalPath, "");
-    EXPECT_FALSE(Replay(error));
-    EXPECT_EQ(error, "patch.journal is not a journal this launcher reads");
+    EXPECT_EQ(ErrorOf(Replay()), "patch.journal is not a journal this launcher reads");
 
     // One byte above 1 MiB: left alone and reported as success.
     std::string big = "quillmere patch journal 1\ndelete\tkeep.dat\n";
     big.resize(kLargestJournalOrState + 1, '\n');
     Put(kJournalPath, big);
-    error.clear();
-    EXPECT_TRUE(Replay(error));
-    EXPECT_EQ(error, "");
+    EXPECT_TRUE(Replay());
     EXPECT_TRUE(PathExists(kJournalPath));
     EXPECT_TRUE(PathExists("keep.dat"));
 }
@@ -94,12 +94,12 @@ TEST_F(JournalFiles, AMoveOntoItselfSucceedsAndAStaleTemporaryIsRemoved)
 {
     Put("same.dat", "same");
     Put(kJournalPath, "quillmere patch journal 1\nmove\tsame.dat\tsame.dat\ndelete\tother.dat\n");
-    std::string error;
-    EXPECT_TRUE(Replay(error)) << error;
+    const auto replayed = Replay();
+    EXPECT_TRUE(replayed) << replayed.error();
     EXPECT_EQ(Get("same.dat"), "same");
 
     Put("patch.journal.tmp", "quillmere patch journal 1\ndelete\tsame.dat\n");
-    EXPECT_TRUE(ReplayAtStartUp(error));
+    EXPECT_TRUE(ReplayAtStartUp());
     EXPECT_FALSE(PathExists("patch.journal.tmp"));
     EXPECT_TRUE(PathExists("same.dat")); // nothing of the unfinished journal was carried out
 }
@@ -112,18 +112,17 @@ TEST_F(JournalFiles, AHeldDestinationIsRetriedThenReported)
     UniqueHandle holder(CreateFileW(L"held.dat", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
     ASSERT_TRUE(holder);
 
-    std::string error;
     const auto started = std::chrono::steady_clock::now();
-    EXPECT_FALSE(Replay(error));
+    const auto refused = Replay();
     const auto waited = std::chrono::steady_clock::now() - started;
-    EXPECT_EQ(error, "held.dat could not take its new file");
+    EXPECT_EQ(ErrorOf(refused), "held.dat could not take its new file");
     EXPECT_GE(waited, std::chrono::seconds(15)); // the retry rule ran its course
     EXPECT_TRUE(PathExists(kJournalPath));
 
     // Once the holder lets go, the next replay goes through.
     holder.reset();
-    error.clear();
-    EXPECT_TRUE(Replay(error)) << error;
+    const auto replayed = Replay();
+    EXPECT_TRUE(replayed) << replayed.error();
     EXPECT_EQ(Get("held.dat"), "new");
 }
 

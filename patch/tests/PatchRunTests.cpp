@@ -5,13 +5,17 @@
 #include "patch/SelfUpdate.h"
 #include "patch/tests/Releases.h"
 #include "shell/File.h"
+#include "shell/Handle.h"
 #include "tools/testservers/TestServers.h"
 
 #include <gtest/gtest.h>
 
 #include <windows.h>
 
+#include <atomic>
 #include <chrono>
+#include <expected>
+#include <memory>
 
 using namespace Patch;
 using namespace PatchTests;
@@ -37,21 +41,25 @@ protected:
         fs::create_directories(m_root / "state");
         GetCurrentDirectoryW(MAX_PATH, m_previous);
         SetCurrentDirectoryW((m_root / "game").wstring().c_str());
-        SetPatchStatePath((m_root / "state" / "patch.state").string());
-        SetLauncherPath((m_root / "game" / "Quillmere.exe").string());
-        SetFreeSpaceQuery({});
-        ThrottleTransfers(false);
+        MakePatcher({});
     }
     void TearDown() override
     {
+        m_patcher.reset();
         SetCurrentDirectoryW(m_previous);
-        SetFreeSpaceQuery({});
-        ThrottleTransfers(false);
         std::error_code ignored;
         fs::remove_all(m_root, ignored);
     }
 
+    void MakePatcher(FreeSpaceQuery freeSpace)
+    {
+        m_patcher.reset();
+        m_patcher = std::make_unique<CPatcher>(SPatcherParams{(m_root / "game" / "Quillmere.exe").string(),
+            StatePath(), std::move(freeSpace)});
+    }
+
     fs::path Game() const { return m_root / "game"; }
+    std::string StatePath() const { return (m_root / "state" / "patch.state").string(); }
     static std::string Nginx() { return TestServers::CdnBaseUrl() + "/patch/cdn"; }
     static std::string Faulty(const std::string& fault)
     {
@@ -72,13 +80,14 @@ protected:
         bool selfUpdate = false, const std::function<void(const SPatchReport&)>& also = {})
     {
         m_reports.clear();
-        const auto driven = DriveRun(mode, cdn, release.id, release.number, selfUpdate, [&](const SPatchReport& r) {
-            m_reports.push_back(r);
-            if (also)
-            {
-                also(r);
-            }
-        });
+        const auto driven = DriveRun(*m_patcher, {mode, cdn, release.id, release.number, selfUpdate},
+            [&](const SPatchReport& r) {
+                m_reports.push_back(r);
+                if (also)
+                {
+                    also(r);
+                }
+            });
         EXPECT_TRUE(driven.started);
         return driven.last.value_or(SPatchReport{255, 255});
     }
@@ -95,6 +104,7 @@ protected:
 
     fs::path m_root;
     wchar_t m_previous[MAX_PATH]{};
+    std::unique_ptr<CPatcher> m_patcher;
     std::vector<SPatchReport> m_reports;
 };
 
@@ -127,7 +137,7 @@ TEST_F(PatchRun, FirstInstallationThenATrustedStartThatReadsNothing)
     EXPECT_TRUE(std::any_of(m_reports.begin(), m_reports.end(),
         [](const SPatchReport& r) { return r.phase == 1 && r.installing && r.total == r.done; }));
 
-    const SPatchState state = ReadPatchState();
+    const SPatchState state = ReadPatchState(StatePath());
     EXPECT_EQ(state.release, 1u);
     EXPECT_EQ(state.files.size(), ReleaseFiles(r1).size() - 1); // all but the index
 
@@ -174,7 +184,7 @@ TEST_F(PatchRun, UpdateWithMoveRunsFetchesWhatQmreleasePredicted)
     EXPECT_EQ(Differences(Game(), r2, {}, false), std::vector<std::string>{});
     EXPECT_FALSE(fs::exists(Game() / "Client/pack/incoming")) << "an update deletes the incoming folder";
     EXPECT_FALSE(fs::exists(Game() / "Client/data/old.txt"));
-    EXPECT_EQ(ReadPatchState().release, 2u);
+    EXPECT_EQ(ReadPatchState(StatePath()).release, 2u);
 }
 
 TEST_F(PatchRun, PreloadThenTheUpdateOfTheSameReleaseDownloadsNothing)
@@ -237,14 +247,14 @@ TEST_F(PatchRun, RepairWithNothingDamagedRefreshesEveryStamp)
     const std::string text = ReadText(readme);
     Sleep(20);
     WriteText(readme, text);
-    ASSERT_NE(ReadPatchState().files["Client/data/readme.txt"], StampOf("Client/data/readme.txt"));
+    ASSERT_NE(ReadPatchState(StatePath()).files["Client/data/readme.txt"], StampOf("Client/data/readme.txt"));
 
     const SPatchReport last = Drive(kRepair, Nginx());
     ASSERT_EQ(last.phase, 2) << last.message;
     EXPECT_FALSE(last.repaired);
     EXPECT_EQ(last.done, 0u);
     EXPECT_FALSE(fs::exists(Game() / "patch.journal"));
-    const SPatchState state = ReadPatchState();
+    const SPatchState state = ReadPatchState(StatePath());
     EXPECT_EQ(state.files.size(), ReleaseFiles(r1).size() - 1);
     for (const auto& [path, stamp] : state.files)
     {
@@ -256,20 +266,20 @@ TEST_F(PatchRun, AStopDuringTransferLeavesThePartsAndTheNextRunFetchesOnlyTheRes
 {
     const SRelease r1 = Release("r1");
     Install(r1);
-    ThrottleTransfers(true); // 2 MiB/s: the installation takes a few seconds
+    m_patcher->ThrottleTransfers(true); // 2 MiB/s: the installation takes a few seconds
     std::uint64_t doneAtStop = 0;
     const SPatchReport stopped = Drive(kComplete, Nginx(), {}, false, [&](const SPatchReport& r) {
         if (r.phase == 1 && r.done > 0 && doneAtStop == 0)
         {
             doneAtStop = r.done;
-            StopPatch();
+            m_patcher->Stop();
         }
     });
     EXPECT_EQ(stopped.phase, 1) << "a stop posts nothing";
     ASSERT_GT(doneAtStop, 0u);
     EXPECT_FALSE(fs::is_empty(Game() / "Client/pack/incoming"));
 
-    ThrottleTransfers(false);
+    m_patcher->ThrottleTransfers(false);
     const SPatchReport resumed = Drive(kComplete, Nginx());
     ASSERT_EQ(resumed.phase, 2) << resumed.message;
     EXPECT_GT(resumed.done, 0u);
@@ -308,7 +318,7 @@ TEST_F(PatchRun, RefusesAKeyGenerationRollback)
     const SRelease g2 = Release("g2");
     InstallComplete(g3);
     const std::string state = StateText();
-    EXPECT_EQ(ReadPatchState().generation, 3u);
+    EXPECT_EQ(ReadPatchState(StatePath()).generation, 3u);
     EXPECT_REFUSED_UNTOUCHED(Drive(kUpdate, Nginx(), g2),
         "the new index is signed by the key of generation 2, which the root has replaced by generation 3", g3, state);
 }
@@ -367,14 +377,14 @@ TEST_F(PatchRun, AShortfallOfFreeSpaceIsReportedInBytesBeforeAnythingIsWritten)
     const SRelease r1 = Release("r1");
     Install(r1);
     std::uint64_t needed = 67'108'864 + ContentBytes(r1);
-    SetFreeSpaceQuery([&](std::string_view) { return std::optional<std::uint64_t>(needed - 1); });
+    MakePatcher([&](std::string_view) { return std::optional<std::uint64_t>(needed - 1); });
     const SPatchReport last = Drive(kComplete, Nginx());
     EXPECT_EQ(last.phase, 3);
     EXPECT_EQ(last.shortfall, 1u);
     EXPECT_EQ(last.message, "");
     EXPECT_FALSE(fs::exists(Game() / "Client/pack/incoming"));
 
-    SetFreeSpaceQuery([&](std::string_view) { return std::optional<std::uint64_t>(needed); });
+    MakePatcher([&](std::string_view) { return std::optional<std::uint64_t>(needed); });
     const SPatchReport enough = Drive(kComplete, Nginx());
     EXPECT_EQ(enough.phase, 2) << enough.message;
 }
@@ -386,41 +396,31 @@ TEST_F(PatchRun, AnUnreadableInstalledIndexStopsTheRun)
     const SPatchReport last = Drive(kRepair, Nginx());
     EXPECT_EQ(last.phase, 3);
     EXPECT_FALSE(last.message.empty());
-    EXPECT_FALSE(StartPatch(nullptr, kComplete, "", "", 0, false)) << "no CDN, no run";
+    EXPECT_FALSE(m_patcher->Start({kComplete, ""}, {})) << "no CDN, no run";
 }
 
 namespace
 {
 // The launcher's replacement: a stand-in exe plays the new launcher (QM_STANDIN picks what it
-// does), a message-only window stands for the old launcher's window.
+// does); the watcher's results are collected as they come.
 class HandOver : public PatchRun
 {
 protected:
     void SetUp() override
     {
         PatchRun::SetUp();
-        WNDCLASSEXW type{};
-        type.cbSize = sizeof(type);
-        type.lpfnWndProc = DefWindowProcW;
-        type.hInstance = GetModuleHandleW(nullptr);
-        type.lpszClassName = L"QuillmereHandOverTest";
-        RegisterClassExW(&type);
-        m_window = CreateWindowExW(0, type.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
-                                   GetModuleHandleW(nullptr), nullptr);
-        ASSERT_NE(m_window, nullptr);
         m_exe = Game() / "Quillmere.exe";
         m_standIn = ReadText(fs::path("Z:" + std::string(std::getenv("QM_BUILD_DIR"))) / "patch/handover_standin.exe");
         ASSERT_GT(m_standIn.size(), 1000u);
     }
     void TearDown() override
     {
-        StopPatch();
-        if (const HANDLE pending = Values().pendingLauncher)
+        m_patcher->Stop();
+        if (const HANDLE pending = m_patcher->PendingLauncher())
         {
             WaitForSingleObject(pending, 10'000); // a stand-in that signalled ends by itself
         }
-        ForgetHandOver();
-        DestroyWindow(m_window);
+        m_patcher->ForgetHandOver();
         SetEnvironmentVariableW(L"QM_STANDIN", nullptr);
         PatchRun::TearDown();
     }
@@ -438,7 +438,14 @@ protected:
     }
     static std::string Bytes(const Vfs::SFile& file) { return ReadText(Cdn() / "f" / Vfs::ToHex(file.hash)); }
 
-    // The watcher's wParam, and the milliseconds it took; -1 when nothing came in 40 s.
+    std::expected<void, std::string> HandOverTo(std::string_view downloaded)
+    {
+        m_result = -1;
+        return m_patcher->HandOver(downloaded, [this](bool signalled) { m_result = signalled ? 1 : 0; });
+    }
+
+    // The watcher's result (1 signalled, 0 not), and the milliseconds it took; -1 when nothing
+    // came in 40 s.
     std::pair<int, std::uint64_t> WaitForWatcher()
     {
         const auto start = std::chrono::steady_clock::now();
@@ -448,20 +455,16 @@ protected:
         };
         while (elapsed() < 40'000)
         {
-            MSG message{};
-            while (PeekMessageW(&message, m_window, 0, 0, PM_REMOVE))
+            if (const int result = m_result.load(); result >= 0)
             {
-                if (message.message == kHandOverMessage)
-                {
-                    return {static_cast<int>(message.wParam), elapsed()};
-                }
+                return {result, elapsed()};
             }
-            MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLPOSTMESSAGE);
+            Sleep(20);
         }
         return {-1, elapsed()};
     }
 
-    HWND m_window = nullptr;
+    std::atomic<int> m_result{-1};
     fs::path m_exe;
     std::string m_standIn;
 };
@@ -484,9 +487,9 @@ TEST_F(HandOver, AnUpdateFetchesTheNewLauncherAndASignallingLauncherTakesOver)
     EXPECT_EQ(StateText(), state);
 
     SetEnvironmentVariableW(L"QM_STANDIN", L"signal");
-    std::string error;
-    ASSERT_TRUE(HandOverToNewLauncher(m_window, ready.launcher, error)) << error;
-    EXPECT_FALSE(StartPatch(nullptr, kComplete, Nginx(), "", 0, false)) << "no run while a launcher is pending";
+    const auto handedOver = HandOverTo(ready.launcher);
+    ASSERT_TRUE(handedOver) << handedOver.error();
+    EXPECT_FALSE(m_patcher->Start({kComplete, Nginx()}, {})) << "no run while a launcher is pending";
     EXPECT_EQ(WaitForWatcher().first, 1);
     EXPECT_EQ(ReadText(m_exe), m_standIn);
     EXPECT_EQ(ReadText(Game() / "Quillmere.exe.old"), oldLauncher);
@@ -514,22 +517,22 @@ TEST_F(HandOver, ALauncherThatExitsIsUndoneAtOnceAndASilentOneOnStop)
         WriteText(m_exe, "the running launcher");
         WriteText(Game() / "Client/pack/incoming/new.part", m_standIn);
         SetEnvironmentVariableW(L"QM_STANDIN", behaviour);
-        std::string error;
-        ASSERT_TRUE(HandOverToNewLauncher(m_window, "Client/pack/incoming/new.part", error)) << error;
+        const auto handedOver = HandOverTo("Client/pack/incoming/new.part");
+        ASSERT_TRUE(handedOver) << handedOver.error();
         if (std::wstring(behaviour) == L"silent")
         {
             Sleep(300);
-            StopPatch(); // ends the watcher's wait early
+            m_patcher->Stop(); // ends the watcher's wait early
         }
         const auto [signalled, ms] = WaitForWatcher();
         EXPECT_EQ(signalled, 0);
         EXPECT_LT(ms, 20'000u) << "not the 30 s limit";
-        UndoHandOver();
+        m_patcher->UndoHandOver();
         EXPECT_EQ(ReadText(m_exe), "the running launcher");
         EXPECT_EQ(ReadText(Game() / "Quillmere.exe.bad"), m_standIn);
         EXPECT_FALSE(fs::exists(Game() / "Quillmere.exe.old"));
-        EXPECT_TRUE(StartPatch(nullptr, kComplete, Nginx(), "", 0, false)) << "the pending launcher is cleared";
-        StopPatch();
+        EXPECT_TRUE(m_patcher->Start({kComplete, Nginx()}, {})) << "the pending launcher is cleared";
+        m_patcher->Stop();
     }
 }
 
@@ -537,12 +540,13 @@ TEST_F(HandOver, AHeldLauncherCannotBeSetAside)
 {
     WriteText(m_exe, "the running launcher");
     WriteText(Game() / "Client/pack/incoming/new.part", m_standIn);
-    const HANDLE held = CreateFileW(m_exe.wstring().c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-    ASSERT_NE(held, INVALID_HANDLE_VALUE);
-    std::string error;
-    EXPECT_FALSE(HandOverToNewLauncher(m_window, "Client/pack/incoming/new.part", error));
-    CloseHandle(held);
-    EXPECT_TRUE(error.starts_with("this launcher's file could not be set aside (Windows error ")) << error;
+    UniqueHandle held(CreateFileW(m_exe.wstring().c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(held);
+    const auto handedOver = HandOverTo("Client/pack/incoming/new.part");
+    held.reset();
+    ASSERT_FALSE(handedOver);
+    EXPECT_TRUE(handedOver.error().starts_with("this launcher's file could not be set aside (Windows error "))
+        << handedOver.error();
     EXPECT_EQ(ReadText(m_exe), "the running launcher");
     EXPECT_EQ(ReadText(Game() / "Client/pack/incoming/new.part"), m_standIn);
 }

@@ -74,6 +74,7 @@ int wmain(int argc, wchar_t** argv)
     bool throttle = false;
     bool selfUpdate = false;
     bool stats = false;
+    Patch::SPatcherParams params;
     for (int i = 1; i < argc; ++i)
     {
         const std::string arg = WideToUtf8(argv[i]);
@@ -96,11 +97,11 @@ int wmain(int argc, wchar_t** argv)
         }
         else if (arg == "--state")
         {
-            Patch::SetPatchStatePath(value());
+            params.statePath = value();
         }
         else if (arg == "--launcher")
         {
-            Patch::SetLauncherPath(value());
+            params.launcherPath = value();
         }
         else if (arg == "--replay-pause")
         {
@@ -109,7 +110,7 @@ int wmain(int argc, wchar_t** argv)
             {
                 return Usage();
             }
-            Patch::SetReplayPause(static_cast<std::uint32_t>(*ms));
+            params.replayPauseMs = static_cast<std::uint32_t>(*ms);
         }
         else if (arg == "--free-space")
         {
@@ -118,7 +119,7 @@ int wmain(int argc, wchar_t** argv)
             {
                 return Usage();
             }
-            Patch::SetFreeSpaceQuery([free = *bytes](std::string_view) { return std::optional<std::uint64_t>(free); });
+            params.freeSpace = [free = *bytes](std::string_view) { return std::optional<std::uint64_t>(free); };
         }
         else if (arg.starts_with("--"))
         {
@@ -146,14 +147,15 @@ int wmain(int argc, wchar_t** argv)
     }
     if (recover)
     {
-        std::string error;
-        const bool replayed = Patch::ReplayAtStartUp(error);
-        Print(replayed ? std::string("recovered") : fmt::format("recovery failed: {}", error));
+        const auto replayed = Patch::ReplayAtStartUp(params.replayPauseMs);
+        Print(replayed ? std::string("recovered") : fmt::format("recovery failed: {}", replayed.error()));
     }
-    Patch::ThrottleTransfers(throttle);
+    Patch::CPatcher patcher(std::move(params));
+    patcher.ThrottleTransfers(throttle);
     const std::string release = positional.size() == 5 ? positional[3] : std::string();
     const auto start = std::chrono::steady_clock::now();
-    const auto driven = Patch::DriveRun(static_cast<std::uint8_t>(*mode), positional[2], release, *number, selfUpdate,
+    const auto driven = Patch::DriveRun(patcher,
+        {static_cast<std::uint8_t>(*mode), positional[2], release, *number, selfUpdate},
         [](const Patch::SPatchReport& report) { Print(Describe(report)); });
     if (stats)
     {
