@@ -28,47 +28,26 @@ constexpr int kRemoveAttempts = 61;
 constexpr DWORD kRemovePauseMs = 250;
 
 // An open registry key, closed with RegCloseKey.
-class CRegistryKey
+struct SRegistryKeyTraits
 {
-public:
-    CRegistryKey() noexcept = default;
-    CRegistryKey(const CRegistryKey&) = delete;
-    CRegistryKey& operator=(const CRegistryKey&) = delete;
-    ~CRegistryKey()
-    {
-        if (m_key != nullptr)
-        {
-            RegCloseKey(m_key);
-        }
-    }
-    [[nodiscard]] HKEY get() const noexcept { return m_key; }
-    [[nodiscard]] HKEY* put() noexcept { return &m_key; }
-
-private:
-    HKEY m_key = nullptr;
+    using Value = HKEY;
+    static constexpr Value None() noexcept { return nullptr; }
+    static bool Valid(Value key) noexcept { return key != nullptr; }
+    static void Close(Value key) noexcept { RegCloseKey(key); }
 };
+using UniqueRegistryKey = UniqueResource<SRegistryKeyTraits>;
 
 // A COM interface pointer, released when it goes.
 template <typename T>
-class CComRef
+struct SComTraits
 {
-public:
-    CComRef() noexcept = default;
-    CComRef(const CComRef&) = delete;
-    CComRef& operator=(const CComRef&) = delete;
-    ~CComRef()
-    {
-        if (m_pointer != nullptr)
-        {
-            m_pointer->Release();
-        }
-    }
-    [[nodiscard]] T* operator->() const noexcept { return m_pointer; }
-    [[nodiscard]] void** put() noexcept { return reinterpret_cast<void**>(&m_pointer); }
-
-private:
-    T* m_pointer = nullptr;
+    using Value = T*;
+    static constexpr Value None() noexcept { return nullptr; }
+    static bool Valid(Value pointer) noexcept { return pointer != nullptr; }
+    static void Close(Value pointer) noexcept { pointer->Release(); }
 };
+template <typename T>
+using UniqueCom = UniqueResource<SComTraits<T>>;
 
 [[nodiscard]] std::string ModulePath()
 {
@@ -212,20 +191,23 @@ private:
 
 [[nodiscard]] bool SaveShortcut(const std::wstring& shortcut, const std::wstring& target, const std::wstring& folder)
 {
-    CComRef<IShellLinkW> link;
-    if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW, link.put())))
+    IShellLinkW* made = nullptr;
+    if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
+            reinterpret_cast<void**>(&made))))
     {
         return false;
     }
+    const UniqueCom<IShellLinkW> link(made);
     const std::wstring description = Utf8ToWide(kProductName);
-    if (FAILED(link->SetPath(target.c_str())) || FAILED(link->SetWorkingDirectory(folder.c_str())) ||
-        FAILED(link->SetDescription(description.c_str())))
+    IPersistFile* persist = nullptr;
+    if (FAILED(link.get()->SetPath(target.c_str())) || FAILED(link.get()->SetWorkingDirectory(folder.c_str())) ||
+        FAILED(link.get()->SetDescription(description.c_str())) ||
+        FAILED(link.get()->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&persist))))
     {
         return false;
     }
-    CComRef<IPersistFile> file;
-    return SUCCEEDED(link->QueryInterface(IID_IPersistFile, file.put())) &&
-           SUCCEEDED(file->Save(shortcut.c_str(), TRUE));
+    const UniqueCom<IPersistFile> file(persist);
+    return SUCCEEDED(file.get()->Save(shortcut.c_str(), TRUE));
 }
 
 // Without a known Start menu folder there is no shortcut to make.
@@ -275,12 +257,13 @@ static_assert(static_cast<DWORD>(SRegistryValue::EType::Number) == REG_DWORD);
 [[nodiscard]] bool MakeUninstallEntry(const SPlaces& places, std::string_view installed, const Vfs::SIndex& index)
 {
     const std::wstring keyPath = Utf8ToWide(places.uninstallKey);
-    CRegistryKey key;
+    HKEY made = nullptr;
     if (keyPath.empty() || RegCreateKeyExW(HKEY_CURRENT_USER, keyPath.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr,
-                               key.put(), nullptr) != ERROR_SUCCESS)
+                               &made, nullptr) != ERROR_SUCCESS)
     {
         return false;
     }
+    const UniqueRegistryKey key(made);
     return SetValues(key.get(), UninstallValues(places.installFolder, installed, index));
 }
 
@@ -290,36 +273,32 @@ static_assert(static_cast<DWORD>(SRegistryValue::EType::Number) == REG_DWORD);
 void RemoveTree(const std::wstring& folder)
 {
     WIN32_FIND_DATAW entry{};
-    const HANDLE find = FindFirstFileW((folder + L"\\*").c_str(), &entry);
-    if (find != INVALID_HANDLE_VALUE)
+    const UniqueFind find(FindFirstFileW((folder + L"\\*").c_str(), &entry));
+    for (bool more = find.valid(); more; more = FindNextFileW(find.get(), &entry))
     {
-        do
+        const std::wstring_view name = entry.cFileName;
+        if (name == L"." || name == L"..")
         {
-            const std::wstring_view name = entry.cFileName;
-            if (name == L"." || name == L"..")
-            {
-                continue;
-            }
-            const std::wstring path = folder + L"\\" + entry.cFileName;
-            const DWORD attributes = entry.dwFileAttributes;
-            if ((attributes & FILE_ATTRIBUTE_READONLY) != 0)
-            {
-                SetFileAttributesW(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
-            }
-            if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
-            {
-                DeleteFileW(path.c_str());
-            }
-            else if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0)
-            {
-                RemoveDirectoryW(path.c_str());
-            }
-            else
-            {
-                RemoveTree(path);
-            }
-        } while (FindNextFileW(find, &entry));
-        FindClose(find);
+            continue;
+        }
+        const std::wstring path = folder + L"\\" + entry.cFileName;
+        const DWORD attributes = entry.dwFileAttributes;
+        if ((attributes & FILE_ATTRIBUTE_READONLY) != 0)
+        {
+            SetFileAttributesW(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
+        }
+        if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
+        {
+            DeleteFileW(path.c_str());
+        }
+        else if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0)
+        {
+            RemoveDirectoryW(path.c_str());
+        }
+        else
+        {
+            RemoveTree(path);
+        }
     }
     RemoveDirectoryW(folder.c_str());
 }
@@ -434,12 +413,13 @@ void RefreshUninstallEntry(const SPlaces& places)
     }
     Vfs::SIndex index;
     const std::wstring keyPath = Utf8ToWide(places.uninstallKey);
-    CRegistryKey key;
+    HKEY opened = nullptr;
     if (!ReadTrustedIndex(places.installFolder, index) || keyPath.empty() ||
-        RegOpenKeyExW(HKEY_CURRENT_USER, keyPath.c_str(), 0, KEY_SET_VALUE, key.put()) != ERROR_SUCCESS)
+        RegOpenKeyExW(HKEY_CURRENT_USER, keyPath.c_str(), 0, KEY_SET_VALUE, &opened) != ERROR_SUCCESS)
     {
         return;
     }
+    const UniqueRegistryKey key(opened);
     (void)SetValues(key.get(), ReleaseValues(index));
 }
 
