@@ -2,8 +2,9 @@
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 bench_run=${QM_WINE_RUN:-/tmp/quillmere-wine-$(id -u)}
 bench_ca=$bench_run/ca
-# The Node that scripts/deps pinned runs the peers (a system Node may be too old).
-PATH=${QM_DEPS_CACHE:-$HOME/.cache/quillmere-deps}/bin:$PATH
+# The Node that scripts/deps pinned runs the peers: a system Node may be too old.
+node_bin=${QM_DEPS_CACHE:-$HOME/.cache/quillmere-deps}/bin
+PATH=$node_bin:$PATH
 
 say() { printf '%s: %s\n' "$(basename "$0")" "$*" >&2; }
 
@@ -13,6 +14,11 @@ need_bench_ca() {
     "$root/scripts/wine-bench" start >&2
   fi
   [ -f "$bench_ca/localhost.pem" ] || { say "no test CA in $bench_ca"; exit 1; }
+}
+
+# Servers written for Node call this first, rather than fail later on another Node.
+need_node() {
+  [ -x "$node_bin/node" ] || { say "no Node in $node_bin (scripts/deps installs it)"; exit 1; }
 }
 
 # Ends the server whose pid file is in the state folder, if it still runs.
