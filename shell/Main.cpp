@@ -1,13 +1,25 @@
-// The launcher's entry point: the start sequence before any window exists.
+// The launcher's entry point: the start sequence before any window exists, then the window
+// and its message loop.
+#include "install/Install.h"
+#include "patch/Journal.h"
+#include "shell/CommandLine.h"
+#include "shell/Handle.h"
+#include "shell/LauncherWindow.h"
 #include "shell/Text.h"
+#include "ui/Graphics.h"
 #include "ui/Localisation.h"
 #include "ui/Settings.h"
 
 #include <windows.h>
+#include <commctrl.h>
+#include <objbase.h>
+
+#include <string>
 
 namespace
 {
 constexpr wchar_t kCaption[] = L"Quillmere";
+constexpr wchar_t kMutexName[] = L"Local\\QuillmereLauncher";
 
 // The folder of the running executable becomes the current directory: every relative path
 // of the program (settings fallback, game folder, journal) is relative to it.
@@ -24,9 +36,133 @@ void EnterLauncherFolder()
     path[slash + 1] = L'\0';
     SetCurrentDirectoryW(path);
 }
+
+void Say(std::string_view text, UINT icon)
+{
+    MessageBoxW(nullptr, Utf8ToWide(text).c_str(), kCaption, icon);
 }
 
-int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
+// The write end of an older launcher's pipe, when "--handover" names one.
+UniqueHandle HandOverPipe(std::string_view commandLine)
+{
+    const std::optional<std::uint64_t> value = Shell::HandOverValue(commandLine);
+    if (!value)
+    {
+        return {};
+    }
+    const auto handle = reinterpret_cast<HANDLE>(static_cast<std::uintptr_t>(*value));
+    if (GetFileType(handle) != FILE_TYPE_PIPE)
+    {
+        return {};
+    }
+    return UniqueHandle(handle);
+}
+
+int Uninstall()
+{
+    if (MessageBoxW(nullptr, Utf8ToWide(Ui::Text(TextId::RemoveConfirm)).c_str(), kCaption,
+                    MB_YESNO | MB_ICONQUESTION) != IDYES)
+    {
+        return 0;
+    }
+    if (const auto removed = Install::Uninstall(); removed)
+    {
+        Say(Ui::Text(TextId::Removed), MB_ICONINFORMATION);
+    }
+    else
+    {
+        Say(Ui::FormatText(TextId::RemoveIncomplete, removed.error()), MB_ICONWARNING);
+    }
+    return 0;
+}
+
+// Another launcher runs: bring its window to the front (restored when minimised, shown when
+// the game hid it).
+void BringRunningLauncherForward()
+{
+    HWND running = FindWindowW(Shell::kWindowClass, nullptr);
+    if (running == nullptr)
+    {
+        return;
+    }
+    ShowWindow(running, IsIconic(running) ? SW_RESTORE : SW_SHOW);
+    SetForegroundWindow(running);
+}
+
+RECT CentredInWorkArea()
+{
+    const int dpi = static_cast<int>(GetDpiForSystem());
+    const int width = MulDiv(960, dpi, 96);
+    const int height = MulDiv(590, dpi, 96);
+    RECT work{};
+    SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
+    const int x = work.left + ((work.right - work.left) - width) / 2;
+    const int halfSpare = ((work.bottom - work.top) - height) / 2;
+    const int y = halfSpare >= 1 ? work.top + halfSpare : work.top;
+    return {x, y, x + width, y + height};
+}
+
+int RunWindow(HINSTANCE instance, int showCommand, UniqueHandle handOverPipe)
+{
+    Shell::SWindowStart start;
+    if (auto replayed = Patch::ReplayAtStartUp(); !replayed)
+    {
+        start.recoveryMessage = std::move(replayed.error());
+    }
+    (void)CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
+    if (const auto made = Ui::CreateFactories(); !made)
+    {
+        Say(made.error(), MB_ICONERROR);
+        CoUninitialize();
+        return 1;
+    }
+    const INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_STANDARD_CLASSES};
+    InitCommonControlsEx(&controls);
+    start.brushes.field = CreateSolidBrush(RGB(35, 34, 40));
+    start.brushes.highlight = CreateSolidBrush(RGB(54, 53, 59));
+    Shell::RegisterLauncherClass(instance, CreateSolidBrush(RGB(23, 22, 27)));
+
+    HWND window = Shell::CreateLauncherWindow(instance, CentredInWorkArea(), start);
+    if (window == nullptr)
+    {
+        Ui::ReleaseFactories();
+        CoUninitialize();
+        return 1;
+    }
+    ShowWindow(window, showCommand);
+    Shell::FocusFirstControl(window);
+
+    if (handOverPipe)
+    {
+        const unsigned char up = 1;
+        DWORD written = 0;
+        WriteFile(handOverPipe.get(), &up, 1, &written, nullptr);
+        handOverPipe.reset();
+    }
+
+    MSG message{};
+    int code = 0;
+    for (;;)
+    {
+        const BOOL got = GetMessageW(&message, nullptr, 0, 0);
+        if (got <= 0)
+        {
+            code = got == 0 ? static_cast<int>(message.wParam) : 0;
+            break;
+        }
+        if (!IsDialogMessageW(window, &message))
+        {
+            TranslateMessage(&message);
+            DispatchMessageW(&message);
+        }
+    }
+    Ui::ReleaseFactories();
+    CoUninitialize();
+    return code;
+}
+}
+
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand)
 {
     // The manifest asks for the UTF-8 code page; without it every narrow Windows call would
     // mangle paths and texts. No language is known yet, so this one text is English.
@@ -40,5 +176,53 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int)
     }
     EnterLauncherFolder();
     Ui::ChooseLanguageAtStartUp(Ui::SettingsFolder());
-    return 0;
+
+    const std::string commandLine = WideToUtf8(GetCommandLineW());
+    const bool uninstall = Shell::HasUninstallOption(commandLine);
+    UniqueHandle handOverPipe;
+    if (uninstall)
+    {
+        if (Install::RelaunchForUninstall())
+        {
+            return 0;
+        }
+    }
+    else
+    {
+        handOverPipe = HandOverPipe(commandLine);
+    }
+
+    if (!uninstall && !handOverPipe)
+    {
+        const auto handled = Install::CheckInstall();
+        if (!handled)
+        {
+            Say(Ui::FormatText(TextId::InstallFailed, handled.error()), MB_ICONERROR);
+            return 1;
+        }
+        if (*handled)
+        {
+            return 0;
+        }
+    }
+
+    // Never closed: the mutex marks this logon's launcher for as long as the process lives.
+    CreateMutexW(nullptr, FALSE, kMutexName);
+    if (GetLastError() == ERROR_ALREADY_EXISTS && !handOverPipe)
+    {
+        if (uninstall)
+        {
+            Say(Ui::Text(TextId::RemoveRunning), MB_ICONWARNING);
+        }
+        else
+        {
+            BringRunningLauncherForward();
+        }
+        return 0;
+    }
+    if (uninstall)
+    {
+        return Uninstall();
+    }
+    return RunWindow(instance, showCommand, std::move(handOverPipe));
 }

@@ -164,7 +164,7 @@ constinit const std::string_view kTextTable[kTextCount][kLanguageCount] = {
         "Criar conta", // pt
         "Creează cont", // ro
         "Hesap oluştur", // tr
-        "Δημιουργία λογαριασμού", // gr
+        "Νέος λογαριασμός", // gr
         "Создать аккаунт", // ru
     },
     // ForgotPassword
@@ -173,13 +173,13 @@ constinit const std::string_view kTextTable[kTextCount][kLanguageCount] = {
         "Glemt adgangskode", // dk
         "Passwort vergessen", // de
         "Forgot Password", // en
-        "¿Olvidaste tu contraseña?", // es
+        "¿Olvidaste la clave?", // es
         "Mot de passe oublié", // fr
         "Password dimenticata", // it
         "Elfelejtett jelszó", // hu
         "Wachtwoord vergeten", // nl
         "Nie pamiętam hasła", // pl
-        "Esqueceu a palavra-passe?", // pt
+        "Esqueceu a senha?", // pt
         "Am uitat parola", // ro
         "Şifremi unuttum", // tr
         "Ξεχάσατε τον κωδικό;", // gr

@@ -92,10 +92,19 @@ TEST(StartUp, TheManifestGivesTheUtf8CodePage)
     // This test executable carries the launcher's manifest.
     EXPECT_EQ(GetACP(), CP_UTF8);
 
-    // The launcher gets past its code-page check and ends without a message box.
+    // The launcher gets past its code-page check to its window, without a message box, and
+    // ends with 0 when the window is closed.
     const SChild launcher = StartBeside(L"Quillmere.exe");
     ASSERT_TRUE(launcher.process);
+    HWND window = nullptr;
+    for (int waited = 0; window == nullptr && waited < 20000; waited += 50)
+    {
+        Sleep(50);
+        window = FindWindowW(L"QuillmereLauncher", nullptr);
+    }
+    ASSERT_NE(window, nullptr) << "no launcher window appeared";
     EXPECT_EQ(FindMessageBox(launcher.id, 300), nullptr);
+    PostMessageW(window, WM_CLOSE, 0, 0);
     EXPECT_EQ(WaitForExit(launcher, 20000), 0u);
 }
 

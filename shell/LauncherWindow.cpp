@@ -1,0 +1,121 @@
+#include "shell/LauncherWindow.h"
+
+#include "shell/Messages.h"
+#include "ui/Localisation.h"
+
+namespace Shell
+{
+namespace
+{
+constexpr UINT_PTR kStatusTimer = 2;
+
+struct SLauncher
+{
+    SWindowStart* start = nullptr;
+    Ui::MainWindow window;
+};
+
+SLauncher* LauncherOf(HWND window) noexcept
+{
+    return reinterpret_cast<SLauncher*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+}
+
+// ---- The controller's side -------------------------------------------------------------
+// Everything the window's mechanics leave: creation after the controls exist, clicks and
+// Enter (WM_COMMAND), the status timer, activation, closing and destruction, and the workers'
+// messages. Until the controller runs here, the window shows a fixed signed-out view.
+bool ControllerMessage(SLauncher& launcher, HWND window, UINT message, WPARAM, LPARAM, LRESULT& result)
+{
+    result = 0;
+    switch (message)
+    {
+    case WM_CREATE:
+        launcher.window.Show(Ui::SignedOutView(Ui::CurrentLanguageIndex(), true));
+        return true;
+    case WM_COMMAND:
+        return true;
+    case WM_CLOSE:
+        DestroyWindow(window);
+        return true;
+    case WM_DESTROY:
+        KillTimer(window, kStatusTimer);
+        launcher.window.Destroy();
+        PostQuitMessage(0);
+        return true;
+    case kMsgIdentityOutcome:
+    case kMsgGameEnded:
+    case kMsgGameReady:
+    case kMsgServiceStatus:
+    case kMsgPatchReport:
+    case kMsgReleaseReloaded:
+    case kMsgHandOverResult:
+        return true;
+    default:
+        return false;
+    }
+}
+// ---- End of the controller's side ------------------------------------------------------
+
+LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (message == WM_NCCREATE)
+    {
+        const auto* create = reinterpret_cast<const CREATESTRUCTW*>(lParam);
+        auto* launcher = new SLauncher;
+        launcher->start = static_cast<SWindowStart*>(create->lpCreateParams);
+        SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(launcher));
+    }
+    SLauncher* launcher = LauncherOf(window);
+    if (launcher == nullptr)
+    {
+        return DefWindowProcW(window, message, wParam, lParam);
+    }
+    if (message == WM_NCDESTROY)
+    {
+        SetWindowLongPtrW(window, GWLP_USERDATA, 0);
+        delete launcher;
+        return DefWindowProcW(window, message, wParam, lParam);
+    }
+    if (message == WM_CREATE)
+    {
+        launcher->window.Create(window, launcher->start->brushes,
+                                Ui::SignedOutView(Ui::CurrentLanguageIndex(), false));
+    }
+
+    LRESULT result = 0;
+    if (launcher->window.HandleMessage(window, message, wParam, lParam, result) ||
+        ControllerMessage(*launcher, window, message, wParam, lParam, result))
+    {
+        return result;
+    }
+    return DefWindowProcW(window, message, wParam, lParam);
+}
+}
+
+void RegisterLauncherClass(HINSTANCE instance, HBRUSH background)
+{
+    WNDCLASSW windowClass{};
+    windowClass.lpfnWndProc = WindowProc;
+    windowClass.hInstance = instance;
+    windowClass.hIcon = LoadIconW(instance, MAKEINTRESOURCEW(1));
+    windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+    windowClass.hbrBackground = background;
+    windowClass.lpszClassName = kWindowClass;
+    RegisterClassW(&windowClass);
+}
+
+HWND CreateLauncherWindow(HINSTANCE instance, const RECT& rect, SWindowStart& start)
+{
+    return CreateWindowExW(0, kWindowClass, L"Quillmere", WS_POPUP | WS_CLIPCHILDREN | WS_SYSMENU | WS_MINIMIZEBOX,
+                           rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top, nullptr, nullptr,
+                           instance, &start);
+}
+
+void FocusFirstControl(HWND window)
+{
+    if (SLauncher* launcher = LauncherOf(window))
+    {
+        launcher->window.Focus(launcher->window.View().signedIn ? Ui::ControlId::Play : Ui::ControlId::LoginBox);
+    }
+}
+}
