@@ -134,7 +134,7 @@ TEST(Player, InstallsRunsTheInstalledCopyAndRemovesItOnlyWhenAskedAndFree)
         EXPECT_TRUE(Value(L"DisplayName").has_value()) << when;
     };
     // The entry's command ends at once; its temporary copy finds the window open.
-    EXPECT_EQ(RunToEnd(installed / "Quillmere.exe", L"--uninstall", 5000), 0u);
+    EXPECT_EQ(RunToEnd(installed / "Quillmere.exe", L"--uninstall", 15000), 0u);
     const SAnswered running = Answer(IDOK);
     EXPECT_EQ(running.text, "Quillmere is running. Close it, then remove it again.");
     EXPECT_TRUE(running.ended);
@@ -143,13 +143,13 @@ TEST(Player, InstallsRunsTheInstalledCopyAndRemovesItOnlyWhenAskedAndFree)
     PostMessageW(window, WM_CLOSE, 0, 0);
     ASSERT_TRUE(WaitForOwnerEnd(window));
 
-    EXPECT_EQ(RunToEnd(installed / "Quillmere.exe", L"--uninstall", 5000), 0u);
+    EXPECT_EQ(RunToEnd(installed / "Quillmere.exe", L"--uninstall", 15000), 0u);
     const SAnswered declined = Answer(IDNO);
     EXPECT_EQ(declined.text, "Remove Quillmere from this PC? Your account and your settings are kept.");
     EXPECT_TRUE(declined.ended);
     untouched("after No");
 
-    EXPECT_EQ(RunToEnd(installed / "Quillmere.exe", L"--uninstall", 5000), 0u);
+    EXPECT_EQ(RunToEnd(installed / "Quillmere.exe", L"--uninstall", 15000), 0u);
     EXPECT_EQ(Answer(IDYES, false).text, "Remove Quillmere from this PC? Your account and your settings are kept.");
     const SAnswered removed = Answer(IDOK);
     EXPECT_EQ(removed.text, "Quillmere has been removed from this PC.");
