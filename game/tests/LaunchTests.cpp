@@ -146,7 +146,19 @@ protected:
         EXPECT_TRUE(answer) << path << ": " << (answer ? "" : answer.error());
         return answer ? std::string(answer->body.begin(), answer->body.end()) : std::string();
     }
-    std::string Redeem(const std::array<std::uint8_t, 32>& code)
+    // The installed release index, which names the service; false when the build trusts a
+    // publisher's own root, which the tests cannot sign for.
+    bool InstallIndex()
+    {
+        const auto root = InstallTests::DevRoot();
+        QmRelease::SReleaseContent release;
+        release.identityUrls = m_urls;
+        release.gameHost = "localhost";
+        InstallTests::Write(m_folder.path() / "Client/pack/release.quillmereindex", InstallTests::Signed(release, root));
+        return std::ranges::equal(root.publicKey, Vfs::TrustRoot());
+    }
+
+    std::string Redeem(std::span<const std::uint8_t> code)
     {
         return Post("/v1/exchange/redeem", R"({"code":")" + Auth::EncodeBase64Url(code) + R"("})");
     }
@@ -266,17 +278,10 @@ TEST_F(GameLaunchTest, StoppingABlockedPipeThreadIsQuickAndQuiet)
 
 TEST_F(GameLaunchWithService, TheGameClientPlaysAsTheLaunchersAccount)
 {
-    // The client finds its server through the installed release index.
-    const auto root = InstallTests::DevRoot();
-    if (!std::ranges::equal(root.publicKey, Vfs::TrustRoot()))
+    if (!InstallIndex())
     {
         GTEST_SKIP() << "built with a publisher's own trust root";
     }
-    QmRelease::SReleaseContent release;
-    release.identityUrls = m_urls;
-    release.gameHost = "localhost";
-    InstallTests::Write(m_folder.path() / "Client/pack/release.quillmereindex", InstallTests::Signed(release, root));
-
     Place(L"QuillmereClient.exe");
     auto started = Launch(Exchange()).Start();
     ASSERT_TRUE(started) << started.error();
