@@ -195,8 +195,7 @@ std::expected<void, std::string> GameLaunch::Start()
     {
         return std::unexpected(fmt::format("{} did not start (error {})", kClientPath, error));
     }
-    UniqueHandle client(process.hProcess);
-    CloseHandle(process.hThread);
+    UniqueHandle client = SUniqueProcess::Adopt(process).process; // the thread handle is closed here
 
     try
     {

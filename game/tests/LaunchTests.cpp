@@ -234,9 +234,7 @@ TEST_F(GameLaunchTest, TheClientInheritsOnlyThePipeEnds)
     const std::wstring probe = BesideTest(L"game_client_probe.exe").wstring();
     ASSERT_TRUE(CreateProcessW(probe.c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr,
                                m_folder.path().c_str(), &startup, &process));
-    WaitForSingleObject(process.hProcess, 20'000);
-    CloseHandle(process.hProcess);
-    CloseHandle(process.hThread);
+    WaitForSingleObject(SUniqueProcess::Adopt(process).process.get(), 20'000);
     EXPECT_EQ(WaitForSingleObject(event.get(), 0), WAIT_OBJECT_0);
     SetEnvironmentVariableA("QM_PROBE_HANDLE", nullptr);
 }
