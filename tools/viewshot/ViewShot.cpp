@@ -4,11 +4,11 @@
 //   qmviewshot STATE [LANGUAGE-CODE]
 //     STATE: signedout, signedin, patching, busy (signed in, PLAY disabled), unreadable,
 //            error, connection, good, attention (the status kinds, signed out)
-//   qmviewshot --bench [FRAMES]
+//   qmviewshot --bench FRAMES RESULT-FILE
 //     measures, side by side in one run, the process CPU time of an animation frame (the
 //     cached scene blitted plus 24 embers) against a frame that redraws the whole scene, and
 //     counts the animation timer's ticks per second while shown and active, minimised,
-//     hidden and inactive; prints one line per measure and ends.
+//     hidden and inactive; writes one line per measure to RESULT-FILE and ends.
 //
 // The window has the launcher's class, so qmwindriver finds it; it ends when closed.
 #include "shell/Text.h"
@@ -21,6 +21,7 @@
 #include <shellapi.h>
 
 #include <algorithm>
+#include <cstdarg>
 #include <cstdio>
 #include <string>
 
@@ -115,6 +116,16 @@ Ui::SView ViewFor(const std::string& state, std::size_t language)
 }
 }
 
+// One result line, written at once (the C runtime here buffers files fully).
+void Line(const char* format, ...)
+{
+    va_list arguments;
+    va_start(arguments, format);
+    std::vfprintf(stdout, format, arguments);
+    va_end(arguments);
+    std::fflush(stdout);
+}
+
 // Runs this thread's messages for a while.
 void PumpFor(DWORD milliseconds)
 {
@@ -123,7 +134,8 @@ void PumpFor(DWORD milliseconds)
     {
         MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(end - now), QS_ALLINPUT);
         MSG message{};
-        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE))
+        // A busy machine paints slower than the animation ticks: stop at the deadline anyway.
+        while (GetTickCount64() < end && PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE))
         {
             TranslateMessage(&message);
             DispatchMessageW(&message);
@@ -172,32 +184,33 @@ int Bench(HWND window, HINSTANCE instance, int frames)
 {
     SetForegroundWindow(window);
     PumpFor(1500);
+    Line("frames %d\n", frames);
     const double animation = CpuPerFrame(window, frames, false);
     const double scene = CpuPerFrame(window, frames, true);
     const double animationAgain = CpuPerFrame(window, frames, false);
-    std::printf("dpi %u\n", GetDpiForWindow(window));
-    std::printf("cpu ms per animation frame (blit + 24 embers): %.3f (again %.3f)\n", animation, animationAgain);
-    std::printf("cpu ms per frame with the scene redrawn: %.3f\n", scene);
-    std::printf("scene frame / animation frame: %.2f\n", scene / ((animation + animationAgain) / 2));
+    Line("dpi %u\n", GetDpiForWindow(window));
+    Line("cpu ms per animation frame (blit + 24 embers): %.3f (again %.3f)\n", animation, animationAgain);
+    Line("cpu ms per frame with the scene redrawn: %.3f\n", scene);
+    Line("scene frame / animation frame: %.2f\n", scene / ((animation + animationAgain) / 2));
 
-    std::printf("animation ticks per second, shown and active: %u\n", TicksDuring(1000));
+    Line("animation ticks per second, shown and active: %u\n", TicksDuring(1000));
     ShowWindow(window, SW_MINIMIZE);
     PumpFor(300);
-    std::printf("animation ticks per second, minimised: %u\n", TicksDuring(1000));
+    Line("animation ticks per second, minimised: %u\n", TicksDuring(1000));
     ShowWindow(window, SW_RESTORE);
     ShowWindow(window, SW_HIDE);
     PumpFor(300);
-    std::printf("animation ticks per second, hidden: %u\n", TicksDuring(1000));
+    Line("animation ticks per second, hidden: %u\n", TicksDuring(1000));
     ShowWindow(window, SW_SHOW);
     HWND other = CreateWindowExW(0, L"STATIC", L"other", WS_POPUP | WS_VISIBLE, 0, 0, 50, 50, nullptr, nullptr,
                                  instance, nullptr);
     SetForegroundWindow(other);
     PumpFor(300);
-    std::printf("animation ticks per second, inactive: %u\n", TicksDuring(1000));
+    Line("animation ticks per second, inactive: %u\n", TicksDuring(1000));
     DestroyWindow(other);
     SetForegroundWindow(window);
     PumpFor(300);
-    std::printf("animation ticks per second, active again: %u\n", TicksDuring(1000));
+    Line("animation ticks per second, active again: %u\n", TicksDuring(1000));
     std::fflush(stdout);
     return 0;
 }
@@ -209,6 +222,11 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand)
     const std::string state = argc > 1 ? WideToUtf8(argv[1]) : "signedout";
     const bool bench = state == "--bench";
     const int frames = bench && argc > 2 ? std::max(10, _wtoi(argv[2])) : 200;
+    // A GUI program has no console: the results go to a file, line by line.
+    if (bench && (argc < 4 || _wfreopen(argv[3], L"w", stdout) == nullptr))
+    {
+        return 2;
+    }
     std::size_t language = Ui::kEnglish;
     if (argc > 2 && !bench)
     {
