@@ -7,7 +7,9 @@
 #include <algorithm>
 #include <cstring>
 #include <istream>
+#include <optional>
 #include <streambuf>
+#include <unordered_map>
 
 namespace Vfs
 {
@@ -26,6 +28,46 @@ constexpr std::size_t kMaxPathLength = 260;
 constexpr std::size_t kMaxHostLength = 253;
 constexpr std::uint64_t kCertificateSize = 112;
 constexpr std::string_view kHeaderLabel = "the header";
+constexpr std::size_t kMaxSegmentLength = 255;
+constexpr std::string_view kPackPrefix = "Client/pack/";
+constexpr std::string_view kLauncherExe = "Quillmere.exe";
+
+// Files the launcher writes in its own folder, and its executable with the names a
+// self-update sets it aside under: no game file may take them, or lie below them.
+constexpr std::string_view kLauncherFiles[] = {"patch.journal", "patch.journal.tmp", "patch.state",
+    "patch.state.tmp", "Quillmere.cfg", "Quillmere.cfg.tmp", kLauncherExe, "Quillmere.exe.old", "Quillmere.exe.bad"};
+// The folders that hold the pack folder cannot be game files either.
+constexpr std::string_view kPackFolders[] = {"Client", "Client/pack"};
+
+// Names Windows gives to devices in every folder, with or without an extension.
+constexpr std::string_view kDeviceNames[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$", "COM0", "COM1", "COM2",
+    "COM3", "COM4", "COM5", "COM6", "COM7", "COM8", "COM9", "LPT0", "LPT1", "LPT2", "LPT3", "LPT4", "LPT5", "LPT6",
+    "LPT7", "LPT8", "LPT9"};
+
+[[nodiscard]] constexpr char FoldCase(char c) noexcept
+{
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+// Equal as Windows compares file names of ASCII characters.
+[[nodiscard]] bool SameNameOnWindows(std::string_view a, std::string_view b) noexcept
+{
+    return a.size() == b.size() &&
+           std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return FoldCase(x) == FoldCase(y); });
+}
+
+// One path segment that Windows keeps as it is (the byte rule of IsIndexPath already holds).
+[[nodiscard]] bool IsWindowsName(std::string_view segment) noexcept
+{
+    if (segment.empty() || segment.size() > kMaxSegmentLength || segment.back() == '.' ||
+        segment.find_first_of("<>\"|?*") != std::string_view::npos)
+    {
+        return false;
+    }
+    const std::string_view stem = segment.substr(0, segment.find('.'));
+    return std::none_of(std::begin(kDeviceNames), std::end(kDeviceNames),
+        [&](std::string_view device) { return SameNameOnWindows(stem, device); });
+}
 
 constexpr std::uint32_t Tag(const char (&name)[5]) noexcept
 {
@@ -374,6 +416,41 @@ struct SWanted
     return true;
 }
 
+// The files of an index as Windows sees them: two paths equal but for case are one file,
+// and a file cannot also be a folder of another file's path.
+class CWindowsPaths
+{
+public:
+    // The number of an earlier file that the path meets, or nothing after taking it in.
+    [[nodiscard]] std::optional<std::uint32_t> Add(std::string_view path, std::uint32_t number)
+    {
+        const std::string key = WindowsPathKey(path);
+        if (const auto file = m_files.find(key); file != m_files.end())
+        {
+            return file->second;
+        }
+        if (const auto folder = m_folders.find(key); folder != m_folders.end())
+        {
+            return folder->second;
+        }
+        for (std::size_t slash = key.find('/'); slash != std::string::npos; slash = key.find('/', slash + 1))
+        {
+            std::string folder = key.substr(0, slash);
+            if (const auto file = m_files.find(folder); file != m_files.end())
+            {
+                return file->second;
+            }
+            m_folders.emplace(std::move(folder), number);
+        }
+        m_files.emplace(key, number);
+        return std::nullopt;
+    }
+
+private:
+    std::unordered_map<std::string, std::uint32_t> m_files;
+    std::unordered_map<std::string, std::uint32_t> m_folders; // the first file each one holds
+};
+
 [[nodiscard]] bool ReadFile(Bytes s, SIndex& index, std::string& error)
 {
     if (s.size() < 16 || U32(s, 0) > kMaxFiles || !AllZero(s.subspan(4, 12)))
@@ -384,6 +461,7 @@ struct SWanted
     const std::uint32_t count = U32(s, 0);
     // Each record takes at least 64 bytes (48 and a padded path of at least one byte).
     index.files.reserve(std::min<std::size_t>(count, (s.size() - 16) / 64));
+    CWindowsPaths paths;
     std::size_t at = 16;
     for (std::uint32_t i = 0; i < count; ++i)
     {
@@ -420,6 +498,22 @@ struct SWanted
         if (!index.files.empty() && !(index.files.back().path < path))
         {
             error = fmt::format("FILE: file {}'s path is not well formed, or not in order", i);
+            return false;
+        }
+        switch (WindowsPathFault(path, (flags & kLauncherFlag) != 0))
+        {
+        case EPathFault::NoWindowsName:
+            error = fmt::format("FILE: file {}'s path cannot be a file on Windows", i);
+            return false;
+        case EPathFault::LauncherPlace:
+            error = fmt::format("FILE: file {}'s path is the launcher's own", i);
+            return false;
+        case EPathFault::None:
+            break;
+        }
+        if (const auto other = paths.Add(path, i))
+        {
+            error = fmt::format("FILE: file {} and file {} are one path on Windows", i, *other);
             return false;
         }
         index.files.push_back(SFile{path, flags, U64(r, 8), Take<32>(r, 16)});
@@ -675,7 +769,7 @@ std::string TagName(std::uint32_t tag)
 bool IsIndexPath(std::string_view path) noexcept
 {
     if (path.empty() || path.size() > kMaxPathLength || path.front() == '/' || path.back() == '/' ||
-        path.starts_with("Client/pack/"))
+        SameNameOnWindows(path.substr(0, kPackPrefix.size()), kPackPrefix))
     {
         return false;
     }
@@ -703,6 +797,43 @@ bool IsIndexPath(std::string_view path) noexcept
         start = slash + 1;
     }
     return true;
+}
+
+EPathFault WindowsPathFault(std::string_view path, bool launcher) noexcept
+{
+    const std::string_view first = path.substr(0, path.find('/'));
+    for (std::string_view file : kLauncherFiles)
+    {
+        if (SameNameOnWindows(first, file) && !(launcher && file == kLauncherExe && first == path))
+        {
+            return EPathFault::LauncherPlace;
+        }
+    }
+    for (std::string_view folder : kPackFolders)
+    {
+        if (SameNameOnWindows(path, folder))
+        {
+            return EPathFault::LauncherPlace;
+        }
+    }
+    std::size_t start = 0;
+    while (start < path.size())
+    {
+        const std::size_t slash = std::min(path.find('/', start), path.size());
+        if (!IsWindowsName(path.substr(start, slash - start)))
+        {
+            return EPathFault::NoWindowsName;
+        }
+        start = slash + 1;
+    }
+    return EPathFault::None;
+}
+
+std::string WindowsPathKey(std::string_view path)
+{
+    std::string key(path);
+    std::transform(key.begin(), key.end(), key.begin(), [](char c) { return FoldCase(c); });
+    return key;
 }
 
 bool VerifyEd25519(std::span<const std::uint8_t, 32> key, std::span<const std::uint8_t> message,

@@ -121,8 +121,27 @@ struct STaken
 
 // The rule for a path from an index before it becomes a file on disk: 1 to 260 bytes of
 // 0x21..0x7E without "\" and ":", no leading or trailing "/", no "//", no "." or ".."
-// segment, and not inside "Client/pack/".
+// segment, and not inside "Client/pack/" (in any case, as Windows compares names).
 [[nodiscard]] bool IsIndexPath(std::string_view path) noexcept;
+
+// What keeps a path that passes IsIndexPath from being a game file on Windows.
+enum class EPathFault : std::uint8_t
+{
+    None,
+    // A segment Windows would rename or cannot hold: one ending in "." , a reserved device
+    // name (CON, NUL, COM1, ... with or without an extension), one of < > " | ? *, or more
+    // than 255 bytes.
+    NoWindowsName,
+    // A place the launcher keeps for itself: its journal, settings and state files, its own
+    // executable and the names an update sets it aside under (unless `launcher`, the record
+    // carries the launcher flag), and the folders that hold the pack folder.
+    LauncherPlace,
+};
+[[nodiscard]] EPathFault WindowsPathFault(std::string_view path, bool launcher) noexcept;
+
+// The path as Windows compares it: paths of an index are ASCII, so ASCII letters without case.
+// Two paths name one file when their keys are equal.
+[[nodiscard]] std::string WindowsPathKey(std::string_view path);
 
 // Pieces of a container of the given size: ceil(size / 1 MiB).
 [[nodiscard]] constexpr std::uint64_t PieceCount(std::uint64_t size) noexcept

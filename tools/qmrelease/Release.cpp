@@ -297,7 +297,7 @@ std::expected<SDescription, std::string> ParseDescription(std::string_view text,
         }
         else if (key == "file" && (args.size() == 2 || (args.size() == 3 && args[2] == "launcher")))
         {
-            if (!Vfs::IsIndexPath(args[0]))
+            if (!Vfs::IsIndexPath(args[0]) || Vfs::WindowsPathFault(args[0], args.size() == 3) != Vfs::EPathFault::None)
             {
                 return bad(fmt::format("{} is not a path a release can hold", args[0]));
             }

@@ -6,6 +6,8 @@
 #include "tools/qmrelease/Writer.h"
 
 #include <cstdlib>
+#include <set>
+#include <string>
 
 namespace
 {
@@ -56,9 +58,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         Require(run.destination < index.containers.size());
         Require(run.destinationOffset + run.length <= index.containers[run.destination].size);
     }
+    std::set<std::string> keys;
     for (const auto& f : index.files)
     {
         Require(Vfs::IsIndexPath(f.path));
+        Require(Vfs::WindowsPathFault(f.path, (f.flags & Vfs::kLauncherFlag) != 0) == Vfs::EPathFault::None);
+        Require(keys.insert(Vfs::WindowsPathKey(f.path)).second);
+    }
+    // No file lies in a folder that is another file.
+    for (const std::string& key : keys)
+    {
+        for (std::size_t slash = key.find('/'); slash != std::string::npos; slash = key.find('/', slash + 1))
+        {
+            Require(!keys.contains(key.substr(0, slash)));
+        }
     }
     Require(index.head.size() + index.body.size() + 64 == file.size());
     Require(index.identity == Vfs::Hash256(std::span(file).first(file.size() - 64)));

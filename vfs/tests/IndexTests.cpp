@@ -387,7 +387,7 @@ TEST(ReadIndex, Files)
     EXPECT_EQ(Mutated([](SLayout& l) { Find(l, "FILE").bytes.resize(Find(l, "FILE").bytes.size() + 16); }),
         "FILE: bytes after the last file");
 
-    for (const std::string& path : std::vector<std::string>{"Client/pack/x", "./a", "a/./b", "a/../b", "..", "a//b", "a\\b", "a:b", "a b", "/a",
+    for (const std::string& path : std::vector<std::string>{"Client/pack/x", "client/PACK/release.quillmereindex", "./a", "a/./b", "a/../b", "..", "a//b", "a\\b", "a:b", "a b", "/a",
              "a/", "", std::string(261, 'a'), "a\x7F"})
     {
         EXPECT_EQ(Mutated([&](SLayout& l) { Find(l, "FILE").bytes = FileRecord(path); }),
@@ -409,10 +409,45 @@ TEST(ReadIndex, Files)
     EXPECT_EQ(inOrder({"a", "a"}), "FILE: file 1's path is not well formed, or not in order");
     // Accepted: prefix first, Client/packs/, the longest path.
     SReleaseContent c = Content();
-    c.files = {{"a", 0, 1, Id(1)}, {"a/b", 0, 1, Id(1)}, {"Client/packs/x", 0, 1, Id(1)}, {std::string(260, 'z'), 0, 1, Id(1)}};
+    c.files = {{"a", 0, 1, Id(1)}, {"a.b/c", 0, 1, Id(1)}, {"Client/packs/x", 0, 1, Id(1)},
+        {std::string(200, 'z') + "/" + std::string(59, 'z'), 0, 1, Id(1)}};
     SIndex index;
     std::string error;
     EXPECT_TRUE(ReadIndex(WriteIndex(c, Root()), Root().publicKey, index, error)) << error;
+}
+
+TEST(ReadIndex, FilesWindowsCannotHoldAreRefusedAtReadTime)
+{
+    const auto error = [](std::vector<Vfs::SFile> files) {
+        SReleaseContent c = Content();
+        c.files = std::move(files);
+        SIndex index;
+        std::string error;
+        (void)ReadIndex(WriteIndex(c, Root()), Root().publicKey, index, error);
+        return error;
+    };
+    const auto one = [&](std::string path, std::uint16_t flags = 0) { return error({{path, flags, 1, Id(1)}}); };
+    for (const char* path : {"a./b", "a/b.", "CON", "data/nul.txt", "Lpt1.x.y", "com9", "conin$", "a<b", "a>b",
+             "a\"b", "a|b", "a?b", "a*b"})
+    {
+        EXPECT_EQ(one(path), "FILE: file 0's path cannot be a file on Windows") << path;
+    }
+    EXPECT_EQ(one(std::string(256, 'x') + "/y"), "FILE: file 0's path cannot be a file on Windows");
+    for (const char* path : {"patch.journal", "PATCH.STATE", "Quillmere.cfg", "quillmere.exe", "Quillmere.exe.old",
+             "patch.journal/x", "Client", "client/Pack"})
+    {
+        EXPECT_EQ(one(path), "FILE: file 0's path is the launcher's own") << path;
+    }
+    EXPECT_EQ(one("Quillmere.exe.bad", 1), "FILE: file 0's path is the launcher's own");
+    EXPECT_EQ(one("Quillmere.exe/x", 1), "FILE: file 0's path is the launcher's own");
+    EXPECT_EQ(one("Quillmere.exe", 1), "");
+
+    // One file under two cases, and a file that another file needs as its folder.
+    EXPECT_EQ(error({{"A.txt", 0, 1, Id(1)}, {"a.txt", 0, 1, Id(1)}}), "FILE: file 1 and file 0 are one path on Windows");
+    EXPECT_EQ(error({{"a", 0, 1, Id(1)}, {"a-x", 0, 1, Id(1)}, {"a/b", 0, 1, Id(1)}}),
+        "FILE: file 2 and file 0 are one path on Windows");
+    EXPECT_EQ(error({{"D/x/y", 0, 1, Id(1)}, {"d/x", 0, 1, Id(1)}}), "FILE: file 1 and file 0 are one path on Windows");
+    EXPECT_EQ(error({{"Dir/x", 0, 1, Id(1)}, {"dir/y", 0, 1, Id(1)}, {"dirt", 0, 1, Id(1)}}), "");
 }
 
 TEST(ReadIndex, MoveRuns)
