@@ -1,18 +1,19 @@
 #include "shell/LauncherWindow.h"
 
-#include "shell/Messages.h"
+#include "shell/ControllerHost.h"
 #include "ui/Localisation.h"
+
+#include <optional>
 
 namespace Shell
 {
 namespace
 {
-constexpr UINT_PTR kStatusTimer = 2;
-
 struct SLauncher
 {
     SWindowStart* start = nullptr;
     Ui::MainWindow window;
+    std::optional<CControllerHost> controller; // from WM_CREATE on
 };
 
 SLauncher* LauncherOf(HWND window) noexcept
@@ -23,36 +24,17 @@ SLauncher* LauncherOf(HWND window) noexcept
 // ---- The controller's side -------------------------------------------------------------
 // Everything the window's mechanics leave: creation after the controls exist, clicks and
 // Enter (WM_COMMAND), the status timer, activation, closing and destruction, and the workers'
-// messages. Until the controller runs here, the window shows a fixed signed-out view.
-bool ControllerMessage(SLauncher& launcher, HWND window, UINT message, WPARAM, LPARAM, LRESULT& result)
+// messages.
+bool ControllerMessage(SLauncher& launcher, HWND window, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result)
 {
     result = 0;
-    switch (message)
+    if (message == WM_CREATE)
     {
-    case WM_CREATE:
-        launcher.window.Show(Ui::SignedOutView(Ui::CurrentLanguageIndex(), true));
+        launcher.controller.emplace(window, launcher.window);
+        launcher.controller->Create(launcher.start->recoveryMessage);
         return true;
-    case WM_COMMAND:
-        return true;
-    case WM_CLOSE:
-        DestroyWindow(window);
-        return true;
-    case WM_DESTROY:
-        KillTimer(window, kStatusTimer);
-        launcher.window.Destroy();
-        PostQuitMessage(0);
-        return true;
-    case kMsgIdentityOutcome:
-    case kMsgGameEnded:
-    case kMsgGameReady:
-    case kMsgServiceStatus:
-    case kMsgPatchReport:
-    case kMsgReleaseReloaded:
-    case kMsgHandOverResult:
-        return true;
-    default:
-        return false;
     }
+    return launcher.controller.has_value() && launcher.controller->HandleMessage(message, wParam, lParam, result);
 }
 // ---- End of the controller's side ------------------------------------------------------
 
@@ -115,7 +97,8 @@ void FocusFirstControl(HWND window)
 {
     if (SLauncher* launcher = LauncherOf(window))
     {
-        launcher->window.Focus(launcher->window.View().signedIn ? Ui::ControlId::Play : Ui::ControlId::LoginBox);
+        const bool signedIn = launcher->controller.has_value() && launcher->controller->SignedIn();
+        launcher->window.Focus(signedIn ? Ui::ControlId::Play : Ui::ControlId::LoginBox);
     }
 }
 }
