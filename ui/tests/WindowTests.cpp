@@ -1,5 +1,6 @@
 // The launcher's window under Wine: started as the player starts it and driven with real
 // mouse input. The expectations follow the bench's DPI (scripts/wine-bench start with QM_DPI).
+#include "install/tests/TestFiles.h"
 #include "shell/Text.h"
 #include "tools/windriver/Driver.h"
 #include "ui/Graphics.h"
@@ -89,6 +90,14 @@ class LauncherWindow : public testing::Test
 protected:
     static void SetUpTestSuite()
     {
+        // A readable release beside the launcher opens its sign-in form; the containers'
+        // files, present by name, keep the install check from moving it to the install folder.
+        const auto release = InstallTests::Release("Window test");
+        InstallTests::Write(LauncherFolder() / "Client/pack/release.quillmereindex", InstallTests::Signed(release));
+        for (const auto& container : release.containers)
+        {
+            InstallTests::Write(LauncherFolder() / "Client/pack" / Vfs::ContainerName(container), "");
+        }
         ChooseLanguageAtStartUp(SettingsFolder());
         s_launcher = StartLauncher();
         s_window = Driver::FindWindowOf(L"QuillmereLauncher", s_launcher.id, kWait);
@@ -105,7 +114,10 @@ protected:
         {
             EXPECT_EQ(ExitCodeOf(s_launcher), 0u);
         }
+        std::error_code ignored;
+        std::filesystem::remove_all(LauncherFolder() / "Client", ignored);
     }
+    static std::filesystem::path LauncherFolder() { return InstallTests::FromEnvironment("QM_BUILD_DIR") / "shell"; }
     void SetUp() override
     {
         ASSERT_TRUE(s_shown) << "the launcher window did not show";
