@@ -166,4 +166,11 @@ enum class EPathFault : std::uint8_t
 
 // The trust root this launcher was built with (the CMake value QM_TRUST_ROOT).
 [[nodiscard]] std::span<const std::uint8_t, 32> TrustRoot() noexcept;
+
+// A development build trusts the development root, whose private key is in the repository
+// (tests and the demo sign with it); a build that ships (QM_RELEASE) cannot be one.
+[[nodiscard]] bool IsDevelopmentBuild() noexcept;
+// The window's version label: the installed release's name, followed in a development build
+// by "(development build)" so that nobody hands one to players unknowingly.
+[[nodiscard]] std::string MarkDevelopmentBuild(std::string_view label);
 }

@@ -1,7 +1,13 @@
 #include "shell/tests/Process.h"
 
+#include "Version.h"
+
 #include <gtest/gtest.h>
 
+#include <winver.h>
+
+#include <algorithm>
+#include <cstring>
 #include <vector>
 
 std::wstring TestFolder()
@@ -119,4 +125,28 @@ TEST(StartUp, WithoutTheManifestTheLauncherRefusesToStart)
               L"version 1903 or later grants. Windows gave it another one.");
     PostMessageW(box, WM_COMMAND, IDOK, 0);
     EXPECT_EQ(WaitForExit(launcher, 20000), 1u);
+}
+
+TEST(StartUp, TheVersionRecordMarksADevelopmentBuild)
+{
+    const std::wstring exe = TestFolder() + L"Quillmere.exe";
+    const HMODULE image = LoadLibraryExW(exe.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+    ASSERT_NE(image, nullptr);
+    const HRSRC found = FindResourceW(image, MAKEINTRESOURCEW(VS_VERSION_INFO), MAKEINTRESOURCEW(16) /* RT_VERSION */);
+    ASSERT_NE(found, nullptr);
+    const auto* bytes = static_cast<const std::uint8_t*>(LockResource(LoadResource(image, found)));
+    const std::vector<std::uint8_t> record(bytes, bytes + SizeofResource(image, found));
+    FreeLibrary(image);
+
+    // The fixed part begins with its signature; the file flags follow 28 bytes later.
+    const std::uint8_t signature[] = {0xBD, 0x04, 0xEF, 0xFE};
+    const auto fixed = std::search(record.begin(), record.end(), std::begin(signature), std::end(signature));
+    ASSERT_NE(fixed, record.end());
+    DWORD flags = 0;
+    std::memcpy(&flags, &*(fixed + 28), sizeof(flags));
+    const std::wstring_view name = L"PrivateBuild";
+    const auto* text = reinterpret_cast<const std::uint8_t*>(name.data());
+    const bool named = std::search(record.begin(), record.end(), text, text + name.size() * 2) != record.end();
+    EXPECT_EQ((flags & VS_FF_PRIVATEBUILD) != 0, QM_DEVELOPMENT_BUILD == 1);
+    EXPECT_EQ(named, QM_DEVELOPMENT_BUILD == 1);
 }

@@ -527,7 +527,12 @@ TEST(TrustRoot, IsThePublicKeyOfTheDevelopmentRootUnlessReplaced)
     const auto root = Vfs::TrustRoot();
     if (!std::equal(root.begin(), root.end(), dev.publicKey.begin()))
     {
+        EXPECT_FALSE(Vfs::IsDevelopmentBuild());
+        EXPECT_EQ(Vfs::MarkDevelopmentBuild("Spring 1.2"), "Spring 1.2");
         GTEST_SKIP() << "built with a publisher's own trust root";
     }
-    SUCCEED();
+    // Nobody ships this build unknowingly: its window says what it is.
+    EXPECT_TRUE(Vfs::IsDevelopmentBuild());
+    EXPECT_EQ(Vfs::MarkDevelopmentBuild("Spring 1.2"), "Spring 1.2 (development build)");
+    EXPECT_EQ(Vfs::MarkDevelopmentBuild(""), "development build");
 }
