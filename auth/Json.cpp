@@ -140,6 +140,7 @@ std::optional<std::vector<std::uint8_t>> DecodeBase64Url(std::string_view text)
         const std::uint8_t value = kDecodeTable[static_cast<unsigned char>(c)];
         if (value == 0xFF)
         {
+            SecureWipe(bytes); // the text may be a token: its first bytes are decoded already
             return std::nullopt;
         }
         bits = (bits << 6) | value;
@@ -153,6 +154,7 @@ std::optional<std::vector<std::uint8_t>> DecodeBase64Url(std::string_view text)
     // The 2 or 4 bits that no byte took must be zero, or the text is not canonical.
     if ((bits & ((1u << count) - 1)) != 0)
     {
+        SecureWipe(bytes);
         return std::nullopt;
     }
     return bytes;

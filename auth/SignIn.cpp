@@ -144,8 +144,14 @@ enum class ECall
 [[nodiscard]] SLoginOutcome TokenCall(const PostFn& post, ServiceUrls urls, std::string_view path, ECall call,
                                       std::span<const std::uint8_t, 32> refresh)
 {
+    // Built in one block of its final size: a growing string would free a block that held
+    // the token without wiping it.
+    constexpr std::string_view kOpen = R"({"refresh":")";
+    constexpr std::string_view kClose = R"("})";
     SSecretText token{EncodeBase64Url(refresh)};
-    SSecretText body{R"({"refresh":")" + token.text + R"("})"};
+    SSecretText body;
+    body.text.reserve(kOpen.size() + token.text.size() + kClose.size());
+    body.text.append(kOpen).append(token.text).append(kClose);
     SLoginOutcome outcome(EOutcome::Unreachable, std::string(kNoService));
     for (const auto& url : urls)
     {

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstring>
 #include <memory>
 
@@ -158,7 +159,8 @@ struct alignas(32) SFetchBuffer
 
 std::expected<void, std::string> Send(std::string_view base_url, std::string_view method, std::string_view path,
                                       const std::wstring& headers, std::span<const std::uint8_t> body,
-                                      std::uint32_t receive_timeout_ms, const AnswerReader& reader)
+                                      std::uint32_t receive_timeout_ms, const AnswerReader& reader,
+                                      ERedirects redirects)
 {
     const std::wstring url = Utf8ToWide(base_url);
     URL_COMPONENTS parts{};
@@ -211,6 +213,14 @@ std::expected<void, std::string> Send(std::string_view base_url, std::string_vie
     {
         return selected;
     }
+    if (redirects == ERedirects::Refuse)
+    {
+        DWORD policy = WINHTTP_OPTION_REDIRECT_POLICY_NEVER;
+        if (!WinHttpSetOption(session.get(), WINHTTP_OPTION_REDIRECT_POLICY, &policy, sizeof(policy)))
+        {
+            return std::unexpected(WithWinHttpError("WinHTTP does not start", GetLastError()));
+        }
+    }
     DWORD fast_fallback = TRUE;
     (void)WinHttpSetOption(session.get(), WINHTTP_OPTION_IPV6_FAST_FALLBACK, &fast_fallback, sizeof(fast_fallback));
 
@@ -245,45 +255,57 @@ std::expected<void, std::string> Send(std::string_view base_url, std::string_vie
 std::expected<SAnswer, std::string> Request(std::string_view base_url, std::string_view method, std::string_view path,
                                             std::span<const std::uint8_t> body, std::uint64_t max_size)
 {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kRequestDeadlineMs);
     SAnswer answer;
     const std::wstring headers = body.empty() ? std::wstring() : std::wstring(L"Content-Type: application/json\r\n");
-    auto sent = Send(base_url, method, path, headers, body, kRequestTimeoutMs,
-                     [&](void* request) -> std::expected<void, std::string> {
-                         auto status = ReadStatus(request);
-                         if (!status)
-                         {
-                             return std::unexpected(std::move(status.error()));
-                         }
-                         answer.status = *status;
-                         for (;;)
-                         {
-                             DWORD available = 0;
-                             if (!WinHttpQueryDataAvailable(request, &available))
-                             {
-                                 return std::unexpected(WithWinHttpError("the answer breaks off", GetLastError()));
-                             }
-                             if (available == 0)
-                             {
-                                 if (HasBody(method, answer.status) && BodyCutShort(request, answer.body.size()))
-                                 {
-                                     return std::unexpected(CutShortText());
-                                 }
-                                 return {};
-                             }
-                             const std::size_t had = answer.body.size();
-                             if (available > max_size - had)
-                             {
-                                 return std::unexpected(std::string("the answer is too long"));
-                             }
-                             GrowWiped(answer.body, had + available);
-                             DWORD read = 0;
-                             if (!WinHttpReadData(request, answer.body.data() + had, available, &read))
-                             {
-                                 return std::unexpected(WithWinHttpError("the answer breaks off", GetLastError()));
-                             }
-                             answer.body.resize(had + read);
-                         }
-                     });
+    auto sent = Send(
+        base_url, method, path, headers, body, kRequestTimeoutMs,
+        [&](void* request) -> std::expected<void, std::string> {
+            auto status = ReadStatus(request);
+            if (!status)
+            {
+                return std::unexpected(std::move(status.error()));
+            }
+            answer.status = *status;
+            for (;;)
+            {
+                // Every wait for more of the body ends at the deadline at the latest.
+                const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                    deadline - std::chrono::steady_clock::now()).count();
+                if (left <= 0)
+                {
+                    return std::unexpected(WithWinHttpError("the answer breaks off", ERROR_WINHTTP_TIMEOUT));
+                }
+                DWORD wait = static_cast<DWORD>(std::min<long long>(left, kRequestTimeoutMs));
+                (void)WinHttpSetOption(request, WINHTTP_OPTION_RECEIVE_TIMEOUT, &wait, sizeof(wait));
+                DWORD available = 0;
+                if (!WinHttpQueryDataAvailable(request, &available))
+                {
+                    return std::unexpected(WithWinHttpError("the answer breaks off", GetLastError()));
+                }
+                if (available == 0)
+                {
+                    if (HasBody(method, answer.status) && BodyCutShort(request, answer.body.size()))
+                    {
+                        return std::unexpected(CutShortText());
+                    }
+                    return {};
+                }
+                const std::size_t had = answer.body.size();
+                if (available > max_size - had)
+                {
+                    return std::unexpected(std::string("the answer is too long"));
+                }
+                GrowWiped(answer.body, had + available);
+                DWORD read = 0;
+                if (!WinHttpReadData(request, answer.body.data() + had, available, &read))
+                {
+                    return std::unexpected(WithWinHttpError("the answer breaks off", GetLastError()));
+                }
+                answer.body.resize(had + read);
+            }
+        },
+        ERedirects::Refuse);
     if (!sent)
     {
         SecureWipe(answer.body);

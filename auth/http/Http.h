@@ -36,14 +36,28 @@ struct SAnswer
 // answer headers have arrived.
 using AnswerReader = std::function<std::expected<void, std::string>(void* request)>;
 
+// Whether WinHTTP follows a redirect by itself, sending the body again to wherever it points.
+enum class ERedirects
+{
+    Follow,
+    Refuse, // a 3xx is the answer
+};
+
 // Sends `method` to base_url + path. `headers` are extra header lines, each ending in "\r\n".
 [[nodiscard]] std::expected<void, std::string> Send(std::string_view base_url, std::string_view method,
                                                     std::string_view path, const std::wstring& headers,
                                                     std::span<const std::uint8_t> body,
-                                                    std::uint32_t receive_timeout_ms, const AnswerReader& reader);
+                                                    std::uint32_t receive_timeout_ms, const AnswerReader& reader,
+                                                    ERedirects redirects = ERedirects::Follow);
+
+// The identity service's calls, which carry passwords' proofs and tokens: a redirect is never
+// followed (a 3xx comes back as the answer), and the whole call, a server that drips its
+// answer included, ends after 15 s at most (plus one 5 s step already begun).
+inline constexpr std::uint32_t kRequestDeadlineMs = 15000;
 
 // A non-empty body goes out as "application/json". The answer body is read whole; more than
-// max_size bytes give "the answer is too long". Receive timeout 5 s.
+// max_size bytes give "the answer is too long". Receive timeout 5 s; past the deadline
+// "the answer breaks off (WinHTTP error 12002)".
 [[nodiscard]] std::expected<SAnswer, std::string> Request(std::string_view base_url, std::string_view method,
                                                           std::string_view path, std::span<const std::uint8_t> body,
                                                           std::uint64_t max_size);

@@ -56,21 +56,31 @@ function cleartextCredentials(serverPublicKey, clientPublicKey, serverIdentity, 
   return { serverPublicKey, sid, cid, bytes: concatBytes(serverPublicKey, withLength(sid), withLength(cid)) };
 }
 
-// Registration, all on the service's side. blind and envelopeNonce may be fixed (vectors).
-export async function register({ password, credentialId, serverPublicKey, oprfSeed, ksf, serverIdentity,
-                                 clientIdentity, blind, envelopeNonce }) {
-  const h2gDst = concatBytes(utf8ToBytes('HashToGroup-OPRFV1-'), Uint8Array.of(0), utf8ToBytes('-ristretto255-SHA512'));
-  let blindBytes = blind;
-  let request;
-  if (blindBytes) {
-    request = ristretto255_hasher.hashToCurve(password, { DST: h2gDst }).multiply(scalarOf(blindBytes)).toBytes();
-  } else {
-    ({ blind: blindBytes, blinded: request } = oprf.blind(password));
-  }
-  const evaluated = oprf.blindEvaluate(oprfKey(oprfSeed, credentialId), request);
-  const response = concatBytes(evaluated, serverPublicKey);
+// Registration in its three steps, as the browser and the service split it: the client
+// blinds the password, the service evaluates it under the login's OPRF key, and the client
+// finishes the record, so the password never leaves the client. blind and envelopeNonce may
+// be fixed (vectors).
+const h2gDst = () => concatBytes(utf8ToBytes('HashToGroup-OPRFV1-'), Uint8Array.of(0), utf8ToBytes('-ristretto255-SHA512'));
 
-  const y = oprf.finalize(password, blindBytes, evaluated);
+export function registrationRequest(password, blind) {
+  if (blind) {
+    return { blind, request: ristretto255_hasher.hashToCurve(password, { DST: h2gDst() }).multiply(scalarOf(blind)).toBytes() };
+  }
+  const { blind: fresh, blinded } = oprf.blind(password);
+  return { blind: fresh, request: blinded };
+}
+
+// The service's step: the evaluated element followed by the server's public key.
+export function registrationResponse({ request, credentialId, serverPublicKey, oprfSeed }) {
+  return concatBytes(oprf.blindEvaluate(oprfKey(oprfSeed, credentialId), request), serverPublicKey);
+}
+
+// The record the service keeps: client public key, masking key, envelope (nonce and tag).
+export async function finishRegistration({ password, blind, response, ksf, serverIdentity, clientIdentity,
+                                           envelopeNonce }) {
+  const evaluated = response.subarray(0, 32);
+  const serverPublicKey = response.subarray(32, 64);
+  const y = oprf.finalize(password, blind, evaluated);
   const randomizedPassword = hkdfExtract(concatBytes(y, await ksf(y)));
   const nonce = envelopeNonce ?? randomBytes(Nn);
   const maskingKey = hkdfExpand(randomizedPassword, utf8ToBytes('MaskingKey'), Nh);
@@ -79,7 +89,16 @@ export async function register({ password, credentialId, serverPublicKey, oprfSe
   const clientPublicKey = deriveDhKeyPair(seed).publicKey;
   const cleartext = cleartextCredentials(serverPublicKey, clientPublicKey, serverIdentity, clientIdentity);
   const authTag = mac(authKey, concatBytes(nonce, cleartext.bytes));
-  const record = concatBytes(clientPublicKey, maskingKey, nonce, authTag);
+  return concatBytes(clientPublicKey, maskingKey, nonce, authTag);
+}
+
+// Registration all on one side (the service's own accounts, the vectors).
+export async function register({ password, credentialId, serverPublicKey, oprfSeed, ksf, serverIdentity,
+                                 clientIdentity, blind, envelopeNonce }) {
+  const { blind: blindBytes, request } = registrationRequest(password, blind);
+  const response = registrationResponse({ request, credentialId, serverPublicKey, oprfSeed });
+  const record = await finishRegistration({ password, blind: blindBytes, response, ksf, serverIdentity,
+                                            clientIdentity, envelopeNonce });
   return { request, response, record };
 }
 

@@ -24,6 +24,8 @@
 //   /chunked/N        200 with N pattern bytes in chunks, without Content-Length
 //   /chunked-cut/N    the same, but the connection is cut after half the bytes, before the
 //                     last chunk
+//   /redirect/S       status S (301, 302, 303, 307, 308) with Location /echo
+//   /drip/N/MS        200 with Content-Length N, one byte every MS milliseconds
 'use strict';
 
 const fs = require('fs');
@@ -134,6 +136,20 @@ function answer(req, res, body) {
     res.writeHead(200, { 'Content-Type': 'application/octet-stream' });
     for (let at = 0; at < n; at += 1000) res.write(pattern(at, Math.min(1000, n - at)));
     res.write(Buffer.alloc(0), () => setTimeout(() => req.socket.destroy(), 50));
+  } else if ((m = /^\/redirect\/(\d+)$/.exec(url))) {
+    res.writeHead(Number(m[1]), { Location: '/echo', 'Content-Length': 0 });
+    res.end();
+  } else if ((m = /^\/drip\/(\d+)\/(\d+)$/.exec(url))) {
+    let left = Number(m[1]);
+    res.writeHead(200, { 'Content-Length': left });
+    const timer = setInterval(() => {
+      res.write('.');
+      if (--left === 0) {
+        clearInterval(timer);
+        res.end();
+      }
+    }, Number(m[2]));
+    res.on('close', () => clearInterval(timer));
   } else {
     res.writeHead(404, { 'Content-Length': 9 });
     res.end('not found');

@@ -178,6 +178,23 @@ TEST_F(Servers, ReceiveTimeoutEndsAStalledAnswer)
     EXPECT_PRED2(timed_out, body.error(), "the answer breaks off");
 }
 
+TEST_F(Servers, RequestNeitherFollowsRedirectsNorOutlivesItsDeadline)
+{
+    // A redirect comes back as the answer: the body (a token, a proof) goes nowhere else.
+    for (const int status : {301, 302, 307, 308})
+    {
+        auto redirected = Request(m_faults, "POST", "/redirect/" + std::to_string(status), Bytes(R"({"refresh":"x"})"),
+                                  16384);
+        ASSERT_TRUE(redirected) << status << ": " << redirected.error();
+        EXPECT_EQ(redirected->status, static_cast<std::uint32_t>(status));
+        EXPECT_EQ(Text(redirected->body), "");
+    }
+    // A byte every second never trips the 5 s step timeout; the deadline ends it.
+    auto dripped = Request(m_faults, "GET", "/drip/60/1000", {}, 16384);
+    ASSERT_FALSE(dripped);
+    EXPECT_EQ(dripped.error(), "the answer breaks off (WinHTTP error 12002)");
+}
+
 TEST_F(Servers, FetchStreamsWholeFilesAndRangesFromTheCdn)
 {
     const std::size_t size = 3 * 262144 + 12345;

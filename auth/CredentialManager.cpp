@@ -1,0 +1,85 @@
+// The stored sign-in's entry in the Windows Credential Manager.
+#include "auth/StoredSignIn.h"
+
+#include "shell/Text.h"
+
+#include <windows.h>
+#include <wincred.h>
+
+namespace Auth
+{
+namespace
+{
+// A credential returned by CredReadW; its blob is zeroed before CredFree on every path.
+class UniqueCredential
+{
+public:
+    explicit UniqueCredential(PCREDENTIALW credential) noexcept : m_credential(credential) {}
+    UniqueCredential(const UniqueCredential&) = delete;
+    UniqueCredential& operator=(const UniqueCredential&) = delete;
+    ~UniqueCredential()
+    {
+        if (m_credential != nullptr)
+        {
+            SecureWipe(m_credential->CredentialBlob, m_credential->CredentialBlobSize);
+            CredFree(m_credential);
+        }
+    }
+    [[nodiscard]] const CREDENTIALW* operator->() const noexcept { return m_credential; }
+
+private:
+    PCREDENTIALW m_credential;
+};
+
+class CredentialManager final : public ICredentialStore
+{
+public:
+    std::optional<SStoredEntry> Read(std::string_view target) override
+    {
+        const std::wstring name = Utf8ToWide(target);
+        PCREDENTIALW raw = nullptr;
+        if (name.empty() || !CredReadW(name.c_str(), CRED_TYPE_GENERIC, 0, &raw))
+        {
+            return std::nullopt;
+        }
+        const UniqueCredential credential(raw);
+        SStoredEntry entry;
+        if (credential->UserName != nullptr)
+        {
+            entry.userName = WideToUtf8(credential->UserName);
+        }
+        if (credential->CredentialBlob != nullptr)
+        {
+            entry.blob.assign(credential->CredentialBlob, credential->CredentialBlob + credential->CredentialBlobSize);
+        }
+        return entry;
+    }
+
+    void Write(std::string_view target, std::string_view user_name, std::span<const std::uint8_t> blob) override
+    {
+        std::wstring name = Utf8ToWide(target);
+        std::wstring user = Utf8ToWide(user_name);
+        CREDENTIALW credential{};
+        credential.Flags = 0;
+        credential.Type = CRED_TYPE_GENERIC;
+        credential.TargetName = name.data();
+        credential.CredentialBlobSize = static_cast<DWORD>(blob.size());
+        credential.CredentialBlob = const_cast<std::uint8_t*>(blob.data());
+        credential.Persist = CRED_PERSIST_LOCAL_MACHINE;
+        credential.UserName = user.data();
+        (void)CredWriteW(&credential, 0);
+    }
+
+    void Delete(std::string_view target) override
+    {
+        const std::wstring name = Utf8ToWide(target);
+        (void)CredDeleteW(name.c_str(), CRED_TYPE_GENERIC, 0);
+    }
+};
+}
+
+std::unique_ptr<ICredentialStore> MakeCredentialManager()
+{
+    return std::make_unique<CredentialManager>();
+}
+}

@@ -1,0 +1,100 @@
+#include "auth/Status.h"
+
+#include "auth/Json.h"
+
+#include <fmt/format.h>
+
+#include <algorithm>
+
+namespace Auth
+{
+namespace
+{
+constexpr std::uint32_t kLauncherBuild = 1;
+
+[[nodiscard]] bool IsReleaseHex(std::string_view text) noexcept
+{
+    return text.size() == 64 &&
+           std::all_of(text.begin(), text.end(), [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); });
+}
+
+// A release's identity and, only when the identity is taken, its number.
+void ReadRelease(std::span<const char> body, std::string_view key, std::string_view number_key,
+                 std::string& identity, std::uint64_t& number)
+{
+    const auto value = Json::FindValue(body, key);
+    if (!value || !IsReleaseHex(value.text))
+    {
+        return;
+    }
+    identity = std::string(value.text);
+    if (const auto parsed = Json::ParseU64(Json::FindValue(body, number_key)))
+    {
+        number = *parsed;
+    }
+}
+}
+
+std::string StatusPath(std::string_view release_hex)
+{
+    return fmt::format("/v1/status?release={}&build={}", release_hex, kLauncherBuild);
+}
+
+void ReadStatusAnswer(std::span<const char> body, SServiceStatus& status)
+{
+    const auto world = Json::FindValue(body, "world");
+    if (world && world.text == "up")
+    {
+        status.world = EWorld::Up;
+    }
+    else if (world && world.text == "down")
+    {
+        status.world = EWorld::Down;
+    }
+    const auto release = Json::FindValue(body, "release");
+    if (release && release.text == "old")
+    {
+        status.old = 1;
+    }
+    ReadRelease(body, "current", "number", status.current, status.currentNumber);
+    ReadRelease(body, "next", "next_number", status.next, status.nextNumber);
+}
+
+SServiceStatus PollStatus(const GetFn& get, ServiceUrls urls, std::string_view release_hex)
+{
+    const std::string path = StatusPath(release_hex);
+    SServiceStatus status;
+    for (const auto& url : urls)
+    {
+        const auto answer = get(url, path);
+        if (!answer)
+        {
+            if (status.error.empty())
+            {
+                status.error = fmt::format("{}: {}", url, answer.error());
+            }
+            continue;
+        }
+        status.world = EWorld::Unknown;
+        status.error.clear();
+        if (answer->status == 200)
+        {
+            const auto& body = answer->body;
+            ReadStatusAnswer(std::span<const char>(reinterpret_cast<const char*>(body.data()), body.size()), status);
+        }
+        break;
+    }
+    return status;
+}
+
+#ifdef _WIN32
+SServiceStatus PollStatus(ServiceUrls urls, std::string_view release_hex)
+{
+    return PollStatus(
+        [](std::string_view base_url, std::string_view path) {
+            return Http::Request(base_url, "GET", path, {}, 65536);
+        },
+        urls, release_hex);
+}
+#endif
+}
