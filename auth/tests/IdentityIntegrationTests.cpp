@@ -115,9 +115,10 @@ TEST_F(StoredIdentity, SignInIsRememberedAcrossStartsWithoutThePassword)
     EXPECT_EQ(Run("resume"), "resume Unauthorised: \n");
     Switch("{}");
     const auto refreshes = Count("/v1/refresh");
+    const auto exchanges = Count("/v1/exchange/new");
     EXPECT_EQ(Run("resume exchange"), "resume SignedOut: \nexchange SignedOut: \n");
     EXPECT_EQ(Count("/v1/refresh"), refreshes);
-    EXPECT_EQ(Count("/v1/exchange/new"), 1u);
+    EXPECT_EQ(Count("/v1/exchange/new"), exchanges);
 
     // Signing out ends it at the service and here.
     EXPECT_EQ(Run("login", "correct horse battery staple"), "login SignedIn login=Rowan: \n");

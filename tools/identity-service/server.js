@@ -10,7 +10,7 @@
 //
 // The public port serves the player's calls under /v1/ only. Guarding them:
 //   - request bodies above 16 KiB are refused (413), pending sign-ins, proofs of work and
-//     one-time codes expire and are capped in number, the request log keeps the latest 1000;
+//     one-time codes expire and are capped in number, the request log keeps the latest 10,000;
 //   - failed sign-ins (a first step never finished with the right password, a wrong proof)
 //     are counted per login and per address over a window; past the limit the first step
 //     answers 429 {"error":"limited","retry":S} with the seconds until the oldest one expires;
@@ -90,7 +90,7 @@ function fromB64u(text, length) {
 }
 const loginRule = /^[0-9A-Za-z]{2,30}$/;
 const kMaxBody = 16384;
-const kMaxLog = 1000;
+const kMaxLog = 10000;
 const kMaxPending = 10000;
 const kPendingMs = 60_000;
 const kWorkMs = 300_000;
