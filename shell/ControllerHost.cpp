@@ -1,8 +1,6 @@
 #include "shell/ControllerHost.h"
 
 #include "auth/Json.h"
-#include "shell/File.h"
-#include "vfs/Index.h"
 #include "install/Install.h"
 #include "patch/Driver.h"
 #include "shell/Messages.h"
@@ -42,45 +40,10 @@ void Post(HWND window, UINT message) noexcept
     PostMessageW(window, message, 0, 0);
 }
 
-Game::SLaunchParams GameParams(HWND window)
+Game::SLaunchParams GameParams(HWND window, Auth::Identity& identity)
 {
-    // No identity worker yet: the client's code requests are refused.
-    return {LauncherFolder(), [] { return Auth::SLoginOutcome(Auth::EOutcome::Failed); },
+    return {LauncherFolder(), [&identity] { return identity.ExchangeForGame(); },
         [window] { Post(window, kMsgGameReady); }, [window] { Post(window, kMsgGameEnded); }};
-}
-
-// The installed release's configuration, read from its index.
-struct SRelease
-{
-    bool readable = false;
-    std::string error;
-    std::string name;
-    std::string cdnUrl;
-    std::string firstServiceUrl;
-};
-
-SRelease ReadInstalledRelease()
-{
-    constexpr std::string_view kPath = "Client/pack/release.quillmereindex";
-    SRelease release;
-    const auto bytes = ReadWholeFile(kPath, 67'108'864);
-    Vfs::SIndex index;
-    if (!bytes || bytes->empty())
-    {
-        release.error = fmt::format("{} does not read", kPath);
-    }
-    else if (Vfs::ReadIndex(*bytes, Vfs::TrustRoot(), index, release.error))
-    {
-        if (index.identityUrls.empty())
-        {
-            release.error = "the release names no identity service";
-        }
-        else
-        {
-            release = SRelease{true, {}, index.releaseName, index.cdnUrl, index.identityUrls.front()};
-        }
-    }
-    return release;
 }
 
 Event::SPatchReport Decode(const Patch::SPatchReport& report)
@@ -88,10 +51,17 @@ Event::SPatchReport Decode(const Patch::SPatchReport& report)
     return {static_cast<EPatchMode>(report.mode), static_cast<EPatchPhase>(report.phase), report.done, report.total,
         report.repaired, report.installing, report.shortfall, report.message, report.launcher};
 }
+
+Event::SServiceStatus Decode(const Auth::SServiceStatus& status, std::uint32_t time)
+{
+    return {time, static_cast<std::uint8_t>(status.world), status.old != 0, status.current, status.currentNumber,
+        status.next, status.nextNumber, status.error};
+}
 }
 
 CControllerHost::CControllerHost(HWND window, Ui::MainWindow& view)
-    : m_window(window), m_view(view), m_patcher(Patch::SPatcherParams{}), m_game(GameParams(window))
+    : m_window(window), m_view(view), m_identity(Auth::LauncherIdentityParams(Auth::WindowReports(window))),
+      m_patcher(Patch::SPatcherParams{}), m_game(GameParams(window, m_identity))
 {
 }
 
@@ -100,14 +70,14 @@ CControllerHost::~CControllerHost()
     // WM_DESTROY has stopped them in order; this covers a window that never got that far.
     m_patcher.Stop();
     m_game.Stop();
+    m_identity.StopIdentity();
 }
 
 void CControllerHost::Create(std::string recoveryMessage)
 {
-    SRelease release = ReadInstalledRelease();
-    m_releaseName = release.name;
-    Dispatch(Event::SCreated{release.readable, std::move(release.error), std::move(release.name),
-        std::move(release.cdnUrl), std::move(release.firstServiceUrl), {}, std::move(recoveryMessage),
+    const auto started = m_identity.StartIdentity();
+    Dispatch(Event::SCreated{started.has_value(), started ? std::string() : started.error(), m_identity.ReleaseName(),
+        m_identity.CdnUrl(), m_identity.FirstServiceUrl(), m_identity.CurrentLogin(), std::move(recoveryMessage),
         Ui::CurrentLanguageIndex()});
 }
 
@@ -185,6 +155,14 @@ bool CControllerHost::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam, 
     case kMsgGameReady:
         Dispatch(Event::SGameReady{});
         return true;
+    case kMsgServiceStatus: {
+        const std::unique_ptr<Auth::SServiceStatus> status(reinterpret_cast<Auth::SServiceStatus*>(lParam));
+        if (status != nullptr)
+        {
+            Dispatch(Decode(*status, static_cast<std::uint32_t>(GetMessageTime())));
+        }
+        return true;
+    }
     case kMsgPatchReport: {
         const std::unique_ptr<Patch::SPatchReport> report(reinterpret_cast<Patch::SPatchReport*>(lParam));
         if (report != nullptr)
@@ -193,12 +171,10 @@ bool CControllerHost::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam, 
         }
         return true;
     }
-    case kMsgReleaseReloaded: {
-        SRelease release = ReadInstalledRelease();
-        Dispatch(Event::SReleaseReloaded{wParam == 1 && release.readable, std::move(release.name),
-            std::move(release.cdnUrl), std::move(release.firstServiceUrl)});
+    case kMsgReleaseReloaded:
+        Dispatch(Event::SReleaseReloaded{wParam == 1, m_identity.ReleaseName(), m_identity.CdnUrl(),
+            m_identity.FirstServiceUrl()});
         return true;
-    }
     case kMsgHandOverResult:
         Dispatch(Event::SHandOverResult{wParam == 1});
         return true;
@@ -256,17 +232,13 @@ void CControllerHost::Carry(const SEffect& effect)
             },
             [&](const Effect::SStopPatch&) { m_patcher.Stop(); },
             [&](const Effect::SThrottleTransfers& throttle) { m_patcher.ThrottleTransfers(throttle.gameRunning); },
-            [&](const Effect::SQueue& queue) {
-                // Until the identity worker is here, only the reload after an update is answered.
-                if (queue.request == ERequest::ReloadService)
-                {
-                    PostMessageW(m_window, kMsgReleaseReloaded, 1, 0);
-                }
-            },
+            [&](const Effect::SQueue& queue) { m_identity.Queue(static_cast<Auth::ERequest>(queue.request)); },
             [&](const Effect::SSignInFromBoxes&) {
+                std::string login = m_view.LoginText();
                 std::string password = m_view.TakePassword();
                 m_view.ClearPassword();
-                SecureWipe(password.data(), password.capacity());
+                m_identity.SignIn(std::move(login), std::move(password));
+                SecureWipe(password.data(), password.capacity()); // what a move leaves behind
             },
             [&](const Effect::SEmptyPasswordBox&) { m_view.ClearPassword(); },
             [&](const Effect::SStartGame&) {
@@ -274,7 +246,7 @@ void CControllerHost::Carry(const SEffect& effect)
                 Dispatch(Event::SGameStarted{started.has_value(), started ? std::string() : started.error()});
             },
             [&](const Effect::SStopGame&) { m_game.Stop(); },
-            [&](const Effect::SStopIdentity&) {},
+            [&](const Effect::SStopIdentity&) { m_identity.StopIdentity(); },
             [&](const Effect::SOpenLink& link) {
                 ShellExecuteW(nullptr, L"open", Utf8ToWide(link.url).c_str(), nullptr, nullptr, SW_SHOWNORMAL);
             },

@@ -1,11 +1,11 @@
 // The controller at work in the launcher window: the messages that the window's mechanics
 // leave become the controller's events, each worker message decoded once (its heap payload
 // is owned and freed here), and the controller's effects are carried out with the engines
-// (the patcher, the game launch) and the window. The identity worker joins here when it
-// lands; until then identity requests are not carried out.
+// (the identity worker, the patcher, the game launch) and the window.
 #pragma once
 
 #ifdef _WIN32
+#include "auth/Identity.h"
 #include "game/Launch.h"
 #include "patch/Run.h"
 #include "shell/Controller.h"
@@ -43,7 +43,7 @@ private:
     HWND m_window;
     Ui::MainWindow& m_view;
     CController m_controller;
-    std::string m_releaseName; // of the installed index, read at creation and after an update
+    Auth::Identity m_identity;
     Patch::CPatcher m_patcher;
     Game::GameLaunch m_game;
     int m_depth = 0;         // Dispatch calls in progress (answers nest)
