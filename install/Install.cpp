@@ -49,29 +49,6 @@ struct SComTraits
 template <typename T>
 using UniqueCom = UniqueResource<SComTraits<T>>;
 
-[[nodiscard]] std::string ModulePath()
-{
-    std::wstring path(MAX_PATH, L'\0');
-    for (;;)
-    {
-        const DWORD length = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
-        if (length == 0)
-        {
-            return {};
-        }
-        if (length < path.size())
-        {
-            path.resize(length);
-            return WideToUtf8(path);
-        }
-        if (path.size() >= 32768)
-        {
-            return {};
-        }
-        path.resize(path.size() * 2);
-    }
-}
-
 // Two paths name the same file or folder: same volume and same file index, which holds
 // through different spellings, short names, case and links.
 [[nodiscard]] bool SameFile(std::string_view first, std::string_view second)
@@ -318,7 +295,7 @@ SPlaces DefaultPlaces()
         places.shortcut = JoinWindowsPath(WideToUtf8(programs), kShortcutName);
     }
     CoTaskMemFree(programs);
-    places.executable = ModulePath();
+    places.executable = RunningExecutablePath();
     wchar_t temporary[MAX_PATH + 1]{};
     const DWORD length = GetTempPathW(MAX_PATH + 1, temporary);
     if (length > 0 && length <= MAX_PATH)

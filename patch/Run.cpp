@@ -168,30 +168,11 @@ void Report(SProgress& progress, bool force)
     progress.run->Post(std::move(report));
 }
 
-std::string RunningLauncherPath()
-{
-    std::wstring path(MAX_PATH, L'\0');
-    for (;;)
-    {
-        const DWORD length = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
-        if (length == 0)
-        {
-            return {};
-        }
-        if (length < path.size())
-        {
-            path.resize(length);
-            return WideToUtf8(path);
-        }
-        path.resize(path.size() * 2);
-    }
-}
-
 CPatcher::CPatcher(SPatcherParams params) : m_params(std::move(params))
 {
     if (m_params.launcherPath.empty())
     {
-        m_params.launcherPath = RunningLauncherPath();
+        m_params.launcherPath = RunningExecutablePath();
     }
     if (m_params.statePath.empty())
     {

@@ -187,8 +187,5 @@ private:
     std::unique_ptr<CHandOver> m_handOver;
     std::jthread m_thread;
 };
-
-// The running exe's full path; empty when Windows cannot name it.
-[[nodiscard]] std::string RunningLauncherPath();
 }
 #endif

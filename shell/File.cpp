@@ -135,3 +135,26 @@ bool PathExists(std::string_view path)
     const std::wstring wide = Utf8ToWide(path);
     return !wide.empty() && GetFileAttributesW(wide.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
+
+std::string RunningExecutablePath()
+{
+    std::wstring path(MAX_PATH, L'\0');
+    for (;;)
+    {
+        const DWORD length = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+        if (length == 0)
+        {
+            return {};
+        }
+        if (length < path.size())
+        {
+            path.resize(length);
+            return WideToUtf8(path);
+        }
+        if (path.size() >= 32768) // the longest path Windows has
+        {
+            return {};
+        }
+        path.resize(path.size() * 2);
+    }
+}

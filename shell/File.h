@@ -32,4 +32,7 @@ void CreateParentFolders(std::string_view path);
 // The path exists, is a folder, and is neither a symbolic link nor a junction. A reparse
 // point whose tag Windows does not name (0, as Wine reports its links) counts as a link.
 [[nodiscard]] bool IsPlainFolder(std::string_view path);
+
+// The running executable's full path; empty when Windows cannot name it.
+[[nodiscard]] std::string RunningExecutablePath();
 #endif
