@@ -13,7 +13,10 @@ function(qm_use_identity_service test)
   if(NOT TEST ${test})
     return() # a Windows-only test in another configuration
   endif()
-  if(NOT TEST test_server_identity_start)
+  # if(TEST) sees only this folder's tests: a global mark keeps the fixture one pair for all.
+  get_property(made GLOBAL PROPERTY QM_IDENTITY_SERVICE_FIXTURE)
+  if(NOT made)
+    set_property(GLOBAL PROPERTY QM_IDENTITY_SERVICE_FIXTURE ON)
     set(state ${CMAKE_BINARY_DIR}/testservers/identity)
     add_test(NAME test_server_identity_start COMMAND ${QM_IDENTITY_SERVICE_DIR}/start-identity ${state})
     add_test(NAME test_server_identity_stop
