@@ -144,6 +144,32 @@ SPatchState ParsePatchState(std::string_view text)
 }
 
 #ifdef _WIN32
+namespace
+{
+// A move's destination that is a folder holding nothing but empty folders (a file of this
+// release where an earlier one had a folder) is removed so that the file can take its place.
+// A folder that still holds a file stays, and the move then fails.
+void RemoveEmptyFolders(const std::wstring& folder)
+{
+    WIN32_FIND_DATAW data{};
+    const HANDLE find = FindFirstFileW((folder + L"\\*").c_str(), &data);
+    if (find != INVALID_HANDLE_VALUE)
+    {
+        do
+        {
+            const std::wstring name = data.cFileName;
+            if (name != L"." && name != L".." && (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
+                (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0)
+            {
+                RemoveEmptyFolders(folder + L"\\" + name);
+            }
+        } while (FindNextFileW(find, &data));
+        FindClose(find);
+    }
+    RemoveDirectoryW(folder.c_str());
+}
+}
+
 bool RetryFileOperation(const std::function<bool()>& operation)
 {
     return RetryFileOperation(operation, [] { return GetLastError(); }, [](std::uint32_t ms) { Sleep(ms); });
@@ -199,6 +225,10 @@ std::expected<void, std::string> Replay(std::uint32_t pauseMs)
                 continue; // carried out before the replay was interrupted
             }
             CreateParentFolders(record.destination);
+            if (IsPlainFolder(record.destination))
+            {
+                RemoveEmptyFolders(Utf8ToWide(record.destination));
+            }
             if (!MoveLauncher(record.source, record.destination))
             {
                 return std::unexpected(fmt::format("{} could not take its new file", record.destination));

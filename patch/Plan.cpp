@@ -3,6 +3,8 @@
 #include <fmt/format.h>
 
 #include <algorithm>
+#include <cstdint>
+#include <map>
 
 namespace Patch
 {
@@ -24,6 +26,22 @@ std::string FilePartPath(const Vfs::SIdentity& hash)
 std::string IndexPartPath(std::string_view release)
 {
     return fmt::format("{}/{}.quillmereindex.part", kIncomingFolder, release);
+}
+
+void SeparateParts(std::span<SWork> works)
+{
+    std::map<std::string, std::uint64_t> repeats;
+    for (SWork& work : works)
+    {
+        if (work.container >= 0 || work.complete)
+        {
+            continue;
+        }
+        if (const std::uint64_t n = repeats[work.part]++; n != 0)
+        {
+            work.part = fmt::format("{}/f_{}_{}.part", kIncomingFolder, Vfs::ToHex(work.hash), n);
+        }
+    }
 }
 
 SWork ContainerWork(const Vfs::SIndex& index, std::size_t container, std::vector<std::uint8_t> reusable)
@@ -88,6 +106,53 @@ std::vector<SJournalRecord> ComposeJournal(std::span<const SWork> works, bool up
     const Vfs::SIndex& used)
 {
     std::vector<SJournalRecord> records;
+    std::set<std::string> listed; // keys of the paths already deleted
+    const auto remove = [&](const std::string& path) {
+        if (listed.insert(Vfs::WindowsPathKey(path)).second)
+        {
+            records.push_back({SJournalRecord::EKind::Delete, {}, path});
+        }
+    };
+
+    std::set<std::string> kept;    // keys of every path of the new release
+    std::set<std::string> folders; // keys of every folder a new file lies in
+    if (update)
+    {
+        for (const Vfs::SContainer& container : used.containers)
+        {
+            kept.insert(Vfs::WindowsPathKey(ContainerPath(container)));
+        }
+        for (const Vfs::SFile& file : used.files)
+        {
+            const std::string key = Vfs::WindowsPathKey(file.path);
+            for (std::size_t slash = key.find('/'); slash != std::string::npos; slash = key.find('/', slash + 1))
+            {
+                folders.insert(key.substr(0, slash));
+            }
+            kept.insert(key);
+        }
+        // Installed files where the new release needs a folder, or inside a folder where it
+        // needs a file, go before any move.
+        for (const Vfs::SFile& file : installed.files)
+        {
+            if ((file.flags & Vfs::kLauncherFlag) != 0)
+            {
+                continue;
+            }
+            const std::string key = Vfs::WindowsPathKey(file.path);
+            bool inTheWay = folders.contains(key);
+            for (std::size_t slash = key.find('/'); !inTheWay && slash != std::string::npos;
+                 slash = key.find('/', slash + 1))
+            {
+                inTheWay = kept.contains(key.substr(0, slash));
+            }
+            if (inTheWay)
+            {
+                remove(file.path);
+            }
+        }
+    }
+
     const SWork* indexWork = nullptr;
     for (const SWork& work : works)
     {
@@ -106,29 +171,16 @@ std::vector<SJournalRecord> ComposeJournal(std::span<const SWork> works, bool up
     {
         records.push_back({SJournalRecord::EKind::Move, indexWork->part, indexWork->target});
     }
-    std::set<std::string> kept;
-    for (const Vfs::SContainer& container : used.containers)
-    {
-        kept.insert(ContainerPath(container));
-    }
-    for (const Vfs::SFile& file : used.files)
-    {
-        kept.insert(file.path);
-    }
-    std::set<std::string> listed;
-    const auto remove = [&](std::string path) {
-        if (!kept.contains(path) && listed.insert(path).second)
-        {
-            records.push_back({SJournalRecord::EKind::Delete, {}, std::move(path)});
-        }
-    };
     for (const Vfs::SContainer& container : installed.containers)
     {
-        remove(ContainerPath(container));
+        if (const std::string path = ContainerPath(container); !kept.contains(Vfs::WindowsPathKey(path)))
+        {
+            remove(path);
+        }
     }
     for (const Vfs::SFile& file : installed.files)
     {
-        if ((file.flags & Vfs::kLauncherFlag) == 0)
+        if ((file.flags & Vfs::kLauncherFlag) == 0 && !kept.contains(Vfs::WindowsPathKey(file.path)))
         {
             remove(file.path);
         }
@@ -154,7 +206,7 @@ std::uint64_t NeededSpace(std::span<const SWork> works, std::span<const std::opt
         const bool sized = i < partSizes.size() && partSizes[i] && *partSizes[i] == works[i].size;
         if (!sized)
         {
-            needed += works[i].size;
+            needed = works[i].size > UINT64_MAX - needed ? UINT64_MAX : needed + works[i].size;
         }
     }
     return needed;

@@ -68,6 +68,11 @@ struct SJob
 [[nodiscard]] std::string FilePartPath(const Vfs::SIdentity& hash);
 [[nodiscard]] std::string IndexPartPath(std::string_view release);
 
+// Works whose part files would coincide (loose files of one content: any two empty files,
+// two copies of one asset) get part files of their own, "f_<hash>_<n>.part" for the n-th
+// repeat in list order, so that every target ends with its own bytes.
+void SeparateParts(std::span<SWork> works);
+
 // The works of a container record, a loose file record and a fetched index.
 [[nodiscard]] SWork ContainerWork(const Vfs::SIndex& index, std::size_t container, std::vector<std::uint8_t> reusable);
 [[nodiscard]] SWork FileWork(const Vfs::SFile& file);
@@ -80,7 +85,11 @@ struct SJob
 
 // The journal of a finished run: every work's move in list order (the new index's last, on
 // an update only), then on an update the deletions of the installed release's containers
-// and loose files (never the launcher's own) that the new release does not name.
+// and loose files (never the launcher's own) that the new release does not name. Paths are
+// compared as Windows compares them, so a file renamed only in case is not deleted. An
+// update that turns a file into a folder, or a folder into a file, first deletes the
+// installed files in the way, so that every move finds its place (Replay removes the folders
+// that are left empty in a move's way).
 [[nodiscard]] std::vector<SJournalRecord> ComposeJournal(std::span<const SWork> works, bool update,
     const Vfs::SIndex& installed, const Vfs::SIndex& used);
 
@@ -117,7 +126,8 @@ struct SJob
     std::uint64_t received, std::uint64_t offset, std::uint64_t length);
 
 // The space a run needs: the reserve plus every work whose part file is missing (nothing)
-// or of another size. `partSizes` holds one entry per work.
+// or of another size. `partSizes` holds one entry per work. The sum stops at the largest
+// number rather than wrap around, so absurd sizes from an index cannot pass the check.
 [[nodiscard]] std::uint64_t NeededSpace(std::span<const SWork> works,
     std::span<const std::optional<std::uint64_t>> partSizes) noexcept;
 

@@ -323,6 +323,9 @@ void Run(const SRun& run)
         works.push_back(IndexWork(run.release, newBytes.size()));
     }
 
+    // Loose files of one content each get their own part file.
+    SeparateParts(works);
+
     // 8. A pre-load keeps only the part files it still needs.
     if (run.mode == kPreload)
     {

@@ -104,6 +104,27 @@ TEST_F(JournalFiles, AMoveOntoItselfSucceedsAndAStaleTemporaryIsRemoved)
     EXPECT_TRUE(PathExists("same.dat")); // nothing of the unfinished journal was carried out
 }
 
+TEST_F(JournalFiles, AFileTakesThePlaceOfAFolderLeftEmpty)
+{
+    // A release turns the folder "d" into a file: its files were deleted first, its empty
+    // folders give way to the move.
+    ASSERT_TRUE(CreateDirectoryW(L"d", nullptr));
+    ASSERT_TRUE(CreateDirectoryW(L"d\\e", nullptr));
+    ASSERT_TRUE(CreateDirectoryW(L"d\\e\\f", nullptr));
+    Put("Client/pack/incoming/d.part", "now a file");
+    Put(kJournalPath, "quillmere patch journal 1\nmove\tClient/pack/incoming/d.part\td\n");
+    auto replayed = Replay();
+    ASSERT_TRUE(replayed) << replayed.error();
+    EXPECT_EQ(Get("d"), "now a file");
+
+    // A folder that still holds a file (one the player put there) is kept, and the replay stops.
+    Put("k/e/mine.txt", "the player's");
+    Put("Client/pack/incoming/k.part", "now a file");
+    Put(kJournalPath, "quillmere patch journal 1\nmove\tClient/pack/incoming/k.part\tk\n");
+    EXPECT_EQ(ErrorOf(Replay()), "k could not take its new file");
+    EXPECT_EQ(Get("k/e/mine.txt"), "the player's");
+}
+
 TEST_F(JournalFiles, AHeldDestinationIsRetriedThenReported)
 {
     Put("incoming.part", "new");

@@ -91,6 +91,57 @@ TEST(ComposeJournal, MovesThenTheIndexThenDeletionsOfWhatTheNewReleaseDropped)
         "Client/gone.dll\n");
 }
 
+TEST(ComposeJournal, EveryFileOfOneContentEndsWithItsOwnBytes)
+{
+    // Two empty files and two copies of one asset: each record has a part file of its own.
+    Vfs::SIndex used;
+    used.files = {File("a.txt", 7), File("b.txt", 7), File("c.txt", 8), File("d/e.txt", 7)};
+    std::vector<SWork> works{FileWork(used.files[0]), FileWork(used.files[1]), FileWork(used.files[2]),
+        FileWork(used.files[3])};
+    SeparateParts(works);
+    const std::string seven = "Client/pack/incoming/f_0707070707070707070707070707070707070707070707070707070707070707";
+    EXPECT_EQ(Text(ComposeJournal(works, false, used, used)),
+        "quillmere patch journal 1\n"
+        "move\t" + seven + ".part\ta.txt\n"
+        "move\t" + seven + "_1.part\tb.txt\n"
+        "move\tClient/pack/incoming/f_0808080808080808080808080808080808080808080808080808080808080808.part\tc.txt\n"
+        "move\t" + seven + "_2.part\td/e.txt\n");
+}
+
+TEST(ComposeJournal, PathsMeetTheFileSystemAsWindowsComparesThem)
+{
+    // A rename in case only deletes nothing: on Windows both names are the one file just moved.
+    Vfs::SIndex installed;
+    installed.files = {File("Client/A.txt", 1), File("Client/Old.txt", 2)};
+    Vfs::SIndex used;
+    used.files = {File("Client/a.txt", 3), File("client/old.TXT", 2)};
+    std::vector<SWork> works{FileWork(used.files[0])};
+    EXPECT_EQ(Text(ComposeJournal(works, true, installed, used)),
+        "quillmere patch journal 1\n"
+        "move\tClient/pack/incoming/f_0303030303030303030303030303030303030303030303030303030303030303.part\t"
+        "Client/a.txt\n");
+}
+
+TEST(ComposeJournal, FilesInTheWayOfNewFoldersOrFilesGoFirst)
+{
+    // "x" becomes a folder and "d" a file: the installed files in the way are deleted before
+    // any move, everything else the new release dropped only after the new index.
+    Vfs::SIndex installed;
+    installed.files = {File("D/a/b", 1), File("d/c", 2), File("gone", 3), File("x", 4), File("Quillmere.exe", 5, 1)};
+    Vfs::SIndex used;
+    used.files = {File("d", 6), File("x/y", 7), File("Quillmere.exe/z", 8)};
+    std::vector<SWork> works{FileWork(used.files[0]), FileWork(used.files[1]), IndexWork("ab", 300)};
+    EXPECT_EQ(Text(ComposeJournal(works, true, installed, used)),
+        "quillmere patch journal 1\n"
+        "delete\tD/a/b\n"
+        "delete\td/c\n"
+        "delete\tx\n"
+        "move\tClient/pack/incoming/f_0606060606060606060606060606060606060606060606060606060606060606.part\td\n"
+        "move\tClient/pack/incoming/f_0707070707070707070707070707070707070707070707070707070707070707.part\tx/y\n"
+        "move\tClient/pack/incoming/ab.quillmereindex.part\tClient/pack/release.quillmereindex\n"
+        "delete\tgone\n");
+}
+
 TEST(Reporting, CheckReportsAreThinnedTo16MiBTransferReportsAlwaysPost)
 {
     EXPECT_FALSE(ShouldReport(0, 16 * MiB - 1, 0, false));
@@ -139,6 +190,11 @@ TEST(NeededSpace, TheReservePlusEveryPartFileNotYetAtItsSize)
     const std::vector<std::optional<std::uint64_t>> parts{std::nullopt, 20, 39};
     EXPECT_EQ(NeededSpace(works, parts), kSpaceReserve + 10 + 40);
     EXPECT_EQ(NeededSpace({}, {}), kSpaceReserve);
+
+    // Sizes from a hostile index stop the sum at the largest number instead of wrapping.
+    works[0].size = UINT64_MAX - kSpaceReserve;
+    works[2].size = 2;
+    EXPECT_EQ(NeededSpace(works, parts), UINT64_MAX);
 }
 
 TEST(RebuildState, RatchetsOldStampsForTrustedFreshStampsForReadAndMoved)
