@@ -128,9 +128,11 @@ void RemoveStaleParts(const std::vector<SWork>& works)
     return read;
 }
 
-[[nodiscard]] std::optional<Vfs::SIdentity> HashOfLauncher(const SRun& run)
+// The launcher's hash, read in 1 MiB steps whatever its size; nothing when it cannot be
+// read or is larger than the record, whose hash it then cannot have.
+[[nodiscard]] std::optional<Vfs::SIdentity> HashOfLauncher(const SRun& run, const Vfs::SFile& record)
 {
-    return HashFile(run.params.launcherPath, kLargestLauncher, nullptr);
+    return HashFile(run.params.launcherPath, record.size, nullptr);
 }
 }
 
@@ -303,7 +305,7 @@ void Run(const SRun& run)
     const auto launcher = std::find_if(used.files.begin(), used.files.end(),
         [](const Vfs::SFile& file) { return (file.flags & Vfs::kLauncherFlag) != 0; });
     if (run.mode == kUpdate && run.selfUpdate && launcher != used.files.end() &&
-        HashOfLauncher(run) != launcher->hash)
+        HashOfLauncher(run, *launcher) != launcher->hash)
     {
         return SelfUpdateStep(run, used, *launcher);
     }
