@@ -273,7 +273,7 @@ void Run(const SRun& run)
     // 3. What this launcher has taken.
     const SPatchState state = ReadPatchState(run.params.statePath);
     const Vfs::STaken taken{std::max(state.release, installed.ReleaseNumber()),
-                            std::max(state.generation, installed.keyGeneration)};
+                            std::max(state.generation, installed.keyGeneration), installed.gameHost};
 
     // 4. The index used.
     Vfs::SIndex used;

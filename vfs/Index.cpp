@@ -729,6 +729,12 @@ bool CheckNewIndex(const SIndex& index, std::string_view release, std::uint64_t 
         error = "the CDN's index is not the release the service named";
         return false;
     }
+    if (!taken.gameHost.empty() && !SameNameOnWindows(index.gameHost, taken.gameHost))
+    {
+        error = fmt::format("the new index is for the game at {}, not for this launcher's game at {}", index.gameHost,
+            taken.gameHost);
+        return false;
+    }
     if (index.ReleaseNumber() < taken.release)
     {
         error = fmt::format("release {} is older than release {}, which this launcher has taken",

@@ -104,11 +104,13 @@ struct STaken
 {
     std::uint64_t release = 0;
     std::uint32_t generation = 0;
+    std::string_view gameHost; // the installed index's; empty: not compared
 };
 
 // The checks on a newly fetched index that ReadIndex accepted, in order: it is the release
-// the service named (identity in hex and number), it does not go back on the release
-// number, and it is not signed under a replaced key generation.
+// the service named (identity in hex and number), it is for the installed release's game
+// (its host, compared without case), it does not go back on the release number, and it is
+// not signed under a replaced key generation.
 [[nodiscard]] bool CheckNewIndex(const SIndex& index, std::string_view release, std::uint64_t number, STaken taken,
     std::string& error);
 

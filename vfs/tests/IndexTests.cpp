@@ -504,6 +504,10 @@ TEST(CheckNewIndex, RatchetsInOrder)
     EXPECT_TRUE(Vfs::CheckNewIndex(index, hex, 42, {1, 2}, error));
     EXPECT_FALSE(Vfs::CheckNewIndex(index, hex, 42, {43, 0}, error));
     EXPECT_EQ(error, "release 42 is older than release 43, which this launcher has taken");
+    EXPECT_TRUE(Vfs::CheckNewIndex(index, hex, 42, {1, 2, "PLAY.example.com"}, error)) << error;
+    EXPECT_FALSE(Vfs::CheckNewIndex(index, hex, 42, {43, 4, "other.example.com"}, error));
+    EXPECT_EQ(error, "the new index is for the game at play.example.com, not for this launcher's game at "
+                     "other.example.com");
     EXPECT_FALSE(Vfs::CheckNewIndex(index, hex, 42, {40, 4}, error));
     EXPECT_EQ(error, "the new index is signed by the key of generation 3, which the root has replaced by generation 4");
 }
