@@ -192,9 +192,20 @@ bool DeleteGameFile(std::string_view path)
         {
             return true;
         }
-        // A file whose folder is gone is as deleted as a file that is gone: failing here
-        // would leave the journal stuck on a deletion that can never succeed.
+        // A file whose folder is gone is as deleted as a file that is gone, and so is a file
+        // whose path is now a folder (a journal replayed again after a release turned that
+        // file into a folder): failing here would leave the journal stuck on a deletion that
+        // can never succeed. The folder itself is left alone.
         const DWORD error = GetLastError();
+        if (error == ERROR_ACCESS_DENIED)
+        {
+            const DWORD attributes = GetFileAttributesW(wide.c_str());
+            if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
+            {
+                return true;
+            }
+            SetLastError(error);
+        }
         return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
     });
 }

@@ -117,6 +117,13 @@ TEST_F(JournalFiles, AFileTakesThePlaceOfAFolderLeftEmpty)
     ASSERT_TRUE(replayed) << replayed.error();
     EXPECT_EQ(Get("d"), "now a file");
 
+    // Replayed again after a crash, the deletion of a file that is now a folder is done.
+    Put("x/y", "now in a folder");
+    Put(kJournalPath, "quillmere patch journal 1\ndelete\tx\nmove\tClient/pack/incoming/gone.part\tx/y\n");
+    replayed = Replay();
+    ASSERT_TRUE(replayed) << replayed.error();
+    EXPECT_EQ(Get("x/y"), "now in a folder");
+
     // A folder that still holds a file (one the player put there) is kept, and the replay stops.
     Put("k/e/mine.txt", "the player's");
     Put("Client/pack/incoming/k.part", "now a file");
