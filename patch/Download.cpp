@@ -6,6 +6,7 @@
 #include "shell/Handle.h"
 #include "shell/Text.h"
 
+#include <blake3.h>
 #include <fmt/format.h>
 
 #include <algorithm>
@@ -16,6 +17,8 @@ namespace Patch
 {
 namespace
 {
+constexpr std::string_view kTooSlow = "it sends less than 64 KiB in 15 s";
+
 // The transfer limit's debt of this thread, in microseconds.
 thread_local std::uint64_t t_debt = 0;
 
@@ -286,9 +289,12 @@ bool DownloadJobs(const SRun& run, const Vfs::SIndex& index, const std::vector<S
         running.fetch_sub(1);
     };
     std::vector<std::thread> workers;
-    for (int i = 0; i < kDownloadWorkers; ++i)
+    const int started = StartThreads(workers, kDownloadWorkers, [&] { return std::thread(worker); });
+    running.fetch_sub(kDownloadWorkers - started);
+    if (started == 0)
     {
-        workers.emplace_back(worker);
+        error = "no download worker could be started";
+        return false;
     }
     Report(progress, true);
     while (running.load() != 0)
@@ -311,16 +317,23 @@ bool DownloadJobs(const SRun& run, const Vfs::SIndex& index, const std::vector<S
 std::expected<std::vector<std::uint8_t>, std::string> FetchIndex(const SRun& run)
 {
     std::vector<std::uint8_t> bytes;
+    CSlowTransferGuard guard(GetTickCount64());
+    bool tooSlow = false;
     const auto status = Auth::Http::Fetch(run.cdn, fmt::format("/i/{}.quillmereindex", run.release), 0, 0,
         [&](std::span<const std::uint8_t> chunk) {
             bytes.insert(bytes.end(), chunk.begin(), chunk.end());
-            return !run.StopRequested() && bytes.size() <= kLargestIndex;
+            tooSlow = !guard.Arrived(chunk.size(), GetTickCount64());
+            return !tooSlow && !run.StopRequested() && bytes.size() <= kLargestIndex;
         });
     if (!status)
     {
         if (bytes.size() > kLargestIndex)
         {
             return std::unexpected(std::string("the new index is past 64 MiB"));
+        }
+        if (tooSlow)
+        {
+            return std::unexpected(fmt::format("the CDN: {}", kTooSlow));
         }
         return std::unexpected(fmt::format("the CDN: {}", status.error()));
     }
@@ -335,8 +348,23 @@ bool FetchJob(const SRun& run, const Vfs::SIndex& index, const SWork& work, cons
     std::atomic<std::uint64_t>& counter, std::string& error)
 {
     STransfers& transfers = *run.transfers;
+    // A container's job (at most 32 pieces) is held until every piece is verified; a loose
+    // file, of any size, streams to its part file while it is hashed. A part file that holds
+    // the bytes of a failed attempt is written again by the next attempt or run, and nothing
+    // moves it into place unless its hash matched.
+    const bool streamed = work.container < 0;
+    UniqueHandle part;
+    if (streamed && !(part = OpenForWriting(work.part)))
+    {
+        error = WithWindowsError(fmt::format("{} could not be written", work.part), GetLastError());
+        return false;
+    }
     std::vector<std::uint8_t> buffer;
-    buffer.reserve(static_cast<std::size_t>(job.length));
+    if (!streamed)
+    {
+        buffer.reserve(static_cast<std::size_t>(job.length));
+    }
+    std::uint64_t received = 0;
     bool accepted = false;
     for (int attempt = 0; attempt < kFetchAttempts && !accepted; ++attempt)
     {
@@ -345,28 +373,65 @@ bool FetchJob(const SRun& run, const Vfs::SIndex& index, const SWork& work, cons
             return false;
         }
         buffer.clear();
+        received = 0;
+        blake3_hasher hasher;
+        blake3_hasher_init(&hasher);
+        CSlowTransferGuard guard(GetTickCount64());
+        bool tooSlow = false;
+        DWORD writeError = ERROR_SUCCESS;
         transfers.inFlight.fetch_add(1);
         const auto status = Auth::Http::Fetch(run.cdn, "/" + work.url, job.offset, job.length,
             [&](std::span<const std::uint8_t> chunk) {
-                buffer.insert(buffer.end(), chunk.begin(), chunk.end());
+                if (chunk.size() > job.length - received)
+                {
+                    received += chunk.size();
+                    return false; // more than asked
+                }
+                if (!streamed)
+                {
+                    buffer.insert(buffer.end(), chunk.begin(), chunk.end());
+                }
+                else if (WriteAt(part.get(), job.offset + received, chunk))
+                {
+                    blake3_hasher_update(&hasher, chunk.data(), chunk.size());
+                }
+                else
+                {
+                    writeError = GetLastError();
+                    return false;
+                }
+                received += chunk.size();
                 ApplyTransferLimit(run, chunk.size());
-                return !run.StopRequested() && buffer.size() <= job.length;
+                tooSlow = !guard.Arrived(chunk.size(), GetTickCount64());
+                return !tooSlow && !run.StopRequested();
             });
         transfers.inFlight.fetch_sub(1);
+        if (writeError != ERROR_SUCCESS)
+        {
+            error = WithWindowsError(fmt::format("{} could not be written", work.part), writeError);
+            return false;
+        }
+        if (tooSlow)
+        {
+            error = fmt::format("{}: {}", work.url, kTooSlow);
+            continue;
+        }
         if (!status)
         {
             error = fmt::format("{}: {}", work.url, status.error());
             continue;
         }
-        if (auto wrong = AnswerError(work.url, *status, buffer.size(), job.offset, job.length))
+        if (auto wrong = AnswerError(work.url, *status, received, job.offset, job.length))
         {
             error = std::move(*wrong);
             continue;
         }
         bool whole = true;
-        if (work.container < 0)
+        if (streamed)
         {
-            whole = Vfs::Hash256(buffer) == work.hash;
+            Vfs::SIdentity hash{};
+            blake3_hasher_finalize(&hasher, hash.data(), hash.size());
+            whole = hash == work.hash;
         }
         else
         {
@@ -389,13 +454,16 @@ bool FetchJob(const SRun& run, const Vfs::SIndex& index, const SWork& work, cons
     {
         return false;
     }
-    const UniqueHandle part = OpenForWriting(work.part);
-    if (!part || !WriteAt(part.get(), job.offset, buffer))
+    if (!streamed)
     {
-        error = WithWindowsError(fmt::format("{} could not be written", work.part), GetLastError());
-        return false;
+        part = OpenForWriting(work.part);
+        if (!part || !WriteAt(part.get(), job.offset, buffer))
+        {
+            error = WithWindowsError(fmt::format("{} could not be written", work.part), GetLastError());
+            return false;
+        }
     }
-    counter += buffer.size();
+    counter += received;
     return true;
 }
 }

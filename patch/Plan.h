@@ -10,12 +10,14 @@
 #include "vfs/Index.h"
 
 #include <cstdint>
+#include <exception>
 #include <functional>
 #include <optional>
 #include <set>
 #include <span>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 namespace Patch
@@ -118,6 +120,61 @@ void SeparateParts(std::span<SWork> works);
         return 0;
     }
     return debt / 1'000 < 100 ? debt / 1'000 : 100;
+}
+
+// A CDN that drips its bytes would hold a run for ever, since every byte restarts the
+// receive timeout: a transfer that brings fewer than 64 KiB in a window of 15 s is given up.
+inline constexpr std::uint64_t kSlowWindowMs = 15'000;
+inline constexpr std::uint64_t kSlowWindowBytes = 65'536;
+
+class CSlowTransferGuard
+{
+public:
+    explicit CSlowTransferGuard(std::uint64_t nowMs) noexcept : m_windowStart(nowMs) {}
+
+    // Counts a chunk that arrived at nowMs (a steady clock in milliseconds); false once a
+    // whole window has passed with fewer bytes than the floor.
+    [[nodiscard]] bool Arrived(std::uint64_t bytes, std::uint64_t nowMs) noexcept
+    {
+        m_bytes += bytes;
+        if (nowMs - m_windowStart < kSlowWindowMs)
+        {
+            return true;
+        }
+        if (m_bytes < kSlowWindowBytes)
+        {
+            return false;
+        }
+        m_windowStart = nowMs;
+        m_bytes = 0;
+        return true;
+    }
+
+private:
+    std::uint64_t m_windowStart;
+    std::uint64_t m_bytes = 0;
+};
+
+// Starts up to `count` threads made by `start` into `threads` and returns how many started.
+// A thread that cannot be made (std::system_error, or no memory) is left out instead of
+// ending the process; the caller goes on with the others, or fails with none.
+template <typename Start>
+[[nodiscard]] int StartThreads(std::vector<std::thread>& threads, int count, Start&& start) noexcept
+{
+    int started = 0;
+    for (int i = 0; i < count; ++i)
+    {
+        try
+        {
+            threads.reserve(static_cast<std::size_t>(count));
+            threads.push_back(start());
+            ++started;
+        }
+        catch (const std::exception&)
+        {
+        }
+    }
+    return started;
 }
 
 // Nothing when a ranged answer is acceptable: 206, or 200 for a job from offset 0, with

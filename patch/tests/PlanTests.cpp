@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <system_error>
+
 using namespace Patch;
 
 namespace
@@ -169,6 +171,45 @@ TEST(TransferLimit, FourStreamsShareTheLimit)
     }
     EXPECT_EQ(slept, 500u);
     EXPECT_EQ(debt, 7u);
+}
+
+TEST(SlowTransferGuard, GivesUpOnAWindowOfTooFewBytes)
+{
+    // One byte a second: given up after the first window.
+    CSlowTransferGuard drip(1'000);
+    std::uint64_t now = 1'000;
+    while (drip.Arrived(1, now += 1'000))
+    {
+        ASSERT_LT(now, 100'000u);
+    }
+    EXPECT_EQ(now, 1'000 + kSlowWindowMs);
+
+    // Enough bytes in every window, however they are spread, go on; each window counts alone.
+    CSlowTransferGuard steady(0);
+    EXPECT_TRUE(steady.Arrived(kSlowWindowBytes, 1));
+    EXPECT_TRUE(steady.Arrived(0, kSlowWindowMs));
+    EXPECT_TRUE(steady.Arrived(kSlowWindowBytes - 1, 2 * kSlowWindowMs - 1));
+    EXPECT_TRUE(steady.Arrived(1, 2 * kSlowWindowMs));
+    EXPECT_FALSE(steady.Arrived(kSlowWindowBytes - 1, 3 * kSlowWindowMs));
+}
+
+TEST(StartThreads, AThreadThatCannotBeMadeIsLeftOut)
+{
+    std::vector<std::thread> threads;
+    int calls = 0;
+    const int started = StartThreads(threads, 4, [&] {
+        if (++calls == 2)
+        {
+            throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
+        }
+        return std::thread([] {});
+    });
+    EXPECT_EQ(started, 3);
+    EXPECT_EQ(threads.size(), 3u);
+    for (std::thread& thread : threads)
+    {
+        thread.join();
+    }
 }
 
 TEST(AnswerError, StatusAndLengthRules)
