@@ -1,59 +1,164 @@
-// qmfetch: downloads one file from a CDN with Auth::Http::Fetch in parallel byte ranges, as
-// the patcher's download workers do, and reports the throughput. The bytes are counted and
-// dropped. Used by scripts/bench-http.
-//   qmfetch BASE-URL PATH SIZE [PARTS]     PARTS default 4
+// qmfetch: downloads one file from a CDN with Auth::Http::Fetch as the patcher's download
+// workers do (WORKERS threads taking ranged jobs of JOB bytes in turn) and reports the
+// throughput. Used by scripts/bench-http; its stages show where a download's time goes:
+//   qmfetch BASE-URL PATH SIZE [WORKERS [JOB]] [--stage drop|copy|hash|write FILE]
+//     drop   the bytes are counted and dropped (default)
+//     copy   gathered into one buffer per job, as the patcher did
+//     hash   ... and every 1 MiB of it hashed with BLAKE3 (the pieces' check)
+//     write  ... and the job written at its offset into FILE (made at SIZE bytes first)
 #include "auth/http/Http.h"
+#include "shell/Handle.h"
+
+#include <blake3.h>
 
 #include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <thread>
 #include <vector>
 
+namespace
+{
+enum class EStage
+{
+    Drop,
+    Copy,
+    Hash,
+    Write,
+};
+
+bool WriteAt(HANDLE file, std::uint64_t offset, std::span<const std::uint8_t> bytes)
+{
+    OVERLAPPED at{};
+    at.Offset = static_cast<DWORD>(offset);
+    at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+    DWORD written = 0;
+    return WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, &at) && written == bytes.size();
+}
+}
+
 int main(int argc, char** argv)
 {
-    if (argc < 4 || argc > 5)
+    std::vector<std::string> positional;
+    EStage stage = EStage::Drop;
+    std::string target;
+    for (int i = 1; i < argc; ++i)
     {
-        std::fputs("usage: qmfetch BASE-URL PATH SIZE [PARTS]\n", stderr);
+        if (std::strcmp(argv[i], "--stage") == 0 && i + 1 < argc)
+        {
+            const std::string name = argv[++i];
+            stage = name == "copy" ? EStage::Copy : name == "hash" ? EStage::Hash : name == "write" ? EStage::Write
+                                                                                              : EStage::Drop;
+            if (stage == EStage::Write && i + 1 < argc)
+            {
+                target = argv[++i];
+            }
+        }
+        else
+        {
+            positional.push_back(argv[i]);
+        }
+    }
+    if (positional.size() < 3 || positional.size() > 5 || (stage == EStage::Write && target.empty()))
+    {
+        std::fputs("usage: qmfetch BASE-URL PATH SIZE [WORKERS [JOB]] [--stage drop|copy|hash|write FILE]\n", stderr);
         return 2;
     }
-    const std::string base = argv[1];
-    const std::string path = argv[2];
-    const std::uint64_t size = std::strtoull(argv[3], nullptr, 10);
-    const std::uint64_t parts = argc == 5 ? std::strtoull(argv[4], nullptr, 10) : 4;
-    if (size == 0 || parts == 0 || parts > 64)
+    const std::string& base = positional[0];
+    const std::string& path = positional[1];
+    const std::uint64_t size = std::strtoull(positional[2].c_str(), nullptr, 10);
+    const std::uint64_t workers = positional.size() > 3 ? std::strtoull(positional[3].c_str(), nullptr, 10) : 4;
+    const std::uint64_t job = positional.size() > 4 ? std::strtoull(positional[4].c_str(), nullptr, 10) : 33554432;
+    if (size == 0 || workers == 0 || workers > 64 || job == 0 || job > (1u << 30))
     {
-        std::fputs("qmfetch: SIZE must be above 0 and PARTS from 1 to 64\n", stderr);
+        std::fputs("qmfetch: SIZE must be above 0, WORKERS from 1 to 64 and JOB from 1 byte to 1 GiB\n", stderr);
         return 2;
     }
 
-    std::atomic<bool> failed{false};
-    const auto start = std::chrono::steady_clock::now();
-    std::vector<std::thread> workers;
-    for (std::uint64_t i = 0; i < parts; ++i)
+    UniqueHandle file;
+    if (stage == EStage::Write)
     {
-        workers.emplace_back([&, i] {
-            const std::uint64_t offset = size * i / parts;
-            const std::uint64_t length = size * (i + 1) / parts - offset;
-            std::uint64_t received = 0;
-            const auto status = Auth::Http::Fetch(base, path, offset, length, [&](std::span<const std::uint8_t> chunk) {
-                received += chunk.size();
-                return received <= length;
-            });
-            if (!status || *status != 206 || received != length)
+        file.reset(CreateFileA(target.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                               nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+        LARGE_INTEGER end{};
+        end.QuadPart = static_cast<LONGLONG>(size);
+        if (!file || !SetFilePointerEx(file.get(), end, nullptr, FILE_BEGIN) || !SetEndOfFile(file.get()))
+        {
+            std::fprintf(stderr, "qmfetch: %s could not be made\n", target.c_str());
+            return 1;
+        }
+    }
+
+    const std::uint64_t jobs = (size + job - 1) / job;
+    std::atomic<std::uint64_t> next{0};
+    std::atomic<bool> failed{false};
+    std::atomic<std::uint8_t> sink{0}; // keeps the hashes from being optimised away
+    const auto start = std::chrono::steady_clock::now();
+    std::vector<std::thread> threads;
+    for (std::uint64_t w = 0; w < workers; ++w)
+    {
+        threads.emplace_back([&] {
+            std::vector<std::uint8_t> buffer;
+            for (std::uint64_t i = next.fetch_add(1); i < jobs && !failed; i = next.fetch_add(1))
             {
-                std::fprintf(stderr, "qmfetch: part %llu: %s, %llu of %llu bytes\n", static_cast<unsigned long long>(i),
-                             status ? ("status " + std::to_string(*status)).c_str() : status.error().c_str(),
-                             static_cast<unsigned long long>(received), static_cast<unsigned long long>(length));
-                failed = true;
+                const std::uint64_t offset = i * job;
+                const std::uint64_t length = std::min(job, size - offset);
+                std::uint64_t received = 0;
+                buffer.clear();
+                if (stage != EStage::Drop)
+                {
+                    buffer.reserve(static_cast<std::size_t>(length));
+                }
+                const auto status = Auth::Http::Fetch(base, path, offset, length,
+                    [&](std::span<const std::uint8_t> chunk) {
+                        received += chunk.size();
+                        if (stage != EStage::Drop && received <= length)
+                        {
+                            buffer.insert(buffer.end(), chunk.begin(), chunk.end());
+                        }
+                        return received <= length;
+                    });
+                if (!status || *status != 206 || received != length)
+                {
+                    std::fprintf(stderr, "qmfetch: job %llu: %s, %llu of %llu bytes\n",
+                                 static_cast<unsigned long long>(i),
+                                 status ? ("status " + std::to_string(*status)).c_str() : status.error().c_str(),
+                                 static_cast<unsigned long long>(received), static_cast<unsigned long long>(length));
+                    failed = true;
+                    return;
+                }
+                if (stage == EStage::Hash || stage == EStage::Write)
+                {
+                    for (std::size_t at = 0; at < buffer.size(); at += 1048576)
+                    {
+                        blake3_hasher hasher;
+                        blake3_hasher_init(&hasher);
+                        blake3_hasher_update(&hasher, buffer.data() + at, std::min<std::size_t>(buffer.size() - at, 1048576));
+                        std::uint8_t out[16];
+                        blake3_hasher_finalize(&hasher, out, sizeof(out));
+                        sink.fetch_xor(out[0], std::memory_order_relaxed);
+                    }
+                }
+                if (stage == EStage::Write && !WriteAt(file.get(), offset, buffer))
+                {
+                    std::fprintf(stderr, "qmfetch: %s could not be written\n", target.c_str());
+                    failed = true;
+                    return;
+                }
             }
         });
     }
-    for (std::thread& worker : workers)
+    for (std::thread& thread : threads)
     {
-        worker.join();
+        thread.join();
+    }
+    if (stage == EStage::Write && !failed && !FlushFileBuffers(file.get()))
+    {
+        std::fprintf(stderr, "qmfetch: %s could not be flushed\n", target.c_str());
+        failed = true;
     }
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     if (failed)
