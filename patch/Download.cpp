@@ -2,6 +2,7 @@
 
 #include "auth/http/Http.h"
 #include "patch/Check.h"
+#include "patch/Pieces.h"
 #include "shell/File.h"
 #include "shell/Handle.h"
 #include "shell/Text.h"
@@ -348,23 +349,32 @@ bool FetchJob(const SRun& run, const Vfs::SIndex& index, const SWork& work, cons
     std::atomic<std::uint64_t>& counter, std::string& error)
 {
     STransfers& transfers = *run.transfers;
-    // A container's job (at most 32 pieces) is held until every piece is verified; a loose
-    // file, of any size, streams to its part file while it is hashed. A part file that holds
-    // the bytes of a failed attempt is written again by the next attempt or run, and nothing
-    // moves it into place unless its hash matched.
+    // A loose file, of any size, streams to its part file while it is hashed; a part file that
+    // holds the bytes of a failed attempt is written again by the next attempt or run, and
+    // nothing moves it into place unless its hash matched. A container's job writes each piece
+    // once it is verified, so a worker holds one piece, and a later attempt (or run) fetches
+    // again only for the pieces still missing.
     const bool streamed = work.container < 0;
-    UniqueHandle part;
-    if (streamed && !(part = OpenForWriting(work.part)))
+    UniqueHandle part = OpenForWriting(work.part);
+    if (!part)
     {
         error = WithWindowsError(fmt::format("{} could not be written", work.part), GetLastError());
         return false;
     }
-    std::vector<std::uint8_t> buffer;
-    if (!streamed)
-    {
-        buffer.reserve(static_cast<std::size_t>(job.length));
-    }
-    std::uint64_t received = 0;
+    DWORD writeError = ERROR_SUCCESS;
+    const auto write = [&](std::uint64_t offset, std::span<const std::uint8_t> bytes) {
+        if (WriteAt(part.get(), offset, bytes))
+        {
+            return true;
+        }
+        writeError = GetLastError();
+        return false;
+    };
+    CJobPieces pieces(job.offset, streamed ? 0 : job.length,
+        [&](std::uint64_t piece, std::span<const std::uint8_t> bytes) {
+            return Vfs::CheckPiece(index, static_cast<std::size_t>(work.container), piece, bytes);
+        },
+        write);
     bool accepted = false;
     for (int attempt = 0; attempt < kFetchAttempts && !accepted; ++attempt)
     {
@@ -372,13 +382,12 @@ bool FetchJob(const SRun& run, const Vfs::SIndex& index, const SWork& work, cons
         {
             return false;
         }
-        buffer.clear();
-        received = 0;
+        std::uint64_t received = 0;
+        pieces.Begin();
         blake3_hasher hasher;
         blake3_hasher_init(&hasher);
         CSlowTransferGuard guard(GetTickCount64());
         bool tooSlow = false;
-        DWORD writeError = ERROR_SUCCESS;
         transfers.inFlight.fetch_add(1);
         const auto status = Auth::Http::Fetch(run.cdn, "/" + work.url, job.offset, job.length,
             [&](std::span<const std::uint8_t> chunk) {
@@ -387,18 +396,14 @@ bool FetchJob(const SRun& run, const Vfs::SIndex& index, const SWork& work, cons
                     received += chunk.size();
                     return false; // more than asked
                 }
-                if (!streamed)
+                const bool kept = streamed ? write(job.offset + received, chunk) : pieces.Take(chunk);
+                if (!kept)
                 {
-                    buffer.insert(buffer.end(), chunk.begin(), chunk.end());
+                    return false;
                 }
-                else if (WriteAt(part.get(), job.offset + received, chunk))
+                if (streamed)
                 {
                     blake3_hasher_update(&hasher, chunk.data(), chunk.size());
-                }
-                else
-                {
-                    writeError = GetLastError();
-                    return false;
                 }
                 received += chunk.size();
                 ApplyTransferLimit(run, chunk.size());
@@ -406,6 +411,11 @@ bool FetchJob(const SRun& run, const Vfs::SIndex& index, const SWork& work, cons
                 return !tooSlow && !run.StopRequested();
             });
         transfers.inFlight.fetch_sub(1);
+        if (writeError == ERROR_SUCCESS && status && !tooSlow &&
+            !AnswerError(work.url, *status, received, job.offset, job.length))
+        {
+            (void)pieces.Finish(); // a failed write sets writeError
+        }
         if (writeError != ERROR_SUCCESS)
         {
             error = WithWindowsError(fmt::format("{} could not be written", work.part), writeError);
@@ -426,22 +436,12 @@ bool FetchJob(const SRun& run, const Vfs::SIndex& index, const SWork& work, cons
             error = std::move(*wrong);
             continue;
         }
-        bool whole = true;
+        bool whole = pieces.Complete();
         if (streamed)
         {
             Vfs::SIdentity hash{};
             blake3_hasher_finalize(&hasher, hash.data(), hash.size());
             whole = hash == work.hash;
-        }
-        else
-        {
-            for (std::uint64_t at = 0; whole && at < buffer.size(); at += Vfs::kPieceSize)
-            {
-                const std::span<const std::uint8_t> slice(buffer.data() + at,
-                    static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size() - at, Vfs::kPieceSize)));
-                whole = Vfs::CheckPiece(index, static_cast<std::size_t>(work.container),
-                    (job.offset + at) / Vfs::kPieceSize, slice);
-            }
         }
         if (!whole)
         {
@@ -454,16 +454,7 @@ bool FetchJob(const SRun& run, const Vfs::SIndex& index, const SWork& work, cons
     {
         return false;
     }
-    if (!streamed)
-    {
-        part = OpenForWriting(work.part);
-        if (!part || !WriteAt(part.get(), job.offset, buffer))
-        {
-            error = WithWindowsError(fmt::format("{} could not be written", work.part), GetLastError());
-            return false;
-        }
-    }
-    counter += received;
+    counter += job.length;
     return true;
 }
 }

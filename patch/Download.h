@@ -1,8 +1,8 @@
 // The patcher's transfer engine: part files in the incoming folder, assembled first from
 // bytes already on disk (the index's move runs, still-good pieces of a damaged container),
-// then completed by ranged downloads on four threads. Every piece or file is verified
-// against the index before it is written; all transfers together keep to the transfer limit
-// while the game runs.
+// then completed by ranged downloads on four threads. Every container piece is verified
+// against the index before it is written, and a loose file's part is moved into place only
+// once its hash matched; all transfers together keep to the transfer limit while the game runs.
 #pragma once
 
 #ifdef _WIN32
@@ -38,8 +38,10 @@ inline constexpr int kFetchAttempts = 3;
 // The named release's index, whole, from "i/{release}.quillmereindex".
 [[nodiscard]] std::expected<std::vector<std::uint8_t>, std::string> FetchIndex(const SRun& run);
 
-// One job: up to three attempts, each answer checked for its status and length and every
-// piece (or the whole file) verified before the bytes are written to the part file.
+// One job: up to three attempts, each answer checked for its status and length. A loose
+// file streams to its part file and is hashed whole; a container's pieces are each written
+// once verified (the last once the answer is accepted), and a later attempt writes only the
+// pieces still missing.
 [[nodiscard]] bool FetchJob(const SRun& run, const Vfs::SIndex& index, const SWork& work, const SJob& job,
     std::atomic<std::uint64_t>& counter, std::string& error);
 

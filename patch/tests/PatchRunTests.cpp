@@ -342,6 +342,37 @@ TEST_F(PatchRun, CorruptPiecesTwiceThenGoodAreWrittenThreeTimesStopTheRun)
     EXPECT_EQ(Differences(Game(), r2, {}, false), std::vector<std::string>{});
 }
 
+TEST_F(PatchRun, ACorruptPieceInTheMiddleOfAJobIsFetchedAgainAndTheRestKept)
+{
+    const SRelease r1 = Release("r1");
+    InstallComplete(r1);
+    const Vfs::SIndex index = IndexOf(r1);
+    const fs::path container = Game() / "Client/pack" / Vfs::ContainerName(index.containers[0]);
+    std::string bytes = ReadText(container);
+    for (const std::uint64_t piece : {1, 2, 3})
+    {
+        bytes[piece * MiB + 5] ^= 0x10; // one job of three pieces
+    }
+    WriteText(container, bytes);
+
+    // Every answer carries a flipped byte in its middle piece: the other two are kept.
+    SPatchReport last = Drive(kRepair, Faulty("corrupt3"), r1);
+    EXPECT_EQ(last.phase, 3);
+    EXPECT_EQ(last.message, "c/" + Vfs::ToHex(index.containers[0].identity) + ".quillmerepack: the CDN's bytes are "
+                                                                                "not the release's");
+    last = Drive(kRepair, Faulty("ok"), r1);
+    ASSERT_EQ(last.phase, 2) << last.message;
+    EXPECT_EQ(last.done, MiB);
+    EXPECT_EQ(Differences(Game(), r1), std::vector<std::string>{});
+
+    // Two bad answers, then a good one: the job is whole after its third attempt.
+    WriteText(container, bytes);
+    last = Drive(kRepair, Faulty("corrupt2"), r1);
+    ASSERT_EQ(last.phase, 2) << last.message;
+    EXPECT_EQ(last.done, 3 * MiB);
+    EXPECT_EQ(Differences(Game(), r1), std::vector<std::string>{});
+}
+
 TEST_F(PatchRun, RefusesA200ToARangedRequestAndMoreBytesThanAsked)
 {
     const SRelease r1 = Release("r1");
