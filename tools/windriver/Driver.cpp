@@ -186,6 +186,21 @@ void Keys(const std::vector<WORD>& keys)
     }
 }
 
+void Type(std::wstring_view text)
+{
+    for (wchar_t unit : text)
+    {
+        INPUT input[2]{};
+        input[0].type = input[1].type = INPUT_KEYBOARD;
+        input[0].ki.wScan = input[1].ki.wScan = unit;
+        input[0].ki.dwFlags = KEYEVENTF_UNICODE;
+        input[1].ki.dwFlags = KEYEVENTF_UNICODE | KEYEVENTF_KEYUP;
+        SendInput(2, input, sizeof(INPUT));
+        Settle(30);
+    }
+    Settle(80);
+}
+
 unsigned PixelAt(HWND window, int x, int y)
 {
     const POINT screen = ToScreen(window, x, y);

@@ -7,6 +7,7 @@
 #include <windows.h>
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace Driver
@@ -43,6 +44,8 @@ void Click(HWND window, int x, int y);
 void Drag(HWND window, int x, int y, int dx, int dy);
 // Keys: virtual-key codes, pressed and released in order.
 void Keys(const std::vector<WORD>& keys);
+// Text typed as Unicode characters into the focused control, whatever the keyboard layout.
+void Type(std::wstring_view text);
 
 // The screen's colour at a client point, as 0xRRGGBB.
 [[nodiscard]] unsigned PixelAt(HWND window, int x, int y);

@@ -9,27 +9,39 @@
 //   qmwindriver press X Y | move X Y | release X Y    the three steps of a click, separately
 //   qmwindriver drag X Y DX DY           press at a client point, move by DX DY screen pixels, release
 //   qmwindriver keys VK...               virtual-key codes in hexadecimal (09 Tab, 0D Enter, 20 Space)
+//   qmwindriver type TEXT                types TEXT as characters into the focused control
 //   qmwindriver pixel X Y                the screen colour at a client point, as RRGGBB
 //   qmwindriver show minimise|hide|restore|show
 //   qmwindriver close                    sends WM_CLOSE
+//   qmwindriver visible                  1 when the window is visible, 0 when hidden
+//   qmwindriver watch ID TIMEOUT-MS [PREFIX...]
+//                                        prints each new text of control ID, one line each (line
+//                                        breaks as "\n"), waiting for the window to come and
+//                                        following it into a new process
+//                                        of the class; ends with 0 at a text that starts with a
+//                                        PREFIX, with 1 at the timeout
 //   qmwindriver dialog [timeout-ms]      prints the text of a "Quillmere" message box of any process
 //   qmwindriver answer ok|yes|no         presses that button of the message box
 //
-// The window is found by its class "QuillmereLauncher". Exit code 0 on success, 1 when the
-// window or message box is missing, 2 for a bad command line.
+// The window is found by its class, "QuillmereLauncher" unless "--class NAME" comes first (the
+// game client's is "QuillmereClient"). Exit code 0 on success, 1 when the window or message box
+// is missing, 2 for a bad command line.
 #include "tools/windriver/Driver.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cwchar>
 #include <string>
+#include <vector>
 
 namespace
 {
-constexpr wchar_t kClass[] = L"QuillmereLauncher";
+constexpr wchar_t kLauncherClass[] = L"QuillmereLauncher";
 
 int Usage()
 {
-    std::fputs("usage: qmwindriver wait|list|rect|focus|click|press|move|release|keys|pixel|show|close|dialog|answer ...\n",
+    std::fputs("usage: qmwindriver [--class NAME] wait|list|rect|focus|click|press|move|release|keys|type|pixel|show|"
+               "close|visible|watch|dialog|answer ...\n",
                stderr);
     return 2;
 }
@@ -42,10 +54,58 @@ void PrintUtf8(const std::wstring& text)
     WideCharToMultiByte(CP_UTF8, 0, text.c_str(), static_cast<int>(text.size()), bytes.data(), size, nullptr, nullptr);
     std::fwrite(bytes.data(), 1, bytes.size(), stdout);
 }
+
+// Prints the texts control `id` shows, each once, until one starts with a prefix or the time
+// is up. A hand-over replaces the launcher's process and window; the watch follows the class.
+int Watch(const wchar_t* className, HWND window, int id, DWORD timeoutMs, const std::vector<std::wstring>& prefixes)
+{
+    std::wstring last;
+    bool first = true;
+    for (const DWORD start = GetTickCount(); GetTickCount() - start < timeoutMs; Sleep(25))
+    {
+        if (!IsWindow(window))
+        {
+            window = Driver::FindWindowOf(className, 0, 0);
+            if (window == nullptr)
+            {
+                continue;
+            }
+        }
+        std::wstring text = Driver::Child(window, id).text;
+        if (!first && text == last)
+        {
+            continue;
+        }
+        first = false;
+        last = text;
+        std::wstring line;
+        for (wchar_t c : text)
+        {
+            line += c == L'\n' ? std::wstring(L"\\n") : c == L'\r' ? std::wstring() : std::wstring(1, c);
+        }
+        PrintUtf8(line + L"\n");
+        std::fflush(stdout);
+        for (const std::wstring& prefix : prefixes)
+        {
+            if (text.starts_with(prefix))
+            {
+                return 0;
+            }
+        }
+    }
+    return 1;
+}
 }
 
 int wmain(int argc, wchar_t** argv)
 {
+    const wchar_t* className = kLauncherClass;
+    if (argc > 2 && std::wstring_view(argv[1]) == L"--class")
+    {
+        className = argv[2];
+        argc -= 2;
+        argv += 2;
+    }
     if (argc < 2)
     {
         return Usage();
@@ -72,7 +132,11 @@ int wmain(int argc, wchar_t** argv)
         return 0;
     }
 
-    HWND window = Driver::FindWindowOf(kClass, 0, command == L"wait" ? static_cast<DWORD>(number(2, 20000)) : 2000);
+    // wait and watch wait for the window to come; the rest expect it there.
+    const DWORD findMs = command == L"wait"    ? static_cast<DWORD>(number(2, 20000))
+                         : command == L"watch" ? static_cast<DWORD>(number(3, 0))
+                                               : 2000;
+    HWND window = Driver::FindWindowOf(className, 0, findMs);
     if (window == nullptr)
     {
         return 1;
@@ -139,6 +203,27 @@ int wmain(int argc, wchar_t** argv)
             keys.push_back(static_cast<WORD>(std::wcstoul(argv[i], nullptr, 16)));
         }
         Driver::Keys(keys);
+    }
+    else if (command == L"type")
+    {
+        if (argc < 3)
+        {
+            return Usage();
+        }
+        Driver::Type(argv[2]);
+    }
+    else if (command == L"visible")
+    {
+        std::printf("%d\n", IsWindowVisible(window) ? 1 : 0);
+    }
+    else if (command == L"watch")
+    {
+        if (argc < 4)
+        {
+            return Usage();
+        }
+        return Watch(className, window, number(2, 0), static_cast<DWORD>(number(3, 0)),
+            std::vector<std::wstring>(argv + std::min(argc, 4), argv + argc));
     }
     else if (command == L"pixel")
     {
