@@ -3,10 +3,134 @@
 #include <fmt/format.h>
 
 #include <algorithm>
+#include <array>
+#include <condition_variable>
 #include <cstring>
+#include <mutex>
+#include <thread>
 
 namespace Vfs
 {
+namespace
+{
+// A file's pieces read in order on a thread of their own, up to kSlots pieces ahead of the
+// caller, so that reading one piece overlaps checking the one before. Without a thread (a
+// single piece, or none could be made) each piece is read when it is asked for.
+class CPieceReader
+{
+public:
+    CPieceReader(IReadAt& file, std::uint64_t size) : m_file(file), m_size(size)
+    {
+        const std::uint64_t pieces = PieceCount(size);
+        const std::size_t slots = static_cast<std::size_t>(std::min<std::uint64_t>(pieces, kSlots));
+        for (std::size_t i = 0; i < slots; ++i)
+        {
+            m_slots[i].bytes.resize(static_cast<std::size_t>(std::min(size, kPieceSize)));
+        }
+        if (pieces > 1)
+        {
+            try
+            {
+                m_thread = std::thread([this, pieces] { ReadAll(pieces); });
+            }
+            catch (const std::system_error&)
+            {
+            }
+        }
+    }
+
+    ~CPieceReader()
+    {
+        if (m_thread.joinable())
+        {
+            {
+                const std::lock_guard hold(m_lock);
+                m_quit = true;
+            }
+            m_changed.notify_all();
+            m_thread.join();
+        }
+    }
+
+    CPieceReader(const CPieceReader&) = delete;
+    CPieceReader& operator=(const CPieceReader&) = delete;
+
+    // Piece p's bytes as read (fewer than the piece holds when the read fell short); valid
+    // until Done(p). Pieces are asked for in order.
+    [[nodiscard]] std::span<const std::uint8_t> Get(std::uint64_t p)
+    {
+        SSlot& slot = m_slots[p % kSlots];
+        if (!m_thread.joinable())
+        {
+            Read(p, slot);
+            return std::span(slot.bytes.data(), slot.got);
+        }
+        std::unique_lock hold(m_lock);
+        m_changed.wait(hold, [&] { return slot.full; });
+        return std::span(slot.bytes.data(), slot.got);
+    }
+
+    void Done(std::uint64_t p)
+    {
+        if (m_thread.joinable())
+        {
+            {
+                const std::lock_guard hold(m_lock);
+                m_slots[p % kSlots].full = false;
+            }
+            m_changed.notify_all();
+        }
+    }
+
+private:
+    static constexpr std::size_t kSlots = 3;
+
+    struct SSlot
+    {
+        std::vector<std::uint8_t> bytes;
+        std::size_t got = 0;
+        bool full = false; // holds a piece not yet done with; the reader waits for it
+    };
+
+    void Read(std::uint64_t p, SSlot& slot) noexcept
+    {
+        const std::uint64_t offset = p * kPieceSize;
+        const auto length = static_cast<std::size_t>(std::min(kPieceSize, m_size - offset));
+        slot.got = m_file.ReadAt(offset, std::span(slot.bytes.data(), length));
+    }
+
+    void ReadAll(std::uint64_t pieces)
+    {
+        for (std::uint64_t p = 0; p < pieces; ++p)
+        {
+            SSlot& slot = m_slots[p % kSlots];
+            {
+                std::unique_lock hold(m_lock);
+                m_changed.wait(hold, [&] { return !slot.full || m_quit; });
+                if (m_quit)
+                {
+                    return;
+                }
+            }
+            Read(p, slot);
+            {
+                const std::lock_guard hold(m_lock);
+                slot.full = true;
+            }
+            m_changed.notify_all();
+        }
+    }
+
+    IReadAt& m_file;
+    const std::uint64_t m_size;
+    std::array<SSlot, kSlots> m_slots;
+    std::mutex m_lock;
+    std::condition_variable m_changed;
+    bool m_quit = false;
+    std::thread m_thread;
+};
+}
+
 bool CheckContainerHeader(const SIndex& index, std::uint16_t container, std::span<const std::uint8_t> head,
     std::string& error)
 {
@@ -66,16 +190,16 @@ std::vector<std::uint8_t> CheckContainer(const SIndex& index, std::uint16_t cont
     const std::uint64_t size = index.containers[container].size;
     const std::uint64_t pieces = PieceCount(size);
     std::vector<std::uint8_t> flags(static_cast<std::size_t>(pieces), 0);
-    std::vector<std::uint8_t> buffer(static_cast<std::size_t>(std::min(size, kPieceSize)));
+    CPieceReader reader(file, size);
     for (std::uint64_t p = 0; p < pieces && !progress.StopRequested(); ++p)
     {
-        const std::uint64_t offset = p * kPieceSize;
-        const std::size_t length = static_cast<std::size_t>(std::min(kPieceSize, size - offset));
-        const std::span<std::uint8_t> piece(buffer.data(), length);
-        if (file.ReadAt(offset, piece) == length)
+        const std::size_t length = static_cast<std::size_t>(std::min(kPieceSize, size - p * kPieceSize));
+        const std::span<const std::uint8_t> piece = reader.Get(p);
+        if (piece.size() == length)
         {
             flags[static_cast<std::size_t>(p)] = CheckPiece(index, container, p, piece) ? 1 : 0;
         }
+        reader.Done(p);
         progress.PieceDone(length);
     }
     return flags;

@@ -55,8 +55,9 @@ protected:
 };
 
 // One flag per piece of the container's recorded size: 1 when the piece reads whole and
-// matches its hash. Pieces left after a stop request keep 0. Uses one buffer of at most
-// 1 MiB whatever the container's size.
+// matches its hash. Pieces left after a stop request keep 0. The file is read on a second
+// thread a few pieces ahead of the check, in at most three buffers of 1 MiB whatever the
+// container's size; `file` is read from that thread alone.
 [[nodiscard]] std::vector<std::uint8_t> CheckContainer(const SIndex& index, std::uint16_t container, IReadAt& file,
     ICheckProgress& progress);
 
