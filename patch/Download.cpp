@@ -11,6 +11,7 @@
 #include <fmt/format.h>
 
 #include <algorithm>
+#include <chrono>
 #include <map>
 #include <mutex>
 
@@ -20,8 +21,17 @@ namespace
 {
 constexpr std::string_view kTooSlow = "it sends less than 64 KiB in 15 s";
 
-// The transfer limit's debt of this thread, in microseconds.
-thread_local std::uint64_t t_debt = 0;
+// The transfer limit's debt of this thread, and when it was last paid down.
+thread_local STransferDebt t_debt;
+thread_local std::chrono::steady_clock::time_point t_paid{};
+
+void PayElapsedTime()
+{
+    const auto now = std::chrono::steady_clock::now();
+    const auto elapsed = std::chrono::duration_cast<std::chrono::microseconds>(now - t_paid).count();
+    t_debt = PayTransferDebt(t_debt, static_cast<std::uint64_t>(std::max<std::int64_t>(elapsed, 0)));
+    t_paid = now;
+}
 
 void ApplyTransferLimit(const SRun& run, std::uint64_t bytes)
 {
@@ -29,16 +39,16 @@ void ApplyTransferLimit(const SRun& run, std::uint64_t bytes)
     std::uint64_t limit = transfers.limit.load();
     if (limit == 0)
     {
-        t_debt = 0;
+        t_debt = {};
         return;
     }
-    t_debt = AddTransferDebt(t_debt, bytes, transfers.inFlight.load(), limit);
-    while (t_debt > 999 && !run.StopRequested() && (limit = transfers.limit.load()) != 0)
+    PayElapsedTime();
+    t_debt.debtUs = AddTransferDebt(t_debt.debtUs, bytes, transfers.inFlight.load(), limit);
+    while (t_debt.debtUs > 999 && !run.StopRequested() && (limit = transfers.limit.load()) != 0)
     {
-        const std::uint64_t sleep = NextThrottleSleep(t_debt);
-        Sleep(static_cast<DWORD>(sleep));
-        t_debt -= sleep * 1'000;
-        if (t_debt < 1'000)
+        Sleep(static_cast<DWORD>(NextThrottleSleep(t_debt.debtUs)));
+        PayElapsedTime();
+        if (t_debt.debtUs < 1'000)
         {
             break;
         }

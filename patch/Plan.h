@@ -122,6 +122,28 @@ void SeparateParts(std::span<SWork> works);
     return debt / 1'000 < 100 ? debt / 1'000 : 100;
 }
 
+// The transfer limit's debt after `elapsedUs` more microseconds passed, reading chunks or
+// sleeping (which a loaded machine oversleeps): all of that time pays the debt. Time passed
+// without a debt is saved up to kSavedTransferUs, to even out reads that a busy machine delays
+// without letting a burst through.
+inline constexpr std::uint64_t kSavedTransferUs = 500'000;
+
+struct STransferDebt
+{
+    std::uint64_t debtUs = 0;
+    std::uint64_t savedUs = 0;
+};
+
+[[nodiscard]] constexpr STransferDebt PayTransferDebt(STransferDebt debt, std::uint64_t elapsedUs) noexcept
+{
+    const std::uint64_t pay = elapsedUs + debt.savedUs;
+    if (pay < debt.debtUs)
+    {
+        return {debt.debtUs - pay, 0};
+    }
+    return {0, pay - debt.debtUs < kSavedTransferUs ? pay - debt.debtUs : kSavedTransferUs};
+}
+
 // A CDN that drips its bytes would hold a run for ever, since every byte restarts the
 // receive timeout: a transfer that brings fewer than 64 KiB in a window of 15 s is given up.
 inline constexpr std::uint64_t kSlowWindowMs = 15'000;

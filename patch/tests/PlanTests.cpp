@@ -173,6 +173,20 @@ TEST(TransferLimit, FourStreamsShareTheLimit)
     EXPECT_EQ(debt, 7u);
 }
 
+TEST(TransferLimit, AllElapsedTimePaysAndLittleIsSavedUp)
+{
+    // An oversleep pays for itself; a read that took longer than its debt saves the rest.
+    EXPECT_EQ(PayTransferDebt({125'000, 0}, 100'000).debtUs, 25'000u);
+    const STransferDebt saved = PayTransferDebt({125'000, 0}, 130'000);
+    EXPECT_EQ(saved.debtUs, 0u);
+    EXPECT_EQ(saved.savedUs, 5'000u);
+    EXPECT_EQ(PayTransferDebt({7'000, saved.savedUs}, 1'000).debtUs, 1'000u);
+    // A long idle time (a pause between jobs, a limit set late) saves at most half a second.
+    const STransferDebt idle = PayTransferDebt({}, 3'600'000'000);
+    EXPECT_EQ(idle.savedUs, kSavedTransferUs);
+    EXPECT_EQ(PayTransferDebt({2'000'000, idle.savedUs}, 0).debtUs, 1'500'000u);
+}
+
 TEST(SlowTransferGuard, GivesUpOnAWindowOfTooFewBytes)
 {
     // One byte a second: given up after the first window.
