@@ -246,6 +246,9 @@ kill_trial() { # SECONDS
     fail "after a kill at $(( at / 10 )).$(( at % 10 )) s the launcher did not reach release 2: $why"
   drv wait 60000 >/dev/null || fail "after a kill at $(( at / 10 )).$(( at % 10 )) s no launcher window came"
   close_launcher || fail "the launcher did not end on close after the kill trial"
+  # A hand-over's other launcher may still be on its way out; none may write while the
+  # install is put back.
+  wait_for 20 '[ -z "$(launcher_pids)" ]' || fail "a launcher still runs after the kill trial: $(launcher_pids)"
 }
 
 # Back to release 1 installed and current.
