@@ -70,13 +70,14 @@ write_settings() { mkdir -p "$(dirname "$settings")"; printf '%s\n' "$1" > "$set
 
 drv() { wine "$windriver" "$@" 2>/dev/null | tr -d '\r'; return "${PIPESTATUS[0]}"; }
 
-# The launcher's processes in this prefix, by their command line and WINEPREFIX.
-launcher_pids() {
+# This prefix's processes whose command line matches a pattern, and the launcher's.
+prefix_pids() { # PATTERN
   local pid
-  for pid in $(pgrep -f 'Quillmere(Next)?\.exe' 2>/dev/null); do
+  for pid in $(pgrep -f "$1" 2>/dev/null); do
     { tr '\0' '\n' < "/proc/$pid/environ"; } 2>/dev/null | grep -qx "WINEPREFIX=$WINEPREFIX" && echo "$pid"
   done
 }
+launcher_pids() { prefix_pids 'Quillmere(Next)?\.exe'; }
 stop_launchers() { local pid; for pid in $(launcher_pids); do kill -9 "$pid" 2>/dev/null; done; }
 
 start_launcher() { # no job notice when it is killed
