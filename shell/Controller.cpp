@@ -1,6 +1,7 @@
 #include "shell/Controller.h"
 
 #include "auth/http/Http.h"
+#include "vfs/Index.h"
 
 #include <fmt/format.h>
 
@@ -879,7 +880,8 @@ Ui::SView CController::View() const
     view.signedIn = s.signedIn;
     view.releaseReadable = s.releaseReadable;
     view.loginName = s.loginName;
-    view.releaseName = s.releaseName;
+    // The version label: a development build says so after the release's name.
+    view.releaseName = Vfs::MarkDevelopmentBuild(s.releaseName);
     view.hasCdn = !s.cdnUrl.empty();
 
     // Shown: the controls of the sign-in state and those always shown (the window leaves out

@@ -81,8 +81,9 @@ struct SView
     // 0 to 1 draws a progress bar under the status text (above 1 is a full bar); below 0: none.
     float progressFraction = -1.0f;
 
-    // Version label at the bottom left, and what decides the bottom row after it: the three
-    // links that have an address (Website, Discord, Support) and Repair, which needs a CDN.
+    // Version label at the bottom left (the installed release's name, marked in a development
+    // build), and what decides the bottom row after it: the three links that have an address
+    // (Website, Discord, Support) and Repair, which needs a CDN.
     std::string releaseName;
     std::array<bool, 3> linkHasAddress{true, false, false};
     bool hasCdn = false;

@@ -1,4 +1,5 @@
 #include "shell/Controller.h"
+#include "vfs/Index.h"
 
 #include <gtest/gtest.h>
 
@@ -128,6 +129,19 @@ TEST(Controller, WindowCreationStartsTheCheckTheResumeAndThePoll)
         EXPECT_EQ(controller.State().statusKind, row.kind);
         EXPECT_EQ(controller.State().signedIn, row.resume);
     }
+}
+
+// The version label names the installed release and, in a development build (which trusts
+// the development root, as these tests do), says so; the status texts keep the plain name.
+TEST(Controller, TheVersionLabelMarksADevelopmentBuild)
+{
+    const std::string mark = Vfs::IsDevelopmentBuild() ? " (development build)" : "";
+    CController controller = Started();
+    EXPECT_EQ(controller.View().releaseName, "Release 7" + mark);
+
+    (void)controller.Handle(E::SReleaseReloaded{true, "Release 8", kCdn, kService});
+    EXPECT_EQ(controller.View().releaseName, "Release 8" + mark);
+    EXPECT_EQ(controller.View().statusText, "The game is updated to Release 8.");
 }
 
 TEST(Controller, OutcomesBecomeTheirTextsAndKinds)
