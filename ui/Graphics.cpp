@@ -315,6 +315,7 @@ Renderer::Outcome Renderer::Draw(HWND window, HDC paintDc, int dpi, const SFrame
             Release();
             return Outcome::Skipped;
         }
+        ++m_devicesMade;
         fresh = true;
     }
     if ((sceneDirty || fresh) && !DrawScene(frame))
@@ -335,7 +336,12 @@ Renderer::Outcome Renderer::Draw(HWND window, HDC paintDc, int dpi, const SFrame
     {
         DrawEmbers(frame.clockMs);
     }
-    if (m_target->EndDraw() == static_cast<HRESULT>(D2DERR_RECREATE_TARGET))
+    HRESULT ended = m_target->EndDraw();
+    if (std::exchange(m_loseDevice, false))
+    {
+        ended = D2DERR_RECREATE_TARGET;
+    }
+    if (ended == static_cast<HRESULT>(D2DERR_RECREATE_TARGET))
     {
         Release();
         InvalidateRect(window, nullptr, FALSE);

@@ -112,6 +112,11 @@ public:
     [[nodiscard]] bool HasTarget() const noexcept { return m_target != nullptr; }
     [[nodiscard]] bool Occluded() const noexcept;
 
+    // For tests: the next frame's EndDraw reports a lost device, whatever the device says, and
+    // the real handling follows; how many times the device resources were made.
+    void LoseDeviceAtNextFrame() noexcept { m_loseDevice = true; }
+    [[nodiscard]] std::uint32_t DevicesMade() const noexcept { return m_devicesMade; }
+
 private:
     [[nodiscard]] bool MakeResources(HWND window, HDC paintDc, int dpi) noexcept;
     [[nodiscard]] bool DrawScene(const SFrame& frame) noexcept;
@@ -134,5 +139,7 @@ private:
     ComPtr<ID2D1Bitmap> m_background;
     ComPtr<ID2D1Bitmap> m_logo;
     D2D1_SIZE_F m_sizeDip{};
+    bool m_loseDevice = false;
+    std::uint32_t m_devicesMade = 0;
 };
 }

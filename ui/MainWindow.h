@@ -57,6 +57,11 @@ public:
     // Marks the scene dirty and invalidates the window.
     void Redraw() noexcept;
 
+    // For tests: the next frame loses its device (Renderer::LoseDeviceAtNextFrame), and how
+    // many times the device resources were made.
+    void LoseDeviceAtNextFrame() noexcept { m_renderer.LoseDeviceAtNextFrame(); }
+    [[nodiscard]] std::uint32_t DevicesMade() const noexcept { return m_renderer.DevicesMade(); }
+
 private:
     void MakeFontAndListMetrics();
     void LayOutBottomRow();

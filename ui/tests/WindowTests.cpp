@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstdlib>
 #include <string>
 
@@ -145,6 +146,11 @@ TEST_F(LauncherWindow, HasItsSizeAndItsControlsAtTheDpi)
     const RECT rect = WindowRect();
     EXPECT_EQ(rect.right - rect.left, MulDiv(960, s_dpi, 96));
     EXPECT_EQ(rect.bottom - rect.top, MulDiv(590, s_dpi, 96));
+    if (s_dpi == 120 || s_dpi == 144)
+    {
+        EXPECT_EQ(rect.right - rect.left, s_dpi == 120 ? 1200 : 1440);
+        EXPECT_EQ(rect.bottom - rect.top, s_dpi == 120 ? 738 : 885);
+    }
 
     const std::vector<Driver::SChildInfo> children = Driver::Children(s_window);
     ASSERT_EQ(children.size(), kControlCount);
@@ -159,6 +165,12 @@ TEST_F(LauncherWindow, HasItsSizeAndItsControlsAtTheDpi)
     EXPECT_EQ(login.rect.top, expected.y);
     EXPECT_EQ(login.rect.right - login.rect.left, expected.width);
     EXPECT_EQ(login.rect.bottom - login.rect.top, expected.height);
+    if (s_dpi == 120)
+    {
+        EXPECT_EQ((std::array<LONG, 4>{login.rect.left, login.rect.top, login.rect.right - login.rect.left,
+                      login.rect.bottom - login.rect.top}),
+            (std::array<LONG, 4>{863, 419, 285, 25}));
+    }
     EXPECT_TRUE(login.visible);
     EXPECT_FALSE(Driver::Child(s_window, 106).visible) << "PLAY is for signed-in players";
     EXPECT_EQ(Driver::Child(s_window, 104).text, L"Sign In");

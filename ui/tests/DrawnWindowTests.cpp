@@ -1,0 +1,256 @@
+// The window's drawing hosted in the test itself, where the test can change the DPI, take the
+// device away and count the animation timer's ticks; and the states that only a running
+// service or patch run shows, drawn by qmviewshot. Pixels are read from the screen.
+#include "install/tests/TestFiles.h"
+#include "shell/Text.h"
+#include "tools/windriver/Driver.h"
+#include "ui/Graphics.h"
+#include "ui/Layout.h"
+#include "ui/MainWindow.h"
+
+#include <gtest/gtest.h>
+
+#include <commctrl.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+namespace
+{
+using namespace Ui;
+
+// Each channel of 0xRRGGBB within the tolerance.
+bool Near(unsigned actual, unsigned expected, int tolerance)
+{
+    for (int shift : {0, 8, 16})
+    {
+        if (std::abs(static_cast<int>((actual >> shift) & 0xFF) - static_cast<int>((expected >> shift) & 0xFF)) >
+            tolerance)
+        {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Runs this thread's messages for a while.
+void Pump(DWORD milliseconds)
+{
+    const ULONGLONG end = GetTickCount64() + milliseconds;
+    for (ULONGLONG now = GetTickCount64(); now < end; now = GetTickCount64())
+    {
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(end - now), QS_ALLINPUT);
+        MSG message{};
+        // Frames may come faster than they paint here: stop at the deadline anyway.
+        while (GetTickCount64() < end && PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE))
+        {
+            DispatchMessageW(&message);
+        }
+    }
+}
+
+class DrawnWindow : public testing::Test
+{
+protected:
+    static void SetUpTestSuite()
+    {
+        ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
+        ASSERT_TRUE(CreateFactories().has_value());
+        const INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_STANDARD_CLASSES};
+        InitCommonControlsEx(&controls);
+        WNDCLASSW windowClass{};
+        windowClass.lpfnWndProc = Procedure;
+        windowClass.hInstance = GetModuleHandleW(nullptr);
+        windowClass.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+        windowClass.lpszClassName = L"QuillmereDrawnWindowTest";
+        RegisterClassW(&windowClass);
+        s_dpi = static_cast<int>(GetDpiForSystem());
+        SetCursorPos(0, 0); // off the window: nothing hovered
+        s_view = SignedOutView(kEnglish, true);
+        s_view.releaseName = "Quillmere 1.4.2";
+        FillTexts(s_view);
+        s_window = CreateWindowExW(0, windowClass.lpszClassName, L"Quillmere", WS_POPUP | WS_CLIPCHILDREN, 40, 40,
+                                   Scale(960, s_dpi), Scale(590, s_dpi), nullptr, nullptr, windowClass.hInstance,
+                                   nullptr);
+        ASSERT_NE(s_window, nullptr);
+        ShowWindow(s_window, SW_SHOW);
+        SetForegroundWindow(s_window);
+        Pump(1500);
+    }
+    static void TearDownTestSuite()
+    {
+        DestroyWindow(s_window);
+        Pump(100);
+        ReleaseFactories();
+        CoUninitialize();
+    }
+
+    static LRESULT CALLBACK Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+    {
+        static SBrushes brushes{CreateSolidBrush(RGB(35, 34, 40)), CreateSolidBrush(RGB(54, 53, 59))};
+        if (message == WM_CREATE)
+        {
+            s_drawn.Create(window, brushes, s_view);
+        }
+        if (message == WM_TIMER && wParam == 1)
+        {
+            ++s_ticks;
+        }
+        LRESULT result = 0;
+        if (s_drawn.HandleMessage(window, message, wParam, lParam, result))
+        {
+            return result;
+        }
+        if (message == WM_DESTROY)
+        {
+            s_drawn.Destroy();
+        }
+        return DefWindowProcW(window, message, wParam, lParam);
+    }
+
+    // The scene's landmarks, at the window's DPI: the faded base, an edit frame's fill, the
+    // main button's gradient near its top edge.
+    static void ExpectScene(int dpi)
+    {
+        struct SPoint
+        {
+            int x, y;
+            unsigned colour;
+            int tolerance;
+        };
+        for (const SPoint& point : {SPoint{940, 580, 0x17161B, 2}, SPoint{684, 345, 0x232228, 3},
+                                    SPoint{700, 495, 0xC8561A, 10}})
+        {
+            const unsigned pixel = Driver::PixelAt(s_window, Scale(point.x, dpi), Scale(point.y, dpi));
+            EXPECT_TRUE(Near(pixel, point.colour, point.tolerance))
+                << std::hex << pixel << " at " << std::dec << point.x << ", " << point.y << " DIP, " << dpi << " DPI";
+        }
+    }
+
+    static unsigned TicksDuring(DWORD milliseconds)
+    {
+        s_ticks = 0;
+        Pump(milliseconds);
+        return s_ticks;
+    }
+
+    static inline MainWindow s_drawn;
+    static inline SView s_view;
+    static inline HWND s_window = nullptr;
+    static inline int s_dpi = 96;
+    static inline unsigned s_ticks = 0;
+};
+
+TEST_F(DrawnWindow, ALostDeviceIsMadeAgainAndEverythingRedrawn)
+{
+    ExpectScene(s_dpi);
+    const std::uint32_t made = s_drawn.DevicesMade();
+    s_drawn.LoseDeviceAtNextFrame();
+    InvalidateRect(s_window, nullptr, FALSE);
+    Pump(1500);
+    EXPECT_EQ(s_drawn.DevicesMade(), made + 1);
+    ExpectScene(s_dpi);
+}
+
+TEST_F(DrawnWindow, ADpiChangeLaysOutAndRedrawsEverythingAtTheNewDpi)
+{
+    const int dpi = s_dpi == 144 ? 120 : 144;
+    RECT suggested{40, 40, 40 + Scale(960, dpi), 40 + Scale(590, dpi)};
+    const std::uint32_t made = s_drawn.DevicesMade();
+    SendMessageW(s_window, WM_DPICHANGED, MAKEWPARAM(dpi, dpi), reinterpret_cast<LPARAM>(&suggested));
+    Pump(1500);
+
+    EXPECT_GT(s_drawn.DevicesMade(), made);
+    const Driver::SChildInfo login = Driver::Child(s_window, 101);
+    const SRect expected = ChildRect(ControlId::LoginBox, {}, dpi);
+    EXPECT_EQ(login.rect.left, expected.x);
+    EXPECT_EQ(login.rect.top, expected.y);
+    EXPECT_EQ(login.rect.right - login.rect.left, expected.width);
+    EXPECT_EQ(login.rect.bottom - login.rect.top, expected.height);
+    ExpectScene(dpi);
+
+    // And back.
+    suggested = {40, 40, 40 + Scale(960, s_dpi), 40 + Scale(590, s_dpi)};
+    SendMessageW(s_window, WM_DPICHANGED, MAKEWPARAM(s_dpi, s_dpi), reinterpret_cast<LPARAM>(&suggested));
+    Pump(1500);
+    ExpectScene(s_dpi);
+}
+
+TEST_F(DrawnWindow, NoAnimationTimerRunsWhileHiddenMinimisedOrInactive)
+{
+    EXPECT_GT(TicksDuring(1000), 0u) << "shown and active";
+    ShowWindow(s_window, SW_MINIMIZE);
+    Pump(300);
+    EXPECT_EQ(TicksDuring(1000), 0u) << "minimised";
+    ShowWindow(s_window, SW_RESTORE);
+    ShowWindow(s_window, SW_HIDE);
+    Pump(300);
+    EXPECT_EQ(TicksDuring(1000), 0u) << "hidden";
+    ShowWindow(s_window, SW_SHOW);
+    HWND other = CreateWindowExW(0, L"STATIC", L"other", WS_POPUP | WS_VISIBLE, 0, 0, 50, 50, nullptr, nullptr,
+                                 nullptr, nullptr);
+    SetForegroundWindow(other);
+    Pump(300);
+    EXPECT_EQ(TicksDuring(1000), 0u) << "inactive";
+    DestroyWindow(other);
+    SetForegroundWindow(s_window);
+    Pump(300);
+    EXPECT_GT(TicksDuring(1000), 0u) << "active again";
+}
+
+// States that need a service or a patch run, drawn by qmviewshot from a fixed view.
+TEST(ViewShot, DrawsStatusKindsProgressAndTheDisabledMainButton)
+{
+    const int dpi = static_cast<int>(GetDpiForSystem());
+    const std::wstring exe = (InstallTests::FromEnvironment("QM_BUILD_DIR") / "tools/qmviewshot.exe").wstring();
+    struct SPoint
+    {
+        int x, y;
+        unsigned colour;
+        const char* what;
+    };
+    struct SState
+    {
+        const wchar_t* name;
+        std::vector<SPoint> points;
+    };
+    const SState states[] = {
+        {L"connection", {{41, 510, 0xE88070, "connection dot"}}},
+        {L"good", {{41, 510, 0x7FBF8A, "good dot"}}},
+        {L"attention", {{41, 510, 0xE0A458, "attention dot"}}},
+        {L"patching", {{100, 524, 0xFF8C1A, "progress fill"}, {600, 524, 0x36353B, "progress track"},
+                          {700, 500, 0x232228, "disabled PLAY"}}},
+    };
+    for (const SState& state : states)
+    {
+        std::wstring commandLine = L"\"" + exe + L"\" " + state.name;
+        STARTUPINFOW startup{sizeof(startup)};
+        PROCESS_INFORMATION info{};
+        ASSERT_TRUE(CreateProcessW(exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                                   &startup, &info));
+        CloseHandle(info.hThread);
+        const HWND window = Driver::FindWindowOf(L"QuillmereLauncher", info.dwProcessId, 30000);
+        if (window != nullptr && Driver::WaitShown(window, 30000))
+        {
+            SetForegroundWindow(window);
+            Driver::Settle(500);
+            for (const SPoint& point : state.points)
+            {
+                const unsigned pixel = Driver::PixelAt(window, Scale(point.x, dpi), Scale(point.y, dpi));
+                EXPECT_TRUE(Near(pixel, point.colour, 6)) << point.what << ": " << std::hex << pixel;
+            }
+        }
+        else
+        {
+            ADD_FAILURE() << "qmviewshot did not show " << WideToUtf8(state.name);
+        }
+        PostMessageW(window, WM_CLOSE, 0, 0);
+        if (WaitForSingleObject(info.hProcess, 30000) != WAIT_OBJECT_0)
+        {
+            TerminateProcess(info.hProcess, 1);
+        }
+        CloseHandle(info.hProcess);
+    }
+}
+}
