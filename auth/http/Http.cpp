@@ -333,17 +333,39 @@ std::expected<std::uint32_t, std::string> Fetch(std::string_view base_url, std::
                          {
                              return {};
                          }
+                         // Every read takes only what has arrived (a read of more waits, under
+                         // Wine, until it has all of it), and the bytes go to the sink when the
+                         // buffer is full or a second after the last time, so that the sink also
+                         // sees an answer that trickles.
                          const auto buffer = std::make_unique<SFetchBuffer>();
                          std::uint64_t received = 0;
+                         std::size_t held = 0;
+                         auto handed = std::chrono::steady_clock::now();
+                         const auto hand = [&] {
+                             const bool more = held == 0 || sink(std::span<const std::uint8_t>(buffer->bytes, held));
+                             held = 0;
+                             handed = std::chrono::steady_clock::now();
+                             return more;
+                         };
                          for (;;)
                          {
+                             DWORD available = 0;
+                             if (!WinHttpQueryDataAvailable(request, &available))
+                             {
+                                 return std::unexpected(WithWinHttpError("the answer breaks off", GetLastError()));
+                             }
                              DWORD read = 0;
-                             if (!WinHttpReadData(request, buffer->bytes, kFetchBufferBytes, &read))
+                             const auto want = static_cast<DWORD>(std::min<std::size_t>(available, kFetchBufferBytes - held));
+                             if (available != 0 && !WinHttpReadData(request, buffer->bytes + held, want, &read))
                              {
                                  return std::unexpected(WithWinHttpError("the answer breaks off", GetLastError()));
                              }
                              if (read == 0)
                              {
+                                 if (!hand())
+                                 {
+                                     return std::unexpected(std::string("stopped"));
+                                 }
                                  if (BodyCutShort(request, received))
                                  {
                                      return std::unexpected(CutShortText());
@@ -351,7 +373,10 @@ std::expected<std::uint32_t, std::string> Fetch(std::string_view base_url, std::
                                  return {};
                              }
                              received += read;
-                             if (!sink(std::span<const std::uint8_t>(buffer->bytes, read)))
+                             held += read;
+                             if ((held == kFetchBufferBytes ||
+                                     std::chrono::steady_clock::now() - handed >= std::chrono::seconds(1)) &&
+                                 !hand())
                              {
                                  return std::unexpected(std::string("stopped"));
                              }

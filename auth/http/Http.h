@@ -64,8 +64,9 @@ inline constexpr std::uint32_t kRequestDeadlineMs = 15000;
 
 // GET with a Range for length > 0 (offset to offset + length - 1) or for offset > 0 alone (to
 // the end). Only a 200 or 206 answer's body is streamed to `sink`, in order, in chunks of at
-// most 256 KiB; any other status is returned unread, so the caller checks for 200 or 206.
-// `sink` returning false ends the transfer with "stopped". Receive timeout 30 s.
+// most 256 KiB, and at least once a second while bytes keep coming however slowly; any other
+// status is returned unread, so the caller checks for 200 or 206. `sink` returning false ends
+// the transfer with "stopped". Receive timeout 30 s.
 [[nodiscard]] std::expected<std::uint32_t, std::string> Fetch(
     std::string_view base_url, std::string_view path, std::uint64_t offset, std::uint64_t length,
     const std::function<bool(std::span<const std::uint8_t>)>& sink);

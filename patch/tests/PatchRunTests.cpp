@@ -6,6 +6,7 @@
 #include "patch/tests/Releases.h"
 #include "shell/File.h"
 #include "shell/Handle.h"
+#include "tools/qmrelease/Writer.h"
 #include "tools/testservers/TestServers.h"
 
 #include <gtest/gtest.h>
@@ -16,6 +17,7 @@
 #include <chrono>
 #include <expected>
 #include <memory>
+#include <sstream>
 
 using namespace Patch;
 using namespace PatchTests;
@@ -541,6 +543,17 @@ TEST_F(HandOver, TheNextRunClearsOldAndBadAndAnEqualLauncherLetsTheUpdateGoOn)
     EXPECT_FALSE(fs::exists(Game() / "Quillmere.exe.bad"));
 }
 
+TEST_F(HandOver, ALauncherOver64MiBThatMatchesItsRecordLetsTheUpdateGoOn)
+{
+    const SRelease r1 = Release("r1");
+    const SRelease big = Release("big");
+    InstallComplete(r1);
+    WriteText(m_exe, std::string(64 * MiB + 4096, '\0')); // the record's launcher
+    const SPatchReport last = Drive(kUpdate, Nginx(), big, true);
+    ASSERT_EQ(last.phase, 2) << "not replaced on every update: " << last.message;
+    EXPECT_EQ(Differences(Game(), big, {"Quillmere.exe"}, false), std::vector<std::string>{});
+}
+
 TEST_F(HandOver, ALauncherThatExitsIsUndoneAtOnceAndASilentOneOnStop)
 {
     for (const wchar_t* behaviour : {L"exit", L"silent"})
@@ -580,4 +593,207 @@ TEST_F(HandOver, AHeldLauncherCannotBeSetAside)
         << handedOver.error();
     EXPECT_EQ(ReadText(m_exe), "the running launcher");
     EXPECT_EQ(ReadText(Game() / "Client/pack/incoming/new.part"), m_standIn);
+}
+
+namespace
+{
+// What a hostile CDN or index can try. Each attack must be refused (or defused) with nothing
+// unverified reaching the game folder and the installed release intact.
+class Attack : public PatchRun
+{
+protected:
+    // A release made from `base` with `change` applied, signed by the development root and
+    // put on the CDN under its identity, beside the releases it borrows its files from.
+    static SRelease Variant(const SRelease& base, const std::function<void(QmRelease::SReleaseContent&)>& change)
+    {
+        const Vfs::SIndex index = IndexOf(base);
+        QmRelease::SReleaseContent c;
+        c.release = index.ReleaseNumber();
+        c.word = index.releaseWord;
+        c.name = index.releaseName;
+        c.identityUrls = index.identityUrls;
+        c.gameHost = index.gameHost;
+        c.cdnUrl = index.cdnUrl;
+        c.gameKey = index.gameKey;
+        c.containers = index.containers;
+        c.pieceHashes = index.pieceHashes;
+        c.files = index.files;
+        c.moves = index.moves;
+        c.body = index.body;
+        change(c);
+        const QmRelease::Bytes bytes = QmRelease::WriteIndex(c, DevelopmentRoot());
+        Vfs::SIndex read;
+        std::string error;
+        EXPECT_TRUE(Vfs::ReadIndex(bytes, Vfs::TrustRoot(), read, error)) << error;
+        SRelease variant{base.name + "-variant", read.IdentityHex(), read.ReleaseNumber()};
+        WriteText(IndexFile(variant), std::string(bytes.begin(), bytes.end()));
+        return variant;
+    }
+
+    static const QmRelease::SKeyPair& DevelopmentRoot()
+    {
+        static const QmRelease::SKeyPair root = [] {
+            std::istringstream lines(ReadText(fs::path("Z:" + std::string(std::getenv("QM_SOURCE_DIR"))) /
+                                              "vfs/tests/fixtures/dev-root.key"));
+            std::string line, seed;
+            while (std::getline(lines, line))
+            {
+                seed = !line.empty() && line[0] != '#' ? line : seed;
+            }
+            const auto bytes = QmRelease::FromHex(seed).value_or(QmRelease::Bytes(32, 0));
+            return QmRelease::KeyFromSeed(std::span<const std::uint8_t, 32>(bytes.data(), 32));
+        }();
+        return root;
+    }
+
+    // The game folder but for the incoming folder.
+    std::map<std::string, std::string> Folder() const
+    {
+        return Snapshot(Game(), false);
+    }
+
+    static std::string Resized(std::string bytes, std::uint64_t size)
+    {
+        bytes.resize(static_cast<std::size_t>(size), '\0');
+        return bytes;
+    }
+};
+}
+
+TEST_F(Attack, EndlessDataOnTheIndexOrOnARangeIsCutOff)
+{
+    const SRelease r1 = Release("r1");
+    const SRelease r2 = Release("r2");
+    InstallComplete(r1);
+    const std::string state = StateText();
+    EXPECT_REFUSED_UNTOUCHED(Drive(kUpdate, Faulty("endless"), r2), "the new index is past 64 MiB", r1, state);
+
+    // A damaged loose file whose download never ends: refused, the damaged file left as it is.
+    WriteText(Game() / "Client/data/readme.txt", "damaged");
+    const auto before = Folder();
+    const SPatchReport last = Drive(kRepair, Faulty("endless"), r1);
+    EXPECT_EQ(last.phase, 3);
+    EXPECT_TRUE(last.message.starts_with("f/") && last.message.ends_with(": stopped")) << last.message;
+    EXPECT_EQ(Folder(), before);
+    EXPECT_EQ(StateText(), state);
+}
+
+TEST_F(Attack, ACdnThatDripsIsGivenUpAfterItsWindow)
+{
+    const SRelease r1 = Release("r1");
+    const SRelease r2 = Release("r2");
+    InstallComplete(r1);
+    EXPECT_REFUSED_UNTOUCHED(Drive(kUpdate, Faulty("drip"), r2), "the CDN: it sends less than 64 KiB in 15 s", r1,
+        StateText());
+}
+
+TEST_F(Attack, AnIndexForAnotherGameIsRefused)
+{
+    const SRelease r1 = Release("r1");
+    InstallComplete(r1);
+    const SRelease other = Variant(Release("r2"), [](auto& c) { c.gameHost = "other.example.com"; });
+    EXPECT_REFUSED_UNTOUCHED(Drive(kUpdate, Nginx(), other),
+        "the new index is for the game at other.example.com, not for this launcher's game at play.example.com", r1,
+        StateText());
+}
+
+TEST_F(Attack, MixedOrSubstitutedContainersAreRefusedPieceByPiece)
+{
+    // The CDN serves r2's index and files, but for r2's new container the bytes of r1's
+    // container: once with r1's header, once under r2's own (valid) header.
+    const SRelease r1 = Release("r1");
+    const SRelease r2 = Release("r2");
+    InstallComplete(r1);
+    const std::string state = StateText();
+    const Vfs::SIndex i1 = IndexOf(r1);
+    const Vfs::SIndex i2 = IndexOf(r2);
+    const fs::path mix = ReleasesFolder() / ("mix-" + std::to_string(GetCurrentProcessId()));
+    for (bool validHeader : {false, true})
+    {
+        fs::remove_all(mix);
+        WriteText(mix / "i" / (r2.id + ".quillmereindex"), ReadText(IndexFile(r2)));
+        for (const Vfs::SFile& file : i2.files)
+        {
+            WriteText(mix / "f" / Vfs::ToHex(file.hash), ReadText(Cdn() / "f" / Vfs::ToHex(file.hash)));
+        }
+        const std::string old = ReadText(Cdn() / "c" / (Vfs::ToHex(i1.containers[0].identity) + ".quillmerepack"));
+        for (const Vfs::SContainer& container : i2.containers)
+        {
+            const std::string name = Vfs::ToHex(container.identity) + ".quillmerepack";
+            std::string bytes = ReadText(Cdn() / "c" / name);
+            if (container.identity != i1.containers[0].identity && container.identity != i1.containers[1].identity)
+            {
+                bytes = validHeader ? bytes.substr(0, 64) + Resized(old.substr(64), container.size - 64)
+                                    : Resized(old, container.size);
+            }
+            WriteText(mix / "c" / name, bytes);
+        }
+        const SPatchReport last = Drive(kUpdate, TestServers::CdnBaseUrl() + "/patch/" + mix.filename().string(), r2);
+        EXPECT_EQ(last.phase, 3);
+        EXPECT_TRUE(last.message.starts_with("c/") && last.message.ends_with(": the CDN's bytes are not the release's"))
+            << last.message;
+        EXPECT_EQ(Differences(Game(), r1), std::vector<std::string>{});
+        EXPECT_EQ(StateText(), state);
+    }
+    fs::remove_all(mix);
+}
+
+TEST_F(Attack, AMoveRunReachingPastItsSourceIsFetchedInstead)
+{
+    const SRelease r1 = Release("r1");
+    InstallComplete(r1);
+    const std::uint64_t oldSize = IndexOf(r1).containers[0].size;
+    const SRelease reaching = Variant(Release("r2"), [&](auto& c) {
+        ASSERT_FALSE(c.moves.empty());
+        for (Vfs::SMoveRun& run : c.moves)
+        {
+            run.sourceOffset = (oldSize - 16) / 16 * 16;
+        }
+    });
+    const SPatchReport last = Drive(kUpdate, Nginx(), reaching);
+    ASSERT_EQ(last.phase, 2) << last.message;
+    EXPECT_EQ(Differences(Game(), reaching, {}, false), std::vector<std::string>{});
+}
+
+TEST_F(Attack, PartFilesLeftByAnotherReleaseAreVerifiedNotTrusted)
+{
+    const SRelease r1 = Release("r1");
+    const SRelease r2 = Release("r2");
+    InstallComplete(r1);
+    const Vfs::SIndex i2 = IndexOf(r2);
+    const std::string old = ReadText(Game() / "Client/pack" / Vfs::ContainerName(IndexOf(r1).containers[0]));
+    for (const Vfs::SContainer& container : i2.containers)
+    {
+        WriteText(Game() / ContainerPartPath(container), Resized(old, container.size));
+    }
+    for (const Vfs::SFile& file : i2.files)
+    {
+        WriteText(Game() / FilePartPath(file.hash), std::string(static_cast<std::size_t>(file.size), 'x'));
+    }
+    const SPatchReport last = Drive(kUpdate, Nginx(), r2);
+    ASSERT_EQ(last.phase, 2) << last.message;
+    EXPECT_EQ(Differences(Game(), r2, {}, false), std::vector<std::string>{});
+}
+
+TEST_F(Attack, ALooseFileClaimingATebibyteIsStreamedAndRefused)
+{
+    // Held in memory whole, the claim alone would end the process; streamed, the CDN's short
+    // answer is refused.
+    const SRelease r1 = Release("r1");
+    InstallComplete(r1);
+    const std::string state = StateText();
+    std::string url;
+    const SRelease huge = Variant(Release("r2"), [&](auto& c) {
+        for (Vfs::SFile& file : c.files)
+        {
+            if (file.path == "Client/data/new.bin")
+            {
+                file.size = 1ULL << 40;
+                url = "f/" + Vfs::ToHex(file.hash);
+            }
+        }
+    });
+    MakePatcher([](std::string_view) { return std::optional<std::uint64_t>(UINT64_MAX); });
+    const SPatchReport last = Drive(kUpdate, Nginx(), huge);
+    EXPECT_REFUSED_UNTOUCHED(last, url + ": the CDN answered 206 with 1500000 bytes of 1099511627776", r1, state);
 }

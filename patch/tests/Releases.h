@@ -112,8 +112,9 @@ inline std::uint64_t ContentBytes(const SRelease& release)
     return total;
 }
 
-// Every file below the folder, "/"-separated and relative, with its bytes.
-inline std::map<std::string, std::string> Snapshot(const fs::path& folder)
+// Every file below the folder, "/"-separated and relative (the incoming folder's only with
+// `incoming`), with its bytes, or with none when `bytes` is false.
+inline std::map<std::string, std::string> Snapshot(const fs::path& folder, bool incoming = true, bool bytes = true)
 {
     std::map<std::string, std::string> files;
     if (!fs::exists(folder))
@@ -122,9 +123,10 @@ inline std::map<std::string, std::string> Snapshot(const fs::path& folder)
     }
     for (const auto& entry : fs::recursive_directory_iterator(folder))
     {
-        if (entry.is_regular_file())
+        std::string path = fs::relative(entry.path(), folder).generic_string();
+        if (entry.is_regular_file() && (incoming || !path.starts_with("Client/pack/incoming/")))
         {
-            files[fs::relative(entry.path(), folder).generic_string()] = ReadText(entry.path());
+            files[std::move(path)] = bytes ? ReadText(entry.path()) : std::string();
         }
     }
     return files;
@@ -145,10 +147,9 @@ inline std::vector<std::string> Differences(const fs::path& game, const SRelease
             wrong.push_back("differs: " + path);
         }
     }
-    for (const auto& [path, bytes] : Snapshot(game))
+    for (const auto& [path, none] : Snapshot(game, !incoming, false))
     {
-        if (!files.contains(path) && !alsoAllowed.contains(path) &&
-            !(incoming && path.starts_with("Client/pack/incoming/")))
+        if (!files.contains(path) && !alsoAllowed.contains(path))
         {
             wrong.push_back("not of the release: " + path);
         }

@@ -10,7 +10,11 @@
 //     corrupt3  the same for the first three answers
 //     range200  a ranged request answered 200 with exactly the range's bytes
 //     more      a ranged request answered 206 with 100 bytes more than asked
-// Index paths ("i/") are always answered well.
+//     endless   every request (the index too) answered with the file's bytes followed by
+//               pattern bytes without end, chunked, until the client gives up
+//     drip      every request (the index too) answered with the right length, one byte a
+//               second
+// Index paths ("i/") are otherwise always answered well.
 'use strict';
 
 const fs = require('fs');
@@ -25,7 +29,7 @@ if (!state || !root || !bench) {
 const answered = new Map();
 
 function serve(req, res) {
-  const m = /^\/(ok|corrupt2|corrupt3|range200|more)(?:-[0-9a-z]+)?\/(.+)$/.exec(req.url);
+  const m = /^\/(ok|corrupt2|corrupt3|range200|more|endless|drip)(?:-[0-9a-z]+)?\/(.+)$/.exec(req.url);
   const file = m && path.join(root, path.normalize(m[2]));
   if (!m || !file.startsWith(path.resolve(root) + path.sep) || !fs.existsSync(file) || !fs.statSync(file).isFile()) {
     res.writeHead(404, { 'Content-Length': 9 });
@@ -51,6 +55,33 @@ function serve(req, res) {
   }
   if (content && fault === 'more' && range) {
     body = Buffer.concat([body, Buffer.alloc(100, 7)]);
+  }
+  if (fault === 'endless') {
+    res.writeHead(range ? 206 : 200, {});
+    res.write(body);
+    const more = Buffer.alloc(65536, 0x3c);
+    const pump = () => {
+      while (!res.destroyed && res.write(more)) {}
+      if (!res.destroyed) res.once('drain', pump);
+    };
+    res.on('close', () => res.removeAllListeners('drain'));
+    pump();
+    return;
+  }
+  if (fault === 'drip') {
+    res.writeHead(range ? 206 : 200, { 'Content-Length': body.length });
+    let at = 0;
+    const timer = setInterval(() => {
+      if (res.destroyed || at >= body.length) {
+        clearInterval(timer);
+        if (!res.destroyed) res.end();
+        return;
+      }
+      res.write(body.subarray(at, at + 1));
+      at += 1;
+    }, 1000);
+    res.on('close', () => clearInterval(timer));
+    return;
   }
   if (range && !(content && fault === 'range200')) {
     res.writeHead(206, { 'Content-Range': `bytes ${first}-${first + body.length - 1}/${bytes.length}`,
