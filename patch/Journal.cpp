@@ -210,6 +210,15 @@ bool DeleteGameFile(std::string_view path)
     });
 }
 
+std::expected<void, std::string> RefuseLinkOnTheWay(std::string_view path)
+{
+    if (const auto link = LinkOnTheWay(path))
+    {
+        return std::unexpected(fmt::format("{} is a link or junction; nothing is written through it", *link));
+    }
+    return {};
+}
+
 std::expected<void, std::string> Replay(std::uint32_t pauseMs)
 {
     // A journal that cannot be read (or is not one we could have written) is left alone.
@@ -222,6 +231,16 @@ std::expected<void, std::string> Replay(std::uint32_t pauseMs)
     if (!records)
     {
         return std::unexpected(fmt::format("{} is not a journal this launcher reads", kJournalPath));
+    }
+    for (const SJournalRecord& record : *records)
+    {
+        for (const std::string* path : {&record.source, &record.destination})
+        {
+            if (auto refused = RefuseLinkOnTheWay(*path); !refused)
+            {
+                return refused;
+            }
+        }
     }
     for (const SJournalRecord& record : *records)
     {

@@ -107,7 +107,12 @@ template <typename Operation, typename LastError, typename Sleep>
 // Deletes a file under the file retry rule; a missing file counts as deleted.
 [[nodiscard]] bool DeleteGameFile(std::string_view path);
 
-// Carries out "patch.journal" in the current directory and deletes it. `pauseMs` sleeps
+// Refuses a path whose way runs through a symbolic link or junction (shell/File.h): the
+// launcher writes only into folders of its own.
+[[nodiscard]] std::expected<void, std::string> RefuseLinkOnTheWay(std::string_view path);
+
+// Carries out "patch.journal" in the current directory and deletes it. A journal with a path
+// through a link or junction is refused before any of it is carried out. `pauseMs` sleeps
 // before each record, so that the crash tests can land a kill in the middle of a replay.
 [[nodiscard]] std::expected<void, std::string> Replay(std::uint32_t pauseMs = 0);
 

@@ -199,6 +199,13 @@ template <typename Start>
     return started;
 }
 
+// Without long paths Windows takes a file's full path up to 259 UTF-16 units and a folder's
+// up to 247: the limit that full lengths pass over, or 0 when they fit.
+[[nodiscard]] constexpr std::size_t ShortPathLimitPassed(std::size_t fileLength, std::size_t folderLength) noexcept
+{
+    return fileLength > 259 ? 259 : folderLength > 247 ? 247 : 0;
+}
+
 // Nothing when a ranged answer is acceptable: 206, or 200 for a job from offset 0, with
 // exactly the bytes asked; otherwise the job's error text.
 [[nodiscard]] std::optional<std::string> AnswerError(std::string_view url, std::uint32_t status,

@@ -115,6 +115,19 @@ void RemoveStaleParts(const std::vector<SWork>& works)
     return IsPlainFolder(folder);
 }
 
+// Whether Windows takes paths beyond MAX_PATH from this process: only where long paths are
+// turned on and the manifest opts in, which the system's own answer covers. Windows before
+// the answer existed, and Wine, have none.
+[[nodiscard]] bool LongPathsEnabled()
+{
+    using Query = BOOLEAN(WINAPI*)();
+    const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    const auto query = ntdll == nullptr ? nullptr
+                                        : reinterpret_cast<Query>(reinterpret_cast<void*>(
+                                              GetProcAddress(ntdll, "RtlAreLongPathsEnabled")));
+    return query != nullptr && query() != FALSE;
+}
+
 // The first bytes of a file into head; how many were read.
 [[nodiscard]] std::size_t ReadHead(std::string_view path, std::span<std::uint8_t> head)
 {
@@ -134,6 +147,40 @@ void RemoveStaleParts(const std::vector<SWork>& works)
 {
     return HashFile(run.params.launcherPath, record.size, nullptr);
 }
+}
+
+std::expected<void, std::string> CheckPathsToWrite(std::span<const SWork> works)
+{
+    std::wstring folder(MAX_PATH, L'\0');
+    folder.resize(GetCurrentDirectoryW(static_cast<DWORD>(folder.size()), folder.data()));
+    const std::size_t base = folder.size() + (folder.ends_with(L'\\') ? 0 : 1);
+    const bool longPaths = LongPathsEnabled();
+    const auto check = [&](std::string_view path) -> std::expected<void, std::string> {
+        if (auto refused = RefuseLinkOnTheWay(path); !refused)
+        {
+            return refused;
+        }
+        const std::size_t length = base + Utf8ToWide(path).size();
+        const std::size_t folderLength = base + Utf8ToWide(path.substr(0, path.rfind('/'))).size();
+        if (const std::size_t limit = ShortPathLimitPassed(length, folderLength); limit != 0 && !longPaths)
+        {
+            return std::unexpected(fmt::format("{} is too long for this Windows: {} characters with the game folder, "
+                                               "where at most {} work without long paths",
+                path, limit == 259 ? length : folderLength, limit));
+        }
+        return {};
+    };
+    for (const SWork& work : works)
+    {
+        for (const std::string* path : {&work.part, &work.target})
+        {
+            if (auto checked = check(*path); !checked)
+            {
+                return checked;
+            }
+        }
+    }
+    return {};
 }
 
 void SRun::Post(SPatchReport report) const
@@ -327,6 +374,12 @@ void Run(const SRun& run)
 
     // Loose files of one content each get their own part file.
     SeparateParts(works);
+
+    // Nothing is written through a link, nor where Windows cannot reach.
+    if (auto checked = CheckPathsToWrite(works); !checked)
+    {
+        return stopWith(std::move(checked.error()));
+    }
 
     // 8. A pre-load keeps only the part files it still needs.
     if (run.mode == kPreload)

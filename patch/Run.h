@@ -27,6 +27,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <span>
 #include <stop_token>
 #include <string>
 #include <string_view>
@@ -132,6 +133,10 @@ public:
 private:
     SProgress& m_progress;
 };
+
+// Before a run writes: every part and target path of the works lies in folders of the
+// launcher's own (no link or junction on the way) and fits the path limit Windows has here.
+[[nodiscard]] std::expected<void, std::string> CheckPathsToWrite(std::span<const SWork> works);
 
 // The run itself; reports only through run.report.
 void Run(const SRun& run);

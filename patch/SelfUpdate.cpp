@@ -120,6 +120,10 @@ void SelfUpdateStep(const SRun& run, const Vfs::SIndex& index, const Vfs::SFile&
     const bool ready = FileSize(work.part) == work.size && HashFile(work.part, work.size, nullptr) == work.hash;
     if (!ready)
     {
+        if (auto checked = CheckPathsToWrite(std::span(&work, 1)); !checked)
+        {
+            return stopWith(std::move(checked.error()));
+        }
         CreateParentFolders(work.part);
         if (!IsPlainFolder(kIncomingFolder) || !MakePartFile(work.part, work.size))
         {

@@ -78,25 +78,51 @@ std::expected<void, unsigned long> WriteWholeFile(std::string_view path, std::sp
     return {};
 }
 
+namespace
+{
+// A path with these attributes is a symbolic link or a junction: a reparse point whose tag
+// says so, or whose tag Windows does not name (0, as Wine reports its links).
+[[nodiscard]] bool IsLink(const std::wstring& path, DWORD attributes)
+{
+    if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0)
+    {
+        return false;
+    }
+    WIN32_FIND_DATAW data{};
+    if (!UniqueFind(FindFirstFileW(path.c_str(), &data)))
+    {
+        return true;
+    }
+    const DWORD tag = data.dwReserved0;
+    return tag == 0 || tag == IO_REPARSE_TAG_SYMLINK || tag == IO_REPARSE_TAG_MOUNT_POINT;
+}
+}
+
 bool IsPlainFolder(std::string_view path)
 {
     const std::wstring wide = Utf8ToWide(path);
     const DWORD attributes = wide.empty() ? INVALID_FILE_ATTRIBUTES : GetFileAttributesW(wide.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
+           !IsLink(wide, attributes);
+}
+
+std::optional<std::string> LinkOnTheWay(std::string_view path)
+{
+    for (std::size_t end = path.find_first_of("/\\"); end != std::string_view::npos;
+         end = path.find_first_of("/\\", end + 1))
     {
-        return false;
+        const std::wstring wide = Utf8ToWide(path.substr(0, end));
+        const DWORD attributes = wide.empty() ? INVALID_FILE_ATTRIBUTES : GetFileAttributesW(wide.c_str());
+        if (attributes == INVALID_FILE_ATTRIBUTES)
+        {
+            return std::nullopt; // nothing further down exists yet
+        }
+        if (IsLink(wide, attributes))
+        {
+            return std::string(path.substr(0, end));
+        }
     }
-    if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0)
-    {
-        return true;
-    }
-    WIN32_FIND_DATAW data{};
-    if (!UniqueFind(FindFirstFileW(wide.c_str(), &data)))
-    {
-        return false;
-    }
-    const DWORD tag = data.dwReserved0;
-    return tag != 0 && tag != IO_REPARSE_TAG_SYMLINK && tag != IO_REPARSE_TAG_MOUNT_POINT;
+    return std::nullopt;
 }
 
 bool WriteFileAtomically(std::string_view path, std::span<const char> bytes)

@@ -4,6 +4,7 @@
 #ifdef _WIN32
 #include <cstdint>
 #include <expected>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -32,6 +33,11 @@ void CreateParentFolders(std::string_view path);
 // The path exists, is a folder, and is neither a symbolic link nor a junction. A reparse
 // point whose tag Windows does not name (0, as Wine reports its links) counts as a link.
 [[nodiscard]] bool IsPlainFolder(std::string_view path);
+
+// The first folder on the path's way (each part before a "/" or "\\") that is a symbolic link
+// or a junction, as the path writes it; nothing when there is none. Whoever writes below a
+// folder it owns refuses a path for which this names a folder.
+[[nodiscard]] std::optional<std::string> LinkOnTheWay(std::string_view path);
 
 // The running executable's full path; empty when Windows cannot name it.
 [[nodiscard]] std::string RunningExecutablePath();

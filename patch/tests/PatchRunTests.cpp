@@ -2,6 +2,7 @@
 // repairing, stopping and resuming, against the loopback nginx CDN and the fault CDN, over
 // releases made by qmrelease (make-releases). Each test works in a game folder of its own.
 #include "patch/Driver.h"
+#include "patch/Journal.h"
 #include "patch/SelfUpdate.h"
 #include "patch/tests/Releases.h"
 #include "shell/File.h"
@@ -652,6 +653,22 @@ protected:
         return Snapshot(Game(), false);
     }
 
+    // A folder link as Wine makes one: a Unix symbolic link, which Windows programs see as a
+    // reparse point (Wine makes neither junctions nor Windows symbolic links itself).
+    static void MakeFolderLink(const fs::path& link, const fs::path& target)
+    {
+        std::wstring command = L"/bin/ln -s -- " + fs::relative(target, link.parent_path()).generic_wstring() + L" " +
+                               link.filename().wstring();
+        STARTUPINFOW startup{.cb = sizeof(STARTUPINFOW)};
+        PROCESS_INFORMATION process{};
+        ASSERT_TRUE(CreateProcessW(L"Z:\\bin\\ln", command.data(), nullptr, nullptr, FALSE, 0, nullptr,
+            link.parent_path().wstring().c_str(), &startup, &process));
+        WaitForSingleObject(process.hProcess, 10'000);
+        CloseHandle(process.hThread);
+        CloseHandle(process.hProcess);
+        ASSERT_NE(GetFileAttributesW(link.wstring().c_str()) & FILE_ATTRIBUTE_REPARSE_POINT, 0u);
+    }
+
     static std::string Resized(std::string bytes, std::uint64_t size)
     {
         bytes.resize(static_cast<std::size_t>(size), '\0');
@@ -796,4 +813,54 @@ TEST_F(Attack, ALooseFileClaimingATebibyteIsStreamedAndRefused)
     MakePatcher([](std::string_view) { return std::optional<std::uint64_t>(UINT64_MAX); });
     const SPatchReport last = Drive(kUpdate, Nginx(), huge);
     EXPECT_REFUSED_UNTOUCHED(last, url + ": the CDN answered 206 with 1500000 bytes of 1099511627776", r1, state);
+}
+
+TEST_F(Attack, AFolderReplacedByALinkIsNotWrittenThrough)
+{
+    const SRelease r1 = Release("r1");
+    const SRelease r2 = Release("r2");
+    InstallComplete(r1);
+    const std::string state = StateText();
+    const std::string refused = " is a link or junction; nothing is written through it";
+
+    // A game subfolder moved elsewhere and linked back: the update writes and deletes there.
+    fs::rename(Game() / "Client/data", m_root / "data");
+    MakeFolderLink(Game() / "Client/data", m_root / "data");
+    const auto data = Snapshot(m_root / "data");
+    EXPECT_REFUSED_UNTOUCHED(Drive(kUpdate, Nginx(), r2), "Client/data" + refused, r1, state);
+
+    // A journal left from before the link came: refused before any record is carried out.
+    WriteText(Game() / "Client/pack/incoming/a.part", "a");
+    const SJournalRecord records[] = {{SJournalRecord::EKind::Move, "Client/pack/incoming/a.part", "Client/bin/a"},
+        {SJournalRecord::EKind::Delete, "", "Client/data/old.txt"}};
+    WriteText(Game() / "patch.journal", JournalText(records));
+    const auto replayed = ReplayAtStartUp();
+    ASSERT_FALSE(replayed);
+    EXPECT_EQ(replayed.error(), "Client/data" + refused);
+    EXPECT_FALSE(fs::exists(Game() / "Client/bin/a"));
+    EXPECT_EQ(Snapshot(m_root / "data"), data);
+
+    // The incoming folder linked elsewhere too: a pre-load would clear what is there.
+    fs::remove(Game() / "patch.journal");
+    fs::remove_all(Game() / "Client/pack/incoming");
+    WriteText(m_root / "elsewhere/keep.txt", "keep");
+    MakeFolderLink(Game() / "Client/pack/incoming", m_root / "elsewhere");
+    EXPECT_REFUSED_UNTOUCHED(Drive(kPreload, Nginx(), r2), "Client/pack/incoming" + refused, r1, state);
+    EXPECT_EQ(Snapshot(m_root / "elsewhere"), (std::map<std::string, std::string>{{"keep.txt", "keep"}}));
+}
+
+TEST_F(PatchRun, PathsLongerThanWindowsTakesHereAreRefusedBeforeAnythingIsWritten)
+{
+    // A game folder of 200 characters leaves too little room for the part files' paths; the
+    // test program does not opt in to long paths, and Wine has none to turn on.
+    const fs::path deep = m_root / std::wstring(200 - m_root.wstring().size() - 1, L'd');
+    WriteText(deep / "Client/pack/release.quillmereindex", ReadText(IndexFile(Release("r1"))));
+    ASSERT_TRUE(SetCurrentDirectoryW(deep.wstring().c_str()));
+    const SPatchReport last = Drive(kComplete, Nginx());
+    EXPECT_EQ(last.phase, 3);
+    EXPECT_TRUE(last.message.starts_with("Client/pack/incoming/")) << last.message;
+    EXPECT_NE(last.message.find(" is too long for this Windows: "), std::string::npos) << last.message;
+    EXPECT_TRUE(last.message.ends_with(" characters with the game folder, where at most 259 work without long paths"))
+        << last.message;
+    EXPECT_FALSE(fs::exists(deep / "Client/pack/incoming"));
 }
