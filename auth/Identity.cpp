@@ -38,12 +38,12 @@ std::expected<SIdentityConfig, std::string> LoadIdentityConfig(const std::filesy
     {
         return std::unexpected(fmt::format("{} does not read", kInstalledIndexPath));
     }
-    Vfs::SIndex index;
-    std::string error;
-    if (!Vfs::ReadIndex(bytes, trust_root, index, error))
+    auto read = Vfs::ReadIndex(bytes, trust_root);
+    if (!read)
     {
-        return std::unexpected(std::move(error));
+        return std::unexpected(std::move(read.error()));
     }
+    Vfs::SIndex& index = *read;
     if (index.identityUrls.empty())
     {
         return std::unexpected(std::string(kNoService));

@@ -1,4 +1,4 @@
-// The identity service's small JSON dialect, base64url, and the wiping of secrets.
+// The identity service's small JSON dialect and base64url.
 //
 // There is no general JSON parser here on purpose: answers are read by looking up single
 // keys with a plain substring scan (FindValue), whose behaviour at the edges is the
@@ -9,6 +9,8 @@
 //   - a bare value is a run of ASCII digits; signs, fractions, true, false and null are
 //     not found.
 #pragma once
+
+#include "shell/Secure.h" // SecureWipe, for the answers that carry secrets
 
 #include <cstddef>
 #include <cstdint>
@@ -49,14 +51,4 @@ namespace Auth
 // the unused low bits of the last character must be zero, so every byte string has exactly
 // one accepted text. Nothing is returned on failure.
 [[nodiscard]] std::optional<std::vector<std::uint8_t>> DecodeBase64Url(std::string_view text);
-}
-
-// Sets the bytes to zero in a way the optimiser may not remove. Null or zero length: nothing.
-void SecureWipe(void* buffer, std::size_t length) noexcept;
-
-// Wipes a container's bytes (its capacity is not touched).
-template <typename Container>
-void SecureWipe(Container& container) noexcept
-{
-    SecureWipe(container.data(), container.size() * sizeof(*container.data()));
 }

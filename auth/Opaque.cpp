@@ -1,6 +1,6 @@
 #include "auth/Opaque.h"
 
-#include "auth/Json.h"
+#include "shell/Secure.h"
 #include "auth/OpaqueCore.h"
 
 #include <sodium.h>

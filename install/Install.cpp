@@ -84,11 +84,16 @@ using UniqueCom = UniqueResource<SComTraits<T>>;
 [[nodiscard]] std::optional<std::string> ReadTrustedIndex(std::string_view folder, Vfs::SIndex& index)
 {
     auto bytes = ReadWholeFile(JoinWindowsPath(folder, kIndexPath), kMaxReadSize);
-    std::string error;
-    if (!bytes || !Vfs::ReadIndex(*bytes, Vfs::TrustRoot(), index, error))
+    if (!bytes)
     {
         return std::nullopt;
     }
+    auto read = Vfs::ReadIndex(*bytes, Vfs::TrustRoot());
+    if (!read)
+    {
+        return std::nullopt;
+    }
+    index = std::move(*read);
     return std::move(*bytes);
 }
 

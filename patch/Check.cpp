@@ -32,8 +32,7 @@ namespace
     {
         return false;
     }
-    std::string ignored;
-    return Vfs::CheckContainerHeader(index, static_cast<std::uint16_t>(container), std::span(head, read), ignored);
+    return Vfs::CheckContainerHeader(index, static_cast<std::uint16_t>(container), std::span(head, read)).has_value();
 }
 }
 

@@ -145,15 +145,14 @@ bool FlushFile(std::string_view path)
     return file && FlushFileBuffers(file.get());
 }
 
-bool PrepareContainerPart(const Vfs::SIndex& index, SWork& work, SProgress& check, std::string& error)
+std::expected<void, std::string> PrepareContainerPart(const Vfs::SIndex& index, SWork& work, SProgress& check)
 {
     const std::uint64_t pieces = Vfs::PieceCount(work.size);
     const auto container = static_cast<std::uint16_t>(work.container);
     work.fresh = FileSize(work.part) != work.size;
     if (work.fresh && !MakePartFile(work.part, work.size))
     {
-        error = WithWindowsError(fmt::format("{} could not be made", work.part), GetLastError());
-        return false;
+        return std::unexpected(WithWindowsError(fmt::format("{} could not be made", work.part), GetLastError()));
     }
 
     bool copied = false;
@@ -222,7 +221,7 @@ bool PrepareContainerPart(const Vfs::SIndex& index, SWork& work, SProgress& chec
             }
         }
     }
-    return true;
+    return {};
 }
 
 std::expected<std::vector<SJob>, std::string> PrepareWorks(const SRun& run, const Vfs::SIndex& index,
@@ -259,10 +258,9 @@ std::expected<std::vector<SJob>, std::string> PrepareWorks(const SRun& run, cons
             jobs.push_back({i, 0, work.size});
             continue;
         }
-        std::string error;
-        if (!PrepareContainerPart(index, work, check, error))
+        if (auto prepared = PrepareContainerPart(index, work, check); !prepared)
         {
-            return std::unexpected(std::move(error));
+            return std::unexpected(std::move(prepared.error()));
         }
         if (run.StopRequested())
         {
@@ -274,8 +272,8 @@ std::expected<std::vector<SJob>, std::string> PrepareWorks(const SRun& run, cons
     return jobs;
 }
 
-bool DownloadJobs(const SRun& run, const Vfs::SIndex& index, const std::vector<SWork>& works,
-    const std::vector<SJob>& jobs, SProgress& progress, std::string& error)
+std::expected<void, std::string> DownloadJobs(const SRun& run, const Vfs::SIndex& index,
+    const std::vector<SWork>& works, const std::vector<SJob>& jobs, SProgress& progress)
 {
     std::atomic<std::size_t> next{0};
     std::atomic<int> running{kDownloadWorkers};
@@ -284,16 +282,15 @@ bool DownloadJobs(const SRun& run, const Vfs::SIndex& index, const std::vector<S
     std::string firstError;
 
     const auto worker = [&] {
-        std::string workerError;
         for (std::size_t i = next.fetch_add(1); i < jobs.size() && !run.StopRequested() && !failed.load();
              i = next.fetch_add(1))
         {
-            if (!FetchJob(run, index, works[jobs[i].work], jobs[i], progress.done, workerError))
+            if (auto fetched = FetchJob(run, index, works[jobs[i].work], jobs[i], progress.done); !fetched)
             {
                 const std::lock_guard hold(firstErrorLock);
                 if (!failed.exchange(true))
                 {
-                    firstError = workerError;
+                    firstError = std::move(fetched.error());
                 }
             }
         }
@@ -304,8 +301,7 @@ bool DownloadJobs(const SRun& run, const Vfs::SIndex& index, const std::vector<S
     running.fetch_sub(kDownloadWorkers - started);
     if (started == 0)
     {
-        error = "no download worker could be started";
-        return false;
+        return std::unexpected(std::string("no download worker could be started"));
     }
     Report(progress, true);
     while (running.load() != 0)
@@ -319,10 +315,9 @@ bool DownloadJobs(const SRun& run, const Vfs::SIndex& index, const std::vector<S
     }
     if (failed.load())
     {
-        error = firstError;
-        return false;
+        return std::unexpected(std::move(firstError));
     }
-    return true;
+    return {};
 }
 
 std::expected<std::vector<std::uint8_t>, std::string> FetchIndex(const SRun& run)
@@ -355,9 +350,10 @@ std::expected<std::vector<std::uint8_t>, std::string> FetchIndex(const SRun& run
     return bytes;
 }
 
-bool FetchJob(const SRun& run, const Vfs::SIndex& index, const SWork& work, const SJob& job,
-    std::atomic<std::uint64_t>& counter, std::string& error)
+std::expected<void, std::string> FetchJob(const SRun& run, const Vfs::SIndex& index, const SWork& work,
+    const SJob& job, std::atomic<std::uint64_t>& counter)
 {
+    std::string error;
     STransfers& transfers = *run.transfers;
     // A loose file, of any size, streams to its part file while it is hashed; a part file that
     // holds the bytes of a failed attempt is written again by the next attempt or run, and
@@ -368,8 +364,7 @@ bool FetchJob(const SRun& run, const Vfs::SIndex& index, const SWork& work, cons
     UniqueHandle part = OpenForWriting(work.part);
     if (!part)
     {
-        error = WithWindowsError(fmt::format("{} could not be written", work.part), GetLastError());
-        return false;
+        return std::unexpected(WithWindowsError(fmt::format("{} could not be written", work.part), GetLastError()));
     }
     DWORD writeError = ERROR_SUCCESS;
     const auto write = [&](std::uint64_t offset, std::span<const std::uint8_t> bytes) {
@@ -390,7 +385,7 @@ bool FetchJob(const SRun& run, const Vfs::SIndex& index, const SWork& work, cons
     {
         if (run.StopRequested())
         {
-            return false;
+            return std::unexpected(std::move(error));
         }
         std::uint64_t received = 0;
         pieces.Begin();
@@ -428,8 +423,7 @@ bool FetchJob(const SRun& run, const Vfs::SIndex& index, const SWork& work, cons
         }
         if (writeError != ERROR_SUCCESS)
         {
-            error = WithWindowsError(fmt::format("{} could not be written", work.part), writeError);
-            return false;
+            return std::unexpected(WithWindowsError(fmt::format("{} could not be written", work.part), writeError));
         }
         if (tooSlow)
         {
@@ -462,9 +456,9 @@ bool FetchJob(const SRun& run, const Vfs::SIndex& index, const SWork& work, cons
     }
     if (!accepted)
     {
-        return false;
+        return std::unexpected(std::move(error));
     }
     counter += job.length;
-    return true;
+    return {};
 }
 }

@@ -28,12 +28,13 @@ inline constexpr int kFetchAttempts = 3;
 // Makes or keeps a container's part file, copies the move runs into a fresh one (and then
 // the container's header), sets `have` from its verified pieces and copies the still-good
 // pieces of the old target over.
-[[nodiscard]] bool PrepareContainerPart(const Vfs::SIndex& index, SWork& work, SProgress& check, std::string& error);
+[[nodiscard]] std::expected<void, std::string> PrepareContainerPart(const Vfs::SIndex& index, SWork& work,
+    SProgress& check);
 
-// Runs the jobs on four workers; the calling thread reports every 100 ms. False with the
-// first failure's text; after a stop it returns false with no text.
-[[nodiscard]] bool DownloadJobs(const SRun& run, const Vfs::SIndex& index, const std::vector<SWork>& works,
-    const std::vector<SJob>& jobs, SProgress& progress, std::string& error);
+// Runs the jobs on four workers; the calling thread reports every 100 ms. The first failure's
+// text; after a stop the caller looks at the stop token, not at the result.
+[[nodiscard]] std::expected<void, std::string> DownloadJobs(const SRun& run, const Vfs::SIndex& index,
+    const std::vector<SWork>& works, const std::vector<SJob>& jobs, SProgress& progress);
 
 // The named release's index, whole, from "i/{release}.quillmereindex".
 [[nodiscard]] std::expected<std::vector<std::uint8_t>, std::string> FetchIndex(const SRun& run);
@@ -42,8 +43,8 @@ inline constexpr int kFetchAttempts = 3;
 // file streams to its part file and is hashed whole; a container's pieces are each written
 // once verified (the last once the answer is accepted), and a later attempt writes only the
 // pieces still missing.
-[[nodiscard]] bool FetchJob(const SRun& run, const Vfs::SIndex& index, const SWork& work, const SJob& job,
-    std::atomic<std::uint64_t>& counter, std::string& error);
+[[nodiscard]] std::expected<void, std::string> FetchJob(const SRun& run, const Vfs::SIndex& index, const SWork& work,
+    const SJob& job, std::atomic<std::uint64_t>& counter);
 
 // Creates the part file anew at exactly `size` bytes (zeros); the Windows error on failure.
 [[nodiscard]] bool MakePartFile(std::string_view path, std::uint64_t size);

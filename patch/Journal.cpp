@@ -10,7 +10,6 @@
 
 #ifdef _WIN32
 #include "shell/File.h"
-#include "ui/Settings.h"
 
 #include <windows.h>
 #endif
@@ -289,7 +288,7 @@ std::expected<void, std::string> ReplayAtStartUp(std::uint32_t pauseMs)
 
 std::string PatchStatePath()
 {
-    return fmt::format("{}patch.state", Ui::SettingsFolder());
+    return fmt::format("{}patch.state", GameDataFolder());
 }
 
 SPatchState ReadPatchState(std::string_view path)

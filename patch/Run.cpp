@@ -310,12 +310,12 @@ void Run(const SRun& run)
     {
         return stopWith(fmt::format("{} does not read", kInstalledIndex));
     }
-    Vfs::SIndex installed;
-    std::string error;
-    if (!Vfs::ReadIndex(*installedBytes, Vfs::TrustRoot(), installed, error))
+    auto read = Vfs::ReadIndex(*installedBytes, Vfs::TrustRoot());
+    if (!read)
     {
-        return stopWith(std::move(error));
+        return stopWith(std::move(read.error()));
     }
+    const Vfs::SIndex installed = std::move(*read);
 
     // 3. What this launcher has taken.
     const SPatchState state = ReadPatchState(run.params.statePath);
@@ -334,13 +334,15 @@ void Run(const SRun& run)
             return stopWith(std::move(fetched.error()));
         }
         newBytes = std::move(*fetched);
-        if (!Vfs::ReadIndex(newBytes, Vfs::TrustRoot(), used, error))
+        auto fresh = Vfs::ReadIndex(newBytes, Vfs::TrustRoot());
+        if (!fresh)
         {
-            return stopWith(fmt::format("the new index: {}", error));
+            return stopWith(fmt::format("the new index: {}", fresh.error()));
         }
-        if (!Vfs::CheckNewIndex(used, run.release, run.number, taken, error))
+        used = std::move(*fresh);
+        if (auto checked = Vfs::CheckNewIndex(used, run.release, run.number, taken); !checked)
         {
-            return stopWith(std::move(error));
+            return stopWith(std::move(checked.error()));
         }
     }
     else
@@ -435,14 +437,14 @@ void Run(const SRun& run)
         progress.total = transferTotal;
         progress.done = 0;
         progress.reported = 0;
-        const bool ok = DownloadJobs(run, used, works, *jobs, progress, error);
+        auto downloaded = DownloadJobs(run, used, works, *jobs, progress);
         if (run.StopRequested())
         {
             return;
         }
-        if (!ok)
+        if (!downloaded)
         {
-            return stopWith(std::move(error));
+            return stopWith(std::move(downloaded.error()));
         }
         Report(progress, true);
     }
@@ -458,9 +460,7 @@ void Run(const SRun& run)
         {
             std::uint8_t head[Vfs::kContainerHeaderSize]{};
             const auto bytes = ReadHead(work.part, head);
-            std::string ignored;
-            if (!Vfs::CheckContainerHeader(used, static_cast<std::uint16_t>(work.container), std::span(head, bytes),
-                    ignored))
+            if (!Vfs::CheckContainerHeader(used, static_cast<std::uint16_t>(work.container), std::span(head, bytes)))
             {
                 return stopWith(fmt::format("{} is not the container its index names", work.part));
             }

@@ -135,8 +135,7 @@ void SelfUpdateStep(const SRun& run, const Vfs::SIndex& index, const Vfs::SFile&
         progress.phase = 1;
         progress.total = work.size;
         Report(progress, true);
-        std::string error;
-        const bool fetched = FetchJob(run, index, work, SJob{0, 0, work.size}, progress.done, error);
+        auto fetched = FetchJob(run, index, work, SJob{0, 0, work.size}, progress.done);
         const bool flushed = fetched && FlushFile(work.part);
         if (!fetched || !flushed)
         {
@@ -144,7 +143,7 @@ void SelfUpdateStep(const SRun& run, const Vfs::SIndex& index, const Vfs::SFile&
             {
                 return;
             }
-            return stopWith(fetched ? fmt::format("{} could not be flushed", work.part) : error);
+            return stopWith(fetched ? fmt::format("{} could not be flushed", work.part) : std::move(fetched.error()));
         }
         Report(progress, true);
     }

@@ -3,6 +3,10 @@
 #include "shell/Handle.h"
 #include "shell/Text.h"
 
+#include <fmt/format.h>
+
+#include <shlobj.h>
+
 #include <algorithm>
 #include <climits>
 
@@ -183,4 +187,19 @@ std::string RunningExecutablePath()
         }
         path.resize(path.size() * 2);
     }
+}
+
+std::string GameDataFolder()
+{
+    wchar_t path[MAX_PATH]{};
+    if (FAILED(SHGetFolderPathW(nullptr, CSIDL_LOCAL_APPDATA | CSIDL_FLAG_CREATE, nullptr, SHGFP_TYPE_CURRENT, path)))
+    {
+        return {};
+    }
+    const std::string folder = WideToUtf8(path);
+    if (folder.empty())
+    {
+        return {};
+    }
+    return fmt::format("{}\\{}\\", folder, "Quillmere\\Game");
 }

@@ -1,4 +1,5 @@
-// Whole-file reading and writing for small files (settings, journal, state), UTF-8 paths.
+// Files and folders with UTF-8 paths: whole-file reading and writing for small files
+// (settings, journal, state), the atomic write, and the per-user game data folder.
 #pragma once
 
 #ifdef _WIN32
@@ -26,6 +27,11 @@
 
 // Creates every missing folder of the path's part before its last "/" or "\".
 void CreateParentFolders(std::string_view path);
+
+// The per-user game data folder, "<local application data>\Quillmere\Game\" in UTF-8, or
+// empty when Windows cannot name it (the launcher's folder is used then). The settings file
+// and the patch state live there.
+[[nodiscard]] std::string GameDataFolder();
 
 // The path names something on disk (a file, a folder or a link).
 [[nodiscard]] bool PathExists(std::string_view path);

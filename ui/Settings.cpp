@@ -10,7 +10,6 @@
 #include "shell/File.h"
 #include "shell/Text.h"
 
-#include <shlobj.h>
 #include <windows.h>
 #endif
 
@@ -132,17 +131,7 @@ namespace
 
 std::string SettingsFolder()
 {
-    wchar_t path[MAX_PATH]{};
-    if (FAILED(SHGetFolderPathW(nullptr, CSIDL_LOCAL_APPDATA | CSIDL_FLAG_CREATE, nullptr, SHGFP_TYPE_CURRENT, path)))
-    {
-        return {};
-    }
-    const std::string folder = WideToUtf8(path);
-    if (folder.empty())
-    {
-        return {};
-    }
-    return fmt::format("{}\\{}\\", folder, "Quillmere\\Game");
+    return GameDataFolder();
 }
 
 std::optional<std::size_t> ReadLanguageSetting(std::string_view folder)

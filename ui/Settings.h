@@ -25,9 +25,8 @@ inline constexpr std::string_view kSettingsFileName = "Quillmere.cfg";
 [[nodiscard]] std::string WithLanguageSetting(std::string_view content, std::string_view code);
 
 #ifdef _WIN32
-// The per-user game data folder, "<local application data>\Quillmere\Game\" in UTF-8, or
-// empty when Windows cannot name it (the launcher's folder is used then). The patch state
-// lives in the same folder.
+// The folder of the settings file: the per-user game data folder (GameDataFolder in
+// shell/File.h), empty when Windows cannot name it.
 [[nodiscard]] std::string SettingsFolder();
 
 // Reads the language from "Quillmere.cfg" in folder (empty: the current directory).

@@ -131,28 +131,25 @@ private:
 };
 }
 
-bool CheckContainerHeader(const SIndex& index, std::uint16_t container, std::span<const std::uint8_t> head,
-    std::string& error)
+std::expected<void, std::string> CheckContainerHeader(const SIndex& index, std::uint16_t container,
+    std::span<const std::uint8_t> head)
 {
     if (container >= index.containers.size() || head.size() < kContainerHeaderSize)
     {
-        error = "no such container, or a header shorter than 64 bytes";
-        return false;
+        return std::unexpected(std::string("no such container, or a header shorter than 64 bytes"));
     }
     const SContainer& record = index.containers[container];
     const bool zero = std::all_of(head.begin() + 48, head.begin() + 64, [](std::uint8_t b) { return b == 0; });
     if (std::memcmp(head.data(), "QMVFSPAK", 8) != 0 || head[8] != 2 || head[9] != 0 || head[12] != 0 ||
         head[13] != 0 || head[14] != 0 || head[15] != 0 || !zero)
     {
-        error = fmt::format("{}: not a container of major {}", ContainerName(record), 2);
-        return false;
+        return std::unexpected(fmt::format("{}: not a container of major {}", ContainerName(record), 2));
     }
-    if (std::memcmp(head.data() + 16, record.identity.data(), record.identity.size()) == 0)
+    if (std::memcmp(head.data() + 16, record.identity.data(), record.identity.size()) != 0)
     {
-        return true;
+        return std::unexpected(fmt::format("{}: another container under its name", ContainerName(record)));
     }
-    error = fmt::format("{}: another container under its name", ContainerName(record));
-    return false;
+    return {};
 }
 
 bool CheckPiece(const SIndex& index, std::size_t container, std::uint64_t piece,

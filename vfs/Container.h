@@ -16,10 +16,10 @@
 namespace Vfs
 {
 // "no such container, or a header shorter than 64 bytes", "{}: not a container of major 2",
-// or "{}: another container under its name" (with the container's file name); true when
-// the header names this container. The minor version is not looked at.
-[[nodiscard]] bool CheckContainerHeader(const SIndex& index, std::uint16_t container,
-    std::span<const std::uint8_t> head, std::string& error);
+// or "{}: another container under its name" (with the container's file name); nothing
+// when the header names this container. The minor version is not looked at.
+[[nodiscard]] std::expected<void, std::string> CheckContainerHeader(const SIndex& index, std::uint16_t container,
+    std::span<const std::uint8_t> head);
 
 // The piece's BLAKE3 hash (16 bytes) equals the index's entry. False for a container or a
 // piece the index does not have. Safe to call from several threads at once.

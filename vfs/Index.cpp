@@ -1,5 +1,7 @@
 #include "vfs/Index.h"
 
+#include "vfs/IndexFormat.h"
+
 #include <blake3.h>
 #include <cryptopp/xed25519.h>
 #include <fmt/format.h>
@@ -15,10 +17,8 @@ namespace Vfs
 {
 namespace
 {
-constexpr std::uint64_t kMinFileSize = 128;
-constexpr std::uint64_t kMaxFileSize = 1073741824;
-constexpr std::uint64_t kSignatureSize = 64;
-constexpr std::uint64_t kTableOffset = 64;
+using namespace IndexFormat;
+
 constexpr std::uint32_t kMaxSections = 16;
 constexpr std::uint32_t kMaxContainers = 4096;
 constexpr std::uint32_t kMaxFiles = 4096;
@@ -26,7 +26,6 @@ constexpr std::uint32_t kMaxUrls = 16;
 constexpr std::size_t kMaxUrlLength = 512;
 constexpr std::size_t kMaxPathLength = 260;
 constexpr std::size_t kMaxHostLength = 253;
-constexpr std::uint64_t kCertificateSize = 112;
 constexpr std::string_view kHeaderLabel = "the header";
 constexpr std::size_t kMaxSegmentLength = 255;
 constexpr std::string_view kPackPrefix = "Client/pack/";
@@ -68,25 +67,6 @@ constexpr std::string_view kDeviceNames[] = {"CON", "PRN", "AUX", "NUL", "CONIN$
     return std::none_of(std::begin(kDeviceNames), std::end(kDeviceNames),
         [&](std::string_view device) { return SameNameOnWindows(stem, device); });
 }
-
-constexpr std::uint32_t Tag(const char (&name)[5]) noexcept
-{
-    return static_cast<std::uint32_t>(static_cast<std::uint8_t>(name[0])) |
-           static_cast<std::uint32_t>(static_cast<std::uint8_t>(name[1])) << 8 |
-           static_cast<std::uint32_t>(static_cast<std::uint8_t>(name[2])) << 16 |
-           static_cast<std::uint32_t>(static_cast<std::uint8_t>(name[3])) << 24;
-}
-
-constexpr std::uint32_t kIdnt = Tag("IDNT");
-constexpr std::uint32_t kNois = Tag("NOIS");
-constexpr std::uint32_t kCont = Tag("CONT");
-constexpr std::uint32_t kStrs = Tag("STRS");
-constexpr std::uint32_t kGame = Tag("GAME");
-constexpr std::uint32_t kPiec = Tag("PIEC");
-constexpr std::uint32_t kFile = Tag("FILE");
-constexpr std::uint32_t kMove = Tag("MOVE");
-constexpr std::uint32_t kCdnu = Tag("CDNU");
-constexpr std::uint32_t kCert = Tag("CERT");
 
 using Bytes = std::span<const std::uint8_t>;
 
@@ -619,7 +599,11 @@ std::string SIndex::IdentityHex() const
     return ToHex(identity);
 }
 
-bool ReadIndex(std::span<const std::uint8_t> file, std::span<const std::uint8_t, 32> trustRoot, SIndex& index,
+namespace
+{
+// Fills index completely and returns true, or returns false with one message in error
+// (index may then hold members of the steps before the failure).
+[[nodiscard]] bool ReadInto(Bytes file, std::span<const std::uint8_t, 32> trustRoot, SIndex& index,
     std::string& error)
 {
     index = SIndex{};
@@ -634,7 +618,7 @@ bool ReadIndex(std::span<const std::uint8_t> file, std::span<const std::uint8_t,
     const Bytes signature = file.subspan(static_cast<std::size_t>(signedLength));
 
     // Only the certificate's place is read before the signature is checked.
-    SWanted certificate[] = {{kCert, 1, true}};
+    SWanted certificate[] = {{kCert.tag, kCert.version, true}};
     if (!PassTable(file, kHeaderLabel, signedLength, certificate, error))
     {
         return false;
@@ -669,15 +653,15 @@ bool ReadIndex(std::span<const std::uint8_t> file, std::span<const std::uint8_t,
     }
 
     std::copy_n(file.begin(), index.header.size(), index.header.begin());
-    if (!StartsWith(file, "QMVFSIDX") || index.MajorVersion() != 1 || U32(file, 12) != 64 ||
+    if (!StartsWith(file, kMagic) || index.MajorVersion() != kMajor || U32(file, 12) != kHeaderSize ||
         !AllZero(file.subspan(48, 16)))
     {
-        error = fmt::format("not an index of major {} (major {})", 1, index.MajorVersion());
+        error = fmt::format("not an index of major {} (major {})", kMajor, index.MajorVersion());
         return false;
     }
 
     const std::uint64_t bodyOffset = index.BodyOffset();
-    const std::uint64_t tableEnd = kTableOffset + 16 * static_cast<std::uint64_t>(index.SectionCount());
+    const std::uint64_t tableEnd = kTableOffset + kTableEntrySize * index.SectionCount();
     if (bodyOffset % 16 != 0 || bodyOffset < tableEnd || bodyOffset > signedLength ||
         index.BodyLength() != signedLength - bodyOffset || index.BodyLength() < 32)
     {
@@ -685,15 +669,17 @@ bool ReadIndex(std::span<const std::uint8_t> file, std::span<const std::uint8_t,
         return false;
     }
 
-    if (index.MinorVersion() < 3)
+    if (index.MinorVersion() < kMinor)
     {
         error = fmt::format("an index of minor {}, where this reader takes {}: build the release again",
-            index.MinorVersion(), 3);
+            index.MinorVersion(), kMinor);
         return false;
     }
 
-    SWanted sections[] = {{kIdnt, 1, false}, {kNois, 1, false}, {kCont, 2, false}, {kStrs, 1, false},
-        {kGame, 1, false}, {kPiec, 1, false}, {kFile, 1, false}, {kMove, 1, false}, {kCdnu, 1, true}};
+    SWanted sections[] = {{kIdnt.tag, kIdnt.version, false}, {kNois.tag, kNois.version, false},
+        {kCont.tag, kCont.version, false}, {kStrs.tag, kStrs.version, false}, {kGame.tag, kGame.version, false},
+        {kPiec.tag, kPiec.version, false}, {kFile.tag, kFile.version, false}, {kMove.tag, kMove.version, false},
+        {kCdnu.tag, kCdnu.version, true}};
     if (!PassTable(file, kHeaderLabel, bodyOffset, sections, error))
     {
         return false;
@@ -716,39 +702,49 @@ bool ReadIndex(std::span<const std::uint8_t> file, std::span<const std::uint8_t,
     return true;
 }
 
-bool ReadIndex(std::string_view file, std::span<const std::uint8_t, 32> trustRoot, SIndex& index, std::string& error)
-{
-    return ReadIndex(Bytes(reinterpret_cast<const std::uint8_t*>(file.data()), file.size()), trustRoot, index, error);
 }
 
-bool CheckNewIndex(const SIndex& index, std::string_view release, std::uint64_t number, STaken taken,
-    std::string& error)
+std::expected<SIndex, std::string> ReadIndex(std::span<const std::uint8_t> file,
+    std::span<const std::uint8_t, 32> trustRoot)
+{
+    SIndex index;
+    std::string error;
+    if (!ReadInto(file, trustRoot, index, error))
+    {
+        return std::unexpected(std::move(error));
+    }
+    return index;
+}
+
+std::expected<SIndex, std::string> ReadIndex(std::string_view file, std::span<const std::uint8_t, 32> trustRoot)
+{
+    return ReadIndex(Bytes(reinterpret_cast<const std::uint8_t*>(file.data()), file.size()), trustRoot);
+}
+
+std::expected<void, std::string> CheckNewIndex(const SIndex& index, std::string_view release, std::uint64_t number,
+    STaken taken)
 {
     if (index.IdentityHex() != release || index.ReleaseNumber() != number)
     {
-        error = "the CDN's index is not the release the service named";
-        return false;
+        return std::unexpected(std::string("the CDN's index is not the release the service named"));
     }
     if (!taken.gameHost.empty() && !SameNameOnWindows(index.gameHost, taken.gameHost))
     {
-        error = fmt::format("the new index is for the game at {}, not for this launcher's game at {}", index.gameHost,
-            taken.gameHost);
-        return false;
+        return std::unexpected(fmt::format("the new index is for the game at {}, not for this launcher's game at {}",
+            index.gameHost, taken.gameHost));
     }
     if (index.ReleaseNumber() < taken.release)
     {
-        error = fmt::format("release {} is older than release {}, which this launcher has taken",
-            index.ReleaseNumber(), taken.release);
-        return false;
+        return std::unexpected(fmt::format("release {} is older than release {}, which this launcher has taken",
+            index.ReleaseNumber(), taken.release));
     }
     if (index.keyGeneration < taken.generation)
     {
-        error = fmt::format("the new index is signed by the key of generation {}, which the root has replaced by "
-                            "generation {}",
-            index.keyGeneration, taken.generation);
-        return false;
+        return std::unexpected(fmt::format(
+            "the new index is signed by the key of generation {}, which the root has replaced by generation {}",
+            index.keyGeneration, taken.generation));
     }
-    return true;
+    return {};
 }
 
 std::string ContainerName(const SContainer& container)

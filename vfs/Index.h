@@ -9,6 +9,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <expected>
 #include <span>
 #include <string>
 #include <string_view>
@@ -91,12 +92,11 @@ struct SIndex
     [[nodiscard]] std::string IdentityHex() const;
 };
 
-// Fills index completely and returns true, or returns false with one message in error
-// (index may then hold members of the steps before the failure and must not be used).
-[[nodiscard]] bool ReadIndex(std::span<const std::uint8_t> file, std::span<const std::uint8_t, 32> trustRoot,
-    SIndex& index, std::string& error);
-[[nodiscard]] bool ReadIndex(std::string_view file, std::span<const std::uint8_t, 32> trustRoot, SIndex& index,
-    std::string& error);
+// The index, every member read, or one message telling why the file was refused.
+[[nodiscard]] std::expected<SIndex, std::string> ReadIndex(std::span<const std::uint8_t> file,
+    std::span<const std::uint8_t, 32> trustRoot);
+[[nodiscard]] std::expected<SIndex, std::string> ReadIndex(std::string_view file,
+    std::span<const std::uint8_t, 32> trustRoot);
 
 // The values the launcher has taken so far (the larger of the patch state's and the
 // installed index's).
@@ -111,8 +111,8 @@ struct STaken
 // the service named (identity in hex and number), it is for the installed release's game
 // (its host, compared without case), it does not go back on the release number, and it is
 // not signed under a replaced key generation.
-[[nodiscard]] bool CheckNewIndex(const SIndex& index, std::string_view release, std::uint64_t number, STaken taken,
-    std::string& error);
+[[nodiscard]] std::expected<void, std::string> CheckNewIndex(const SIndex& index, std::string_view release,
+    std::uint64_t number, STaken taken);
 
 // A container's file name: kind word ("unknown" above 3), "_", the first 8 identity bytes
 // in hex, ".quillmerepack".

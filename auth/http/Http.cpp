@@ -1,8 +1,8 @@
 #include "auth/http/Http.h"
 
-#include "auth/Json.h"
 #include "auth/http/HttpRules.h"
 #include "auth/http/HttpWin.h"
+#include "shell/Secure.h"
 #include "shell/Text.h"
 
 #include <algorithm>

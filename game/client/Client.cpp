@@ -102,12 +102,12 @@ std::expected<std::vector<std::string>, std::string> GameServers()
     {
         return std::unexpected(WithWindowsError("the release index does not read", file.error()));
     }
-    Vfs::SIndex index;
-    std::string error;
-    if (!Vfs::ReadIndex(*file, Vfs::TrustRoot(), index, error))
+    auto read = Vfs::ReadIndex(*file, Vfs::TrustRoot());
+    if (!read)
     {
-        return std::unexpected("the release index: " + error);
+        return std::unexpected("the release index: " + read.error());
     }
+    Vfs::SIndex& index = *read;
     if (index.identityUrls.empty())
     {
         return std::unexpected(std::string("the release names no identity service"));

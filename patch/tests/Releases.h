@@ -72,10 +72,7 @@ inline fs::path IndexFile(const SRelease& release)
 inline Vfs::SIndex IndexOf(const SRelease& release)
 {
     const std::string bytes = ReadText(IndexFile(release));
-    Vfs::SIndex index;
-    std::string error;
-    (void)Vfs::ReadIndex(bytes, Vfs::TrustRoot(), index, error);
-    return index;
+    return Vfs::ReadIndex(bytes, Vfs::TrustRoot()).value_or(Vfs::SIndex{});
 }
 
 // Every file of the release (but the launcher's own) with the CDN file holding its bytes.

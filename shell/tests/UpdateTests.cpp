@@ -52,8 +52,7 @@ SRelease Release(const std::string& name)
         if (lineName == name)
         {
             SRelease release{id, {}, ReleasesFolder() / "cdn/i" / (id + ".quillmereindex")};
-            std::string error;
-            (void)Vfs::ReadIndex(Read(release.indexFile), Vfs::TrustRoot(), release.index, error);
+            release.index = Vfs::ReadIndex(Read(release.indexFile), Vfs::TrustRoot()).value_or(Vfs::SIndex{});
             return release;
         }
     }

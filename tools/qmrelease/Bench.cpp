@@ -64,11 +64,10 @@ int main(int argc, char** argv)
         for (int run = 0; run < std::atoi(argv[4]); ++run)
         {
             const auto start = std::chrono::steady_clock::now();
-            Vfs::SIndex index;
-            std::string error;
-            if (!Vfs::ReadIndex(*bytes, std::span<const std::uint8_t, 32>(root->data(), 32), index, error))
+            const auto index = Vfs::ReadIndex(*bytes, std::span<const std::uint8_t, 32>(root->data(), 32));
+            if (!index)
             {
-                std::fprintf(stderr, "%s\n", error.c_str());
+                std::fprintf(stderr, "%s\n", index.error().c_str());
                 return 1;
             }
             best = std::min(best, std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());

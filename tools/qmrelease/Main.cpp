@@ -217,13 +217,13 @@ int VerifyCommand(const SArgs& a)
     {
         return Fail(bytes.error());
     }
-    Vfs::SIndex index;
-    std::string error;
-    if (!Vfs::ReadIndex(*bytes, *root, index, error))
+    const auto read = Vfs::ReadIndex(*bytes, *root);
+    if (!read)
     {
-        std::printf("%s\n", error.c_str());
+        std::printf("%s\n", read.error().c_str());
         return 1;
     }
+    const Vfs::SIndex& index = *read;
     std::printf("identity %s\nrelease %llu\ngeneration %u\ncontainers %zu\npieces %zu\nfiles %zu\nmoves %zu\n",
         index.IdentityHex().c_str(), static_cast<unsigned long long>(index.ReleaseNumber()), index.keyGeneration,
         index.containers.size(), index.pieceHashes.size(), index.files.size(), index.moves.size());

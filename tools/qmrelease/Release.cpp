@@ -1,6 +1,6 @@
 #include "tools/qmrelease/Release.h"
 
-#include "auth/Json.h"
+#include "shell/Secure.h"
 #include "vfs/Container.h"
 
 #include <blake3.h>
@@ -102,11 +102,10 @@ constexpr std::uint64_t kRollMul = 0x9E3779B97F4A7C15ull;
     {
         return std::unexpected(bytes.error());
     }
-    Vfs::SIndex index;
-    std::string error;
-    if (!Vfs::ReadIndex(*bytes, root, index, error))
+    auto index = Vfs::ReadIndex(*bytes, root);
+    if (!index)
     {
-        return std::unexpected(fmt::format("{}: {}", path.string(), error));
+        return std::unexpected(fmt::format("{}: {}", path.string(), index.error()));
     }
     return index;
 }
@@ -509,11 +508,12 @@ std::expected<SBuilt, std::string> Build(const SDescription& description, const 
 
     content.certificate = options.certificate;
     built.index = WriteIndex(content, options.signer);
-    std::string error;
-    if (!Vfs::ReadIndex(built.index, options.root, built.read, error))
+    auto read = Vfs::ReadIndex(built.index, options.root);
+    if (!read)
     {
-        return std::unexpected(fmt::format("the new index does not read: {}", error));
+        return std::unexpected(fmt::format("the new index does not read: {}", read.error()));
     }
+    built.read = std::move(*read);
     const fs::path indexPath = out / "i" / (built.read.IdentityHex() + ".quillmereindex");
     if (!WriteBytes(indexPath, built.index))
     {

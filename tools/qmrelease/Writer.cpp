@@ -1,6 +1,6 @@
 #include "tools/qmrelease/Writer.h"
 
-#include "auth/Json.h"
+#include "shell/Secure.h"
 
 #include <cryptopp/osrng.h>
 #include <cryptopp/xed25519.h>
@@ -10,6 +10,8 @@
 
 namespace QmRelease
 {
+using namespace Vfs::IndexFormat;
+
 namespace
 {
 [[nodiscard]] std::size_t Align16(std::size_t v) noexcept
@@ -101,7 +103,7 @@ std::array<std::uint8_t, 112> MakeCertificate(const SKeyPair& root, std::uint32_
 Bytes LayOut(const SLayout& layout)
 {
     const std::size_t count = layout.sections.size();
-    Bytes file(64 + 16 * count, 0);
+    Bytes file(kHeaderSize + kTableEntrySize * count, 0);
     std::memcpy(file.data(), layout.magic.data(), std::min<std::size_t>(layout.magic.size(), 8));
     PutU16(file, 8, layout.major);
     PutU16(file, 10, layout.minor);
@@ -116,7 +118,7 @@ Bytes LayOut(const SLayout& layout)
     {
         const SSection& s = layout.sections[i];
         const std::size_t offset = s.offset.value_or(static_cast<std::uint32_t>(next));
-        const std::size_t entry = 64 + 16 * i;
+        const std::size_t entry = kTableOffset + kTableEntrySize * i;
         PutU32(file, entry, s.tag);
         PutU16(file, entry + 4, s.version);
         PutU16(file, entry + 6, s.reserved);
@@ -244,21 +246,21 @@ SLayout Sections(const SReleaseContent& content)
     auto& s = layout.sections;
     if (content.certificate)
     {
-        s.push_back({MakeTag("CERT"), 1, 0, Bytes(content.certificate->begin(), content.certificate->end())});
+        s.push_back({kCert.tag, kCert.version, 0, Bytes(content.certificate->begin(), content.certificate->end())});
     }
     std::vector<Vfs::SFile> files = content.files;
     std::sort(files.begin(), files.end(), [](const auto& a, const auto& b) { return a.path < b.path; });
-    s.push_back({MakeTag("IDNT"), 1, 0, IdntSection(content.identityUrls)});
-    s.push_back({MakeTag("NOIS"), 1, 0, Bytes(content.gameKey.begin(), content.gameKey.end())});
-    s.push_back({MakeTag("CONT"), 2, 0, ContSection(content.containers)});
-    s.push_back({MakeTag("STRS"), 1, 0, StrsSection(content.word, content.name)});
-    s.push_back({MakeTag("GAME"), 1, 0, GameSection(content.gameHost)});
-    s.push_back({MakeTag("PIEC"), 1, 0, PiecSection(content.pieceHashes)});
-    s.push_back({MakeTag("FILE"), 1, 0, FileSection(files)});
-    s.push_back({MakeTag("MOVE"), 1, 0, MoveSection(content.moves)});
+    s.push_back({kIdnt.tag, kIdnt.version, 0, IdntSection(content.identityUrls)});
+    s.push_back({kNois.tag, kNois.version, 0, Bytes(content.gameKey.begin(), content.gameKey.end())});
+    s.push_back({kCont.tag, kCont.version, 0, ContSection(content.containers)});
+    s.push_back({kStrs.tag, kStrs.version, 0, StrsSection(content.word, content.name)});
+    s.push_back({kGame.tag, kGame.version, 0, GameSection(content.gameHost)});
+    s.push_back({kPiec.tag, kPiec.version, 0, PiecSection(content.pieceHashes)});
+    s.push_back({kFile.tag, kFile.version, 0, FileSection(files)});
+    s.push_back({kMove.tag, kMove.version, 0, MoveSection(content.moves)});
     if (!content.cdnUrl.empty())
     {
-        s.push_back({MakeTag("CDNU"), 1, 0, CdnuSection(content.cdnUrl)});
+        s.push_back({kCdnu.tag, kCdnu.version, 0, CdnuSection(content.cdnUrl)});
     }
     return layout;
 }

@@ -6,6 +6,7 @@
 #pragma once
 
 #include "vfs/Index.h"
+#include "vfs/IndexFormat.h"
 
 #include <array>
 #include <cstdint>
@@ -40,10 +41,7 @@ struct SKeyPair
 
 [[nodiscard]] constexpr std::uint32_t MakeTag(const char (&name)[5]) noexcept
 {
-    return static_cast<std::uint32_t>(static_cast<std::uint8_t>(name[0])) |
-           static_cast<std::uint32_t>(static_cast<std::uint8_t>(name[1])) << 8 |
-           static_cast<std::uint32_t>(static_cast<std::uint8_t>(name[2])) << 16 |
-           static_cast<std::uint32_t>(static_cast<std::uint8_t>(name[3])) << 24;
+    return Vfs::IndexFormat::Tag(name);
 }
 
 struct SSection
@@ -58,10 +56,10 @@ struct SSection
 
 struct SLayout
 {
-    std::string magic = "QMVFSIDX";
-    std::uint16_t major = 1;
-    std::uint16_t minor = 3;
-    std::uint32_t headerSize = 64;
+    std::string magic = std::string(Vfs::IndexFormat::kMagic);
+    std::uint16_t major = Vfs::IndexFormat::kMajor;
+    std::uint16_t minor = Vfs::IndexFormat::kMinor;
+    std::uint32_t headerSize = Vfs::IndexFormat::kHeaderSize;
     std::uint64_t release = 1;
     std::uint32_t reservedWord = 0;
     std::array<std::uint8_t, 16> reserved{};

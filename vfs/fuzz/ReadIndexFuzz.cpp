@@ -36,13 +36,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     QmRelease::Bytes file(data + 1, data + size);
     QmRelease::AppendSignature(file, Key(data[0] & 1));
 
-    Vfs::SIndex index;
-    std::string error;
-    if (!Vfs::ReadIndex(file, Key(false).publicKey, index, error))
+    auto read = Vfs::ReadIndex(file, Key(false).publicKey);
+    if (!read)
     {
-        Require(!error.empty());
+        Require(!read.error().empty());
         return 0;
     }
+    const Vfs::SIndex index = std::move(*read);
     // What the patcher relies on once an index has been read.
     Require(index.pieceBases.size() == index.containers.size());
     std::uint64_t pieces = 0;
@@ -78,7 +78,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!index.containers.empty())
     {
         const auto header = Vfs::ContainerHeader(index.containers.back());
-        Require(Vfs::CheckContainerHeader(index, static_cast<std::uint16_t>(index.containers.size() - 1), header, error));
+        Require(Vfs::CheckContainerHeader(index, static_cast<std::uint16_t>(index.containers.size() - 1), header)
+                    .has_value());
         (void)Vfs::CheckPiece(index, index.containers.size() - 1, 0, header);
     }
     return 0;

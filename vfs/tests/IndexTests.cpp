@@ -78,10 +78,9 @@ Bytes Signed(const SLayout& layout, const SKeyPair& key = Root())
 
 std::string ErrorOf(std::span<const std::uint8_t> file)
 {
-    SIndex index;
-    std::string error;
-    EXPECT_FALSE(ReadIndex(file, Root().publicKey, index, error));
-    return error;
+    const auto index = ReadIndex(file, Root().publicKey);
+    EXPECT_FALSE(index);
+    return index ? std::string() : index.error();
 }
 
 std::string ErrorOf(const SLayout& layout)
@@ -112,9 +111,9 @@ Bytes FileRecord(std::string_view path, std::uint16_t flags = 0)
 TEST(ReadIndex, ReadsEveryMemberOfAWellFormedIndex)
 {
     const Bytes file = WriteIndex(Content(), Root());
-    SIndex index;
-    std::string error;
-    ASSERT_TRUE(ReadIndex(file, Root().publicKey, index, error)) << error;
+    const auto read = ReadIndex(file, Root().publicKey);
+    ASSERT_TRUE(read) << read.error();
+    const SIndex& index = *read;
 
     const std::span<const std::uint8_t> signedBytes(file.data(), file.size() - 64);
     EXPECT_EQ(index.identity, Vfs::Hash256(signedBytes));
@@ -154,17 +153,18 @@ TEST(ReadIndex, OptionalPartsMayBeAbsentAndUnknownSectionsAreSkipped)
     layout.minor = 4;
     layout.sections.insert(layout.sections.begin() + 3, SSection{MakeTag("XTRA"), 9, 0, Bytes(5, 1)});
     const Bytes file = Signed(layout);
-    SIndex index;
-    std::string error;
-    ASSERT_TRUE(ReadIndex(file, Root().publicKey, index, error)) << error;
+    const auto read = ReadIndex(file, Root().publicKey);
+    ASSERT_TRUE(read) << read.error();
+    const SIndex& index = *read;
     EXPECT_EQ(index.cdnUrl, "");
 
     // A release of loose files only: no containers, no pieces, no runs.
     content.containers.clear();
     content.pieceHashes.clear();
     content.moves.clear();
-    ASSERT_TRUE(ReadIndex(WriteIndex(content, Root()), Root().publicKey, index, error)) << error;
-    EXPECT_TRUE(index.pieceHashes.empty());
+    const auto loose = ReadIndex(WriteIndex(content, Root()), Root().publicKey);
+    ASSERT_TRUE(loose) << loose.error();
+    EXPECT_TRUE(loose->pieceHashes.empty());
 }
 
 TEST(ReadIndex, FileLength)
@@ -209,9 +209,9 @@ TEST(ReadIndex, Certificate)
 {
     SReleaseContent content = Content();
     content.certificate = MakeCertificate(Root(), 3, Worker().publicKey);
-    SIndex index;
-    std::string error;
-    ASSERT_TRUE(ReadIndex(WriteIndex(content, Worker()), Root().publicKey, index, error)) << error;
+    const auto read = ReadIndex(WriteIndex(content, Worker()), Root().publicKey);
+    ASSERT_TRUE(read) << read.error();
+    const SIndex& index = *read;
     EXPECT_EQ(index.keyGeneration, 3u);
 
     // Valid certificate, index signed by the root instead of the certified key.
@@ -294,9 +294,8 @@ TEST(ReadIndex, IdentityUrls)
     // 512 bytes is the longest URL.
     SReleaseContent c = Content();
     c.identityUrls[0] = "https://" + std::string(504, 'a');
-    SIndex index;
-    std::string error;
-    EXPECT_TRUE(ReadIndex(WriteIndex(c, Root()), Root().publicKey, index, error)) << error;
+    const auto read = ReadIndex(WriteIndex(c, Root()), Root().publicKey);
+    ASSERT_TRUE(read) << read.error();
 }
 
 TEST(ReadIndex, GameHost)
@@ -311,9 +310,8 @@ TEST(ReadIndex, GameHost)
     }
     SReleaseContent c = Content();
     c.gameHost = "10.0.0.1";
-    SIndex index;
-    std::string error;
-    EXPECT_TRUE(ReadIndex(WriteIndex(c, Root()), Root().publicKey, index, error)) << error;
+    const auto read = ReadIndex(WriteIndex(c, Root()), Root().publicKey);
+    ASSERT_TRUE(read) << read.error();
 }
 
 TEST(ReadIndex, Containers)
@@ -355,9 +353,8 @@ TEST(ReadIndex, ReleaseName)
     }
     SReleaseContent c = Content();
     c.name = "\xF0\x9F\x8E\xAE \xC3\xA9\xE2\x82\xAC\xF4\x8F\xBF\xBF";
-    SIndex index;
-    std::string error;
-    EXPECT_TRUE(ReadIndex(WriteIndex(c, Root()), Root().publicKey, index, error)) << error;
+    const auto read = ReadIndex(WriteIndex(c, Root()), Root().publicKey);
+    ASSERT_TRUE(read) << read.error();
 }
 
 TEST(ReadIndex, PieceHashes)
@@ -411,9 +408,8 @@ TEST(ReadIndex, Files)
     SReleaseContent c = Content();
     c.files = {{"a", 0, 1, Id(1)}, {"a.b/c", 0, 1, Id(1)}, {"Client/packs/x", 0, 1, Id(1)},
         {std::string(200, 'z') + "/" + std::string(59, 'z'), 0, 1, Id(1)}};
-    SIndex index;
-    std::string error;
-    EXPECT_TRUE(ReadIndex(WriteIndex(c, Root()), Root().publicKey, index, error)) << error;
+    const auto read = ReadIndex(WriteIndex(c, Root()), Root().publicKey);
+    ASSERT_TRUE(read) << read.error();
 }
 
 TEST(ReadIndex, FilesWindowsCannotHoldAreRefusedAtReadTime)
@@ -421,10 +417,8 @@ TEST(ReadIndex, FilesWindowsCannotHoldAreRefusedAtReadTime)
     const auto error = [](std::vector<Vfs::SFile> files) {
         SReleaseContent c = Content();
         c.files = std::move(files);
-        SIndex index;
-        std::string error;
-        (void)ReadIndex(WriteIndex(c, Root()), Root().publicKey, index, error);
-        return error;
+        const auto read = ReadIndex(WriteIndex(c, Root()), Root().publicKey);
+        return read ? std::string() : read.error();
     };
     const auto one = [&](std::string path, std::uint16_t flags = 0) { return error({{path, flags, 1, Id(1)}}); };
     for (const char* path : {"a./b", "a/b.", "CON", "data/nul.txt", "Lpt1.x.y", "com9", "conin$", "a<b", "a>b",
@@ -487,29 +481,30 @@ TEST(CheckNewIndex, RatchetsInOrder)
 {
     SReleaseContent content = Content();
     content.certificate = MakeCertificate(Root(), 3, Worker().publicKey);
-    SIndex index;
-    std::string error;
-    ASSERT_TRUE(ReadIndex(WriteIndex(content, Worker()), Root().publicKey, index, error)) << error;
+    const auto read = ReadIndex(WriteIndex(content, Worker()), Root().publicKey);
+    ASSERT_TRUE(read) << read.error();
+    const SIndex& index = *read;
     const std::string hex = index.IdentityHex();
 
+    // The refusal's text; empty when the index is taken.
+    const auto check = [&](std::string_view release, std::uint64_t number, Vfs::STaken taken) {
+        const auto checked = Vfs::CheckNewIndex(index, release, number, taken);
+        return checked ? std::string() : checked.error();
+    };
     const std::string named = "the CDN's index is not the release the service named";
-    EXPECT_FALSE(Vfs::CheckNewIndex(index, hex, 41, {}, error));
-    EXPECT_EQ(error, named);
+    EXPECT_EQ(check(hex, 41, {}), named);
     std::string other = hex;
     other[5] = other[5] == '0' ? '1' : '0';
-    EXPECT_FALSE(Vfs::CheckNewIndex(index, other, 42, {}, error));
-    EXPECT_EQ(error, named);
+    EXPECT_EQ(check(other, 42, {}), named);
 
-    EXPECT_TRUE(Vfs::CheckNewIndex(index, hex, 42, {42, 3}, error)); // same release, same generation
-    EXPECT_TRUE(Vfs::CheckNewIndex(index, hex, 42, {1, 2}, error));
-    EXPECT_FALSE(Vfs::CheckNewIndex(index, hex, 42, {43, 0}, error));
-    EXPECT_EQ(error, "release 42 is older than release 43, which this launcher has taken");
-    EXPECT_TRUE(Vfs::CheckNewIndex(index, hex, 42, {1, 2, "PLAY.example.com"}, error)) << error;
-    EXPECT_FALSE(Vfs::CheckNewIndex(index, hex, 42, {43, 4, "other.example.com"}, error));
-    EXPECT_EQ(error, "the new index is for the game at play.example.com, not for this launcher's game at "
-                     "other.example.com");
-    EXPECT_FALSE(Vfs::CheckNewIndex(index, hex, 42, {40, 4}, error));
-    EXPECT_EQ(error, "the new index is signed by the key of generation 3, which the root has replaced by generation 4");
+    EXPECT_EQ(check(hex, 42, {42, 3}), ""); // same release, same generation
+    EXPECT_EQ(check(hex, 42, {1, 2}), "");
+    EXPECT_EQ(check(hex, 42, {43, 0}), "release 42 is older than release 43, which this launcher has taken");
+    EXPECT_EQ(check(hex, 42, {1, 2, "PLAY.example.com"}), "");
+    EXPECT_EQ(check(hex, 42, {43, 4, "other.example.com"}),
+        "the new index is for the game at play.example.com, not for this launcher's game at other.example.com");
+    EXPECT_EQ(check(hex, 42, {40, 4}),
+        "the new index is signed by the key of generation 3, which the root has replaced by generation 4");
 }
 
 TEST(TrustRoot, IsThePublicKeyOfTheDevelopmentRootUnlessReplaced)
