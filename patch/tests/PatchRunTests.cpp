@@ -623,10 +623,11 @@ protected:
         c.body = index.body;
         change(c);
         const QmRelease::Bytes bytes = QmRelease::WriteIndex(c, DevelopmentRoot());
-        Vfs::SIndex read;
-        std::string error;
-        EXPECT_TRUE(Vfs::ReadIndex(bytes, Vfs::TrustRoot(), read, error)) << error;
-        SRelease variant{base.name + "-variant", read.IdentityHex(), read.ReleaseNumber()};
+        const auto read = Vfs::ReadIndex(bytes, Vfs::TrustRoot());
+        EXPECT_TRUE(read) << read.error();
+        if (!read)
+            return base;
+        SRelease variant{base.name + "-variant", read->IdentityHex(), read->ReleaseNumber()};
         WriteText(IndexFile(variant), std::string(bytes.begin(), bytes.end()));
         return variant;
     }
