@@ -11,6 +11,7 @@
 //   identity.StopIdentity(); // fails queued requests, joins the thread
 #pragma once
 
+#include "auth/Request.h"
 #include "auth/SignIn.h"
 #include "auth/Status.h"
 #include "auth/StoredSignIn.h"
@@ -33,18 +34,6 @@
 
 namespace Auth
 {
-// The request kinds; the number is the wParam of the outcome message.
-enum class ERequest : std::uint8_t
-{
-    Resume = 0, // as Refresh, queued at start-up
-    SignIn = 1,
-    SignOut = 2,
-    GameExchange = 3,
-    Refresh = 4,
-    PollStatus = 5,
-    ReloadService = 6,
-};
-
 // The installed release's view of the identity service.
 struct SIdentityConfig
 {

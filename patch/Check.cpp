@@ -48,9 +48,9 @@ std::optional<std::uint64_t> FileSize(std::string_view path)
     return (std::uint64_t{data.nFileSizeHigh} << 32) | data.nFileSizeLow;
 }
 
-bool IsTrusted(const SPatchState& state, std::uint8_t mode, std::string_view path, std::uint64_t size)
+bool IsTrusted(const SPatchState& state, EPatchMode mode, std::string_view path, std::uint64_t size)
 {
-    return IsTrustedByStamp(state, path, size, mode == kRepair);
+    return IsTrustedByStamp(state, path, size, mode == EPatchMode::Repair);
 }
 
 std::optional<Vfs::SIdentity> HashFile(std::string_view path, std::uint64_t largest, SProgress* progress)
@@ -93,7 +93,7 @@ std::optional<SCheckResult> CheckStep(const SRun& run, const Vfs::SIndex& used, 
 {
     progress.run = &run;
     progress.mode = run.mode;
-    progress.phase = 0;
+    progress.phase = EPatchPhase::Checking;
     progress.total = 0;
     progress.done = 0;
     progress.reported = 0;
@@ -104,7 +104,7 @@ std::optional<SCheckResult> CheckStep(const SRun& run, const Vfs::SIndex& used, 
     {
         anyContainer = anyContainer || Exists(ContainerPath(container));
     }
-    result.installing = run.mode == kComplete && !used.containers.empty() && !anyContainer;
+    result.installing = run.mode == EPatchMode::Complete && !used.containers.empty() && !anyContainer;
     progress.installing = result.installing;
 
     struct SItem
@@ -135,7 +135,7 @@ std::optional<SCheckResult> CheckStep(const SRun& run, const Vfs::SIndex& used, 
     }
     for (const Vfs::SFile& file : used.files)
     {
-        if ((file.flags & Vfs::kLauncherFlag) != 0 && run.mode != kPreload)
+        if ((file.flags & Vfs::kLauncherFlag) != 0 && run.mode != EPatchMode::Preload)
         {
             continue;
         }

@@ -23,7 +23,7 @@ struct SCheckResult
 };
 
 // Nothing when a stop was asked for (the run then ends quietly). Sets the progress record to
-// phase 0 and its `installing`, and reports (forced) once the total is known.
+// Checking and its `installing`, and reports (forced) once the total is known.
 [[nodiscard]] std::optional<SCheckResult> CheckStep(const SRun& run, const Vfs::SIndex& used,
     const Vfs::SIndex& installed, const SPatchState& state, SProgress& progress);
 
@@ -33,7 +33,7 @@ struct SCheckResult
     SProgress* progress);
 
 // The stamp rule: never in a repair run.
-[[nodiscard]] bool IsTrusted(const SPatchState& state, std::uint8_t mode, std::string_view path,
+[[nodiscard]] bool IsTrusted(const SPatchState& state, EPatchMode mode, std::string_view path,
     std::uint64_t size);
 
 // The size of a plain file at path; nothing when it is missing or a folder.

@@ -54,7 +54,7 @@ SDriven DriveRun(CPatcher& patcher, SPatchRequest request, const std::function<v
         for (SPatchReport& report : reports)
         {
             onReport(report);
-            ended = ended || report.phase >= 2;
+            ended = ended || report.phase >= EPatchPhase::Done;
             driven.last = std::move(report);
         }
         return ended;

@@ -1,5 +1,6 @@
 #include "patch/Journal.h"
 
+#include "shell/Lines.h"
 #include "shell/Text.h"
 
 #include <fmt/format.h>
@@ -18,19 +19,6 @@ namespace Patch
 {
 namespace
 {
-// Calls `line` for every line of text split at "\n"; the part after the last "\n" counts
-// as a line only when it is not empty.
-template <typename Visit>
-void ForEachLine(std::string_view text, Visit&& line)
-{
-    while (!text.empty())
-    {
-        const std::size_t end = text.find('\n');
-        line(text.substr(0, end));
-        text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
-    }
-}
-
 [[nodiscard]] std::string_view FirstLine(std::string_view text) noexcept
 {
     return text.substr(0, text.find('\n'));
@@ -67,11 +55,12 @@ std::optional<std::vector<SJournalRecord>> ParseJournal(std::string_view text)
         return std::nullopt;
     }
     std::vector<SJournalRecord> records;
-    ForEachLine(AfterFirstLine(text), [&](std::string_view line) {
+    for (const std::string_view line : SplitLines(AfterFirstLine(text)))
+    {
         const std::size_t tab = line.find('\t');
         if (tab == std::string_view::npos)
         {
-            return;
+            continue;
         }
         const std::string_view keyword = line.substr(0, tab);
         const std::string_view rest = line.substr(tab + 1);
@@ -88,7 +77,7 @@ std::optional<std::vector<SJournalRecord>> ParseJournal(std::string_view text)
         {
             records.push_back({SJournalRecord::EKind::Delete, {}, std::string(rest)});
         }
-    });
+    }
     return records;
 }
 
@@ -111,12 +100,13 @@ SPatchState ParsePatchState(std::string_view text)
     }
     constexpr std::string_view kRelease = "release\t";
     constexpr std::string_view kGeneration = "generation\t";
-    ForEachLine(AfterFirstLine(text), [&](std::string_view line) {
+    for (const std::string_view line : SplitLines(AfterFirstLine(text)))
+    {
         if (line.size() > 7 && line.starts_with(kRelease))
         {
             state.release = ParseLeadingDecimal(line.substr(kRelease.size()), std::numeric_limits<std::uint64_t>::max())
                                 .value_or(state.release);
-            return;
+            continue;
         }
         if (line.size() > 10 && line.starts_with(kGeneration))
         {
@@ -125,20 +115,20 @@ SPatchState ParsePatchState(std::string_view text)
             {
                 state.generation = static_cast<std::uint32_t>(*generation);
             }
-            return;
+            continue;
         }
         const std::size_t first = line.find('\t');
         const std::size_t second = first == std::string_view::npos ? first : line.find('\t', first + 1);
         if (second == std::string_view::npos)
         {
-            return;
+            continue;
         }
         const auto number = [](std::string_view field) {
             return ParseLeadingDecimal(field, std::numeric_limits<std::uint64_t>::max()).value_or(0);
         };
         state.files[std::string(line.substr(second + 1))] =
             SStamp{number(line.substr(0, first)), number(line.substr(first + 1, second - first - 1))};
-    });
+    }
     return state;
 }
 

@@ -7,6 +7,7 @@
 #pragma once
 
 #include "patch/Journal.h"
+#include "patch/Mode.h"
 #include "vfs/Index.h"
 
 #include <cstdint>
@@ -31,14 +32,6 @@ inline constexpr std::uint64_t kSpaceReserve = 67'108'864;    // kept free beyon
 inline constexpr std::uint64_t kCheckReportStep = 16'777'216; // one phase-0 report per 16 MiB
 inline constexpr std::uint64_t kPiecesPerJob = 32;
 inline constexpr std::uint64_t kGameRunningLimit = 2'097'152; // bytes per second
-
-enum EMode : std::uint8_t
-{
-    kComplete = 0,
-    kUpdate = 1,
-    kRepair = 2,
-    kPreload = 3,
-};
 
 // One item to download into its part file in the incoming folder.
 struct SWork
@@ -97,10 +90,10 @@ void SeparateParts(std::span<SWork> works);
 
 // Whether a progress record posts now: always when forced or transferring; while checking
 // only once 16 MiB more were read since the last report.
-[[nodiscard]] constexpr bool ShouldReport(std::uint8_t phase, std::uint64_t done, std::uint64_t reported,
+[[nodiscard]] constexpr bool ShouldReport(EPatchPhase phase, std::uint64_t done, std::uint64_t reported,
     bool force) noexcept
 {
-    return force || phase == 1 || done - reported >= kCheckReportStep;
+    return force || phase == EPatchPhase::Transferring || done - reported >= kCheckReportStep;
 }
 
 // The transfer limit's debt in microseconds after a chunk of `bytes` while `inFlight`

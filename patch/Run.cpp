@@ -195,7 +195,7 @@ void ReportStop(const SRun& run, std::string message)
 {
     SPatchReport report;
     report.mode = run.mode;
-    report.phase = 3;
+    report.phase = EPatchPhase::Stopped;
     report.message = std::move(message);
     run.Post(std::move(report));
 }
@@ -325,7 +325,7 @@ void Run(const SRun& run)
     // 4. The index used.
     Vfs::SIndex used;
     std::vector<std::uint8_t> newBytes;
-    const bool newIndex = run.mode == kUpdate || run.mode == kPreload;
+    const bool newIndex = run.mode == EPatchMode::Update || run.mode == EPatchMode::Preload;
     if (newIndex)
     {
         auto fetched = FetchIndex(run);
@@ -353,7 +353,7 @@ void Run(const SRun& run)
     // 5. The launcher's own file.
     const auto launcher = std::find_if(used.files.begin(), used.files.end(),
         [](const Vfs::SFile& file) { return (file.flags & Vfs::kLauncherFlag) != 0; });
-    if (run.mode == kUpdate && run.selfUpdate && launcher != used.files.end() &&
+    if (run.mode == EPatchMode::Update && run.selfUpdate && launcher != used.files.end() &&
         HashOfLauncher(run, *launcher) != launcher->hash)
     {
         return SelfUpdateStep(run, used, *launcher);
@@ -369,7 +369,7 @@ void Run(const SRun& run)
     std::vector<SWork>& works = checked->works;
 
     // 7. The new index is the last work of an update.
-    if (run.mode == kUpdate)
+    if (run.mode == EPatchMode::Update)
     {
         works.push_back(IndexWork(run.release, newBytes.size()));
     }
@@ -384,7 +384,7 @@ void Run(const SRun& run)
     }
 
     // 8. A pre-load keeps only the part files it still needs.
-    if (run.mode == kPreload)
+    if (run.mode == EPatchMode::Preload)
     {
         RemoveStaleParts(works);
     }
@@ -403,7 +403,7 @@ void Run(const SRun& run)
         {
             SPatchReport report;
             report.mode = run.mode;
-            report.phase = 3;
+            report.phase = EPatchPhase::Stopped;
             report.shortfall = needed - *available;
             report.installing = progress.installing;
             return run.Post(std::move(report));
@@ -433,7 +433,7 @@ void Run(const SRun& run)
     }
     if (!jobs->empty())
     {
-        progress.phase = 1;
+        progress.phase = EPatchPhase::Transferring;
         progress.total = transferTotal;
         progress.done = 0;
         progress.reported = 0;
@@ -468,11 +468,11 @@ void Run(const SRun& run)
     }
 
     // 13. A pre-load applies nothing.
-    if (run.mode == kPreload)
+    if (run.mode == EPatchMode::Preload)
     {
         SPatchReport report;
         report.mode = run.mode;
-        report.phase = 2;
+        report.phase = EPatchPhase::Done;
         report.done = transferTotal;
         report.repaired = !works.empty();
         return run.Post(std::move(report));
@@ -481,7 +481,7 @@ void Run(const SRun& run)
     // 14. The journal, written whole, then carried out.
     if (!works.empty())
     {
-        const std::string journal = JournalText(ComposeJournal(works, run.mode == kUpdate, installed, used));
+        const std::string journal = JournalText(ComposeJournal(works, run.mode == EPatchMode::Update, installed, used));
         if (!WriteFileAtomically(kJournalPath, journal))
         {
             return stopWith(fmt::format("{} could not be written", kJournalPath));
@@ -495,7 +495,7 @@ void Run(const SRun& run)
     // 15. The state the next run trusts, and the incoming folder of an update.
     (void)WritePatchState(run.params.statePath, RebuildState(state, taken.release, taken.generation, used, checked->trusted,
         checked->verified, works, [](std::string_view path) { return StampOf(path); }));
-    if (run.mode == kUpdate)
+    if (run.mode == EPatchMode::Update)
     {
         RemoveIncomingFolder();
     }
@@ -503,7 +503,7 @@ void Run(const SRun& run)
     // 16. Finished.
     SPatchReport report;
     report.mode = run.mode;
-    report.phase = 2;
+    report.phase = EPatchPhase::Done;
     report.done = transferTotal;
     report.repaired = !works.empty();
     report.installing = progress.installing;

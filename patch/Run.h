@@ -38,26 +38,26 @@ namespace Patch
 // What a run is asked to do.
 struct SPatchRequest
 {
-    std::uint8_t mode = kComplete;
+    EPatchMode mode = EPatchMode::Complete;
     std::string cdn;     // CDN base URL
-    std::string release; // the named release (64 hex digits); empty in modes 0 and 2
+    std::string release; // the named release (64 hex digits); empty for Complete and Repair
     std::uint64_t number = 0;
     bool selfUpdate = false;
 };
 
-// A run's report. Phases 0 and 1 come any number of times; a run that is not stopped ends
-// with exactly one of phase 2, 3 or 4.
+// A run's report. Checking and Transferring come any number of times; a run that is not
+// stopped ends with exactly one of Done, Stopped or LauncherReady.
 struct SPatchReport
 {
-    std::uint8_t mode = 0;
-    std::uint8_t phase = 0; // 0 checking, 1 transferring, 2 finished, 3 stopped, 4 new launcher ready
-    std::uint64_t done = 0; // phases 0 and 1; phase 2: the bytes downloaded
+    EPatchMode mode = EPatchMode::Complete;
+    EPatchPhase phase = EPatchPhase::Checking;
+    std::uint64_t done = 0; // checking and transferring; done: the bytes downloaded
     std::uint64_t total = 0;
     bool repaired = false;
     bool installing = false;
-    std::uint64_t shortfall = 0; // phase 3: free space missing
-    std::string message;         // phase 3
-    std::string launcher;        // phase 4: the downloaded launcher's part file
+    std::uint64_t shortfall = 0; // stopped: free space missing
+    std::string message;         // stopped
+    std::string launcher;        // launcher ready: the downloaded launcher's part file
 };
 
 // Called on the run's thread, one report after the other.
@@ -100,19 +100,19 @@ struct SRun : SPatchRequest
 struct SProgress
 {
     const SRun* run = nullptr; // where reports go; none: nothing is reported
-    std::uint8_t mode = 0;
-    std::uint8_t phase = 0; // 0 checking, 1 transferring
+    EPatchMode mode = EPatchMode::Complete;
+    EPatchPhase phase = EPatchPhase::Checking; // checking or transferring
     bool installing = false;
     std::uint64_t total = 0;
     std::atomic<std::uint64_t> done{0};
     std::uint64_t reported = 0; // `done` at the last report; the run's thread only
 };
 
-// Reports the run's final phase 3 (stopped) with its message.
+// Reports the run's final Stopped with its message.
 void ReportStop(const SRun& run, std::string message);
 
-// Reports phase 0 or 1 from the progress record when forced or transferring, and while
-// checking once per 16 MiB read.
+// Reports the progress record's Checking or Transferring when forced or transferring, and
+// while checking once per 16 MiB read.
 void Report(SProgress& progress, bool force);
 
 // The progress record as the container checks see it: the run's stop token, and bytes read.
@@ -173,7 +173,7 @@ public:
     [[nodiscard]] const std::string& LauncherPath() const noexcept { return m_params.launcherPath; }
     [[nodiscard]] const std::string& StatePath() const noexcept { return m_params.statePath; }
 
-    // For a phase 4 report, on the owner's thread: swaps the exes and starts the new launcher
+    // For a LauncherReady report, on the owner's thread: swaps the exes and starts the new launcher
     // (SelfUpdate.h); `onResult` then tells how the hand-over ended.
     [[nodiscard]] std::expected<void, std::string> HandOver(std::string_view downloaded, HandOverResultFunction onResult);
     // After a result of false: ends the new process and puts the old exe back.

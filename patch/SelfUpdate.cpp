@@ -132,7 +132,7 @@ void SelfUpdateStep(const SRun& run, const Vfs::SIndex& index, const Vfs::SFile&
         SProgress progress;
         progress.run = &run;
         progress.mode = run.mode;
-        progress.phase = 1;
+        progress.phase = EPatchPhase::Transferring;
         progress.total = work.size;
         Report(progress, true);
         auto fetched = FetchJob(run, index, work, SJob{0, 0, work.size}, progress.done);
@@ -149,7 +149,7 @@ void SelfUpdateStep(const SRun& run, const Vfs::SIndex& index, const Vfs::SFile&
     }
     SPatchReport report;
     report.mode = run.mode;
-    report.phase = 4;
+    report.phase = EPatchPhase::LauncherReady;
     report.launcher = work.part;
     run.Post(std::move(report));
 }

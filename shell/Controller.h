@@ -10,7 +10,9 @@
 // The controller never reads a clock: times come with their events.
 #pragma once
 
+#include "auth/Request.h"
 #include "auth/SignIn.h"
+#include "patch/Mode.h"
 #include "ui/Localisation.h"
 #include "ui/View.h"
 
@@ -22,34 +24,9 @@
 
 namespace Shell
 {
-// The identity worker's request kinds (the numbers travel as WM_APP + 1's wParam).
-enum class ERequest : std::uint8_t
-{
-    Resume = 0,
-    SignIn = 1,
-    SignOut = 2,
-    GameExchange = 3,
-    Refresh = 4,
-    PollStatus = 5,
-    ReloadService = 6,
-};
-
-enum class EPatchMode : std::uint8_t
-{
-    Complete = 0, // the start-up check
-    Update = 1,
-    Repair = 2,
-    Preload = 3, // the background preparation of a release
-};
-
-enum class EPatchPhase : std::uint8_t
-{
-    Checking = 0,
-    Transferring = 1,
-    Done = 2,
-    Stopped = 3,
-    LauncherReady = 4,
-};
+using Auth::ERequest;
+using Patch::EPatchMode;
+using Patch::EPatchPhase;
 
 // The product's web site, behind the Website link.
 inline constexpr std::string_view kWebsite = "https://www.quillmere.com";
@@ -374,10 +351,10 @@ struct SState
     std::string loginName;
     bool gameRunning = false;
 
-    bool patchRunning = false; // a run of mode 0, 1 or 2
+    bool patchRunning = false; // a Complete, Update or Repair run
     EPatchMode patchMode = EPatchMode::Complete;
     bool replacingLauncher = false; // a new launcher was started and has not answered yet
-    bool backgroundRun = false;     // a run of mode 3
+    bool backgroundRun = false;     // a Preload run
     std::string releaseBeingPrepared;
     std::string preparedRelease;
     bool selfUpdateFailed = false;

@@ -48,7 +48,7 @@ Game::SLaunchParams GameParams(HWND window, Auth::Identity& identity)
 
 Event::SPatchReport Decode(const Patch::SPatchReport& report)
 {
-    return {static_cast<EPatchMode>(report.mode), static_cast<EPatchPhase>(report.phase), report.done, report.total,
+    return {report.mode, report.phase, report.done, report.total,
         report.repaired, report.installing, report.shortfall, report.message, report.launcher};
 }
 
@@ -215,7 +215,7 @@ void CControllerHost::Carry(const SEffect& effect)
     std::visit(
         Overloaded{
             [&](const Effect::SStartPatch& start) {
-                Patch::SPatchRequest request{static_cast<std::uint8_t>(start.mode), start.cdn, start.release,
+                Patch::SPatchRequest request{start.mode, start.cdn, start.release,
                     start.number, start.selfUpdate};
                 bool started = m_patcher.Start(request, Patch::PostReportsTo(m_window));
                 if (!started && m_patcher.Running())
@@ -232,7 +232,7 @@ void CControllerHost::Carry(const SEffect& effect)
             },
             [&](const Effect::SStopPatch&) { m_patcher.Stop(); },
             [&](const Effect::SThrottleTransfers& throttle) { m_patcher.ThrottleTransfers(throttle.gameRunning); },
-            [&](const Effect::SQueue& queue) { m_identity.Queue(static_cast<Auth::ERequest>(queue.request)); },
+            [&](const Effect::SQueue& queue) { m_identity.Queue(queue.request); },
             [&](const Effect::SSignInFromBoxes&) {
                 std::string login = m_view.LoginText();
                 std::string password = m_view.TakePassword();

@@ -1,5 +1,6 @@
 #include "ui/Settings.h"
 
+#include "shell/Lines.h"
 #include "ui/Localisation.h"
 
 #include <fmt/format.h>
@@ -56,18 +57,6 @@ constexpr std::string_view kLanguageKey = "LANGUAGE";
     return true;
 }
 
-// The file's lines, each without its line feed; a last line without one still counts.
-[[nodiscard]] std::vector<std::string_view> SplitLines(std::string_view content)
-{
-    std::vector<std::string_view> lines;
-    while (!content.empty())
-    {
-        const std::size_t end = content.find('\n');
-        lines.push_back(content.substr(0, end));
-        content.remove_prefix(end == std::string_view::npos ? content.size() : end + 1);
-    }
-    return lines;
-}
 }
 
 std::optional<std::size_t> FindLanguageSetting(std::string_view content)

@@ -79,7 +79,7 @@ protected:
         WriteText(Game() / "Client/pack/release.quillmereindex", ReadText(IndexFile(release)));
     }
 
-    SPatchReport Drive(std::uint8_t mode, const std::string& cdn, const SRelease& release = {},
+    SPatchReport Drive(EPatchMode mode, const std::string& cdn, const SRelease& release = {},
         bool selfUpdate = false, const std::function<void(const SPatchReport&)>& also = {})
     {
         m_reports.clear();
@@ -92,14 +92,14 @@ protected:
                 }
             });
         EXPECT_TRUE(driven.started);
-        return driven.last.value_or(SPatchReport{255, 255});
+        return driven.last.value_or(SPatchReport{EPatchMode{255}, EPatchPhase{255}});
     }
 
     void InstallComplete(const SRelease& release)
     {
         Install(release);
-        const SPatchReport last = Drive(kComplete, Nginx());
-        ASSERT_EQ(last.phase, 2) << last.message;
+        const SPatchReport last = Drive(EPatchMode::Complete, Nginx());
+        ASSERT_EQ(last.phase, EPatchPhase::Done) << last.message;
         ASSERT_EQ(Differences(Game(), release), std::vector<std::string>{});
     }
 
@@ -115,7 +115,7 @@ protected:
 #define EXPECT_REFUSED_UNTOUCHED(report, text, release, state)                                      \
     do                                                                                              \
     {                                                                                               \
-        EXPECT_EQ((report).phase, 3);                                                               \
+        EXPECT_EQ((report).phase, EPatchPhase::Stopped);                                                               \
         EXPECT_EQ((report).message, (text));                                                        \
         EXPECT_EQ(Differences(Game(), (release)), std::vector<std::string>{});                      \
         EXPECT_EQ(StateText(), (state));                                                            \
@@ -126,8 +126,8 @@ TEST_F(PatchRun, FirstInstallationThenATrustedStartThatReadsNothing)
 {
     const SRelease r1 = Release("r1");
     Install(r1);
-    const SPatchReport last = Drive(kComplete, Nginx());
-    ASSERT_EQ(last.phase, 2) << last.message;
+    const SPatchReport last = Drive(EPatchMode::Complete, Nginx());
+    ASSERT_EQ(last.phase, EPatchPhase::Done) << last.message;
     EXPECT_TRUE(last.installing);
     EXPECT_TRUE(last.repaired);
     EXPECT_EQ(last.done, ContentBytes(r1));
@@ -136,17 +136,18 @@ TEST_F(PatchRun, FirstInstallationThenATrustedStartThatReadsNothing)
     EXPECT_FALSE(fs::exists(Game() / "patch.journal"));
     // Transfer reports carry installing, then the finished one.
     ASSERT_GE(m_reports.size(), 3u);
-    EXPECT_EQ(m_reports.front().phase, 0);
-    EXPECT_TRUE(std::any_of(m_reports.begin(), m_reports.end(),
-        [](const SPatchReport& r) { return r.phase == 1 && r.installing && r.total == r.done; }));
+    EXPECT_EQ(m_reports.front().phase, EPatchPhase::Checking);
+    EXPECT_TRUE(std::any_of(m_reports.begin(), m_reports.end(), [](const SPatchReport& r) {
+        return r.phase == EPatchPhase::Transferring && r.installing && r.total == r.done;
+    }));
 
     const SPatchState state = ReadPatchState(StatePath());
     EXPECT_EQ(state.release, 1u);
     EXPECT_EQ(state.files.size(), ReleaseFiles(r1).size() - 1); // all but the index
 
     // The next start trusts every stamp: nothing to check, nothing to fetch.
-    const SPatchReport again = Drive(kComplete, Nginx());
-    ASSERT_EQ(again.phase, 2);
+    const SPatchReport again = Drive(EPatchMode::Complete, Nginx());
+    ASSERT_EQ(again.phase, EPatchPhase::Done);
     EXPECT_FALSE(again.repaired);
     EXPECT_FALSE(again.installing);
     EXPECT_EQ(again.done, 0u);
@@ -181,8 +182,8 @@ TEST_F(PatchRun, UpdateWithMoveRunsFetchesWhatQmreleasePredicted)
     };
     const std::uint64_t launcherBytes = launcherOf(r1).hash != launcherOf(r2).hash ? launcherOf(r2).size : 0;
 
-    const SPatchReport last = Drive(kUpdate, Nginx(), r2);
-    ASSERT_EQ(last.phase, 2) << last.message;
+    const SPatchReport last = Drive(EPatchMode::Update, Nginx(), r2);
+    ASSERT_EQ(last.phase, EPatchPhase::Done) << last.message;
     EXPECT_EQ(last.done, number("fetch total") - number("fetch index") - launcherBytes);
     EXPECT_EQ(Differences(Game(), r2, {}, false), std::vector<std::string>{});
     EXPECT_FALSE(fs::exists(Game() / "Client/pack/incoming")) << "an update deletes the incoming folder";
@@ -198,8 +199,8 @@ TEST_F(PatchRun, PreloadThenTheUpdateOfTheSameReleaseDownloadsNothing)
     const std::string state = StateText();
     WriteText(Game() / "Client/pack/incoming/stale.part", "left by another release");
 
-    const SPatchReport preload = Drive(kPreload, Nginx(), r2);
-    ASSERT_EQ(preload.phase, 2) << preload.message;
+    const SPatchReport preload = Drive(EPatchMode::Preload, Nginx(), r2);
+    ASSERT_EQ(preload.phase, EPatchPhase::Done) << preload.message;
     EXPECT_GT(preload.done, 0u);
     EXPECT_EQ(Differences(Game(), r1), std::vector<std::string>{}) << "a pre-load applies nothing";
     EXPECT_EQ(StateText(), state);
@@ -210,10 +211,11 @@ TEST_F(PatchRun, PreloadThenTheUpdateOfTheSameReleaseDownloadsNothing)
     ASSERT_NE(launcher, index.files.end());
     EXPECT_TRUE(fs::exists(Game() / FilePartPath(launcher->hash))) << "a pre-load fetches the launcher too";
 
-    const SPatchReport update = Drive(kUpdate, Nginx(), r2);
-    ASSERT_EQ(update.phase, 2) << update.message;
+    const SPatchReport update = Drive(EPatchMode::Update, Nginx(), r2);
+    ASSERT_EQ(update.phase, EPatchPhase::Done) << update.message;
     EXPECT_EQ(update.done, 0u);
-    EXPECT_TRUE(std::none_of(m_reports.begin(), m_reports.end(), [](const SPatchReport& r) { return r.phase == 1; }));
+    EXPECT_TRUE(std::none_of(m_reports.begin(), m_reports.end(),
+        [](const SPatchReport& r) { return r.phase == EPatchPhase::Transferring; }));
     EXPECT_EQ(Differences(Game(), r2, {}, false), std::vector<std::string>{});
 }
 
@@ -229,14 +231,14 @@ TEST_F(PatchRun, RepairFetchesOnlyTheDamagedPiece)
 
     // A complete run trusts the stamp it no longer matches, so it reads the file too; the
     // repair reads everything.
-    const SPatchReport last = Drive(kRepair, Nginx());
-    ASSERT_EQ(last.phase, 2) << last.message;
+    const SPatchReport last = Drive(EPatchMode::Repair, Nginx());
+    ASSERT_EQ(last.phase, EPatchPhase::Done) << last.message;
     EXPECT_TRUE(last.repaired);
     EXPECT_EQ(last.done, MiB);
     EXPECT_EQ(Differences(Game(), r1), std::vector<std::string>{});
     // Phase 0 read every byte of the release.
     const auto check = std::find_if(m_reports.rbegin(), m_reports.rend(),
-        [](const SPatchReport& r) { return r.phase == 0; });
+        [](const SPatchReport& r) { return r.phase == EPatchPhase::Checking; });
     ASSERT_NE(check, m_reports.rend());
     EXPECT_EQ(check->total, ContentBytes(r1));
 }
@@ -252,8 +254,8 @@ TEST_F(PatchRun, RepairWithNothingDamagedRefreshesEveryStamp)
     WriteText(readme, text);
     ASSERT_NE(ReadPatchState(StatePath()).files["Client/data/readme.txt"], StampOf("Client/data/readme.txt"));
 
-    const SPatchReport last = Drive(kRepair, Nginx());
-    ASSERT_EQ(last.phase, 2) << last.message;
+    const SPatchReport last = Drive(EPatchMode::Repair, Nginx());
+    ASSERT_EQ(last.phase, EPatchPhase::Done) << last.message;
     EXPECT_FALSE(last.repaired);
     EXPECT_EQ(last.done, 0u);
     EXPECT_FALSE(fs::exists(Game() / "patch.journal"));
@@ -271,20 +273,20 @@ TEST_F(PatchRun, AStopDuringTransferLeavesThePartsAndTheNextRunFetchesOnlyTheRes
     Install(r1);
     m_patcher->ThrottleTransfers(true); // 2 MiB/s: the installation takes a few seconds
     std::uint64_t doneAtStop = 0;
-    const SPatchReport stopped = Drive(kComplete, Nginx(), {}, false, [&](const SPatchReport& r) {
-        if (r.phase == 1 && r.done > 0 && doneAtStop == 0)
+    const SPatchReport stopped = Drive(EPatchMode::Complete, Nginx(), {}, false, [&](const SPatchReport& r) {
+        if (r.phase == EPatchPhase::Transferring && r.done > 0 && doneAtStop == 0)
         {
             doneAtStop = r.done;
             m_patcher->Stop();
         }
     });
-    EXPECT_EQ(stopped.phase, 1) << "a stop posts nothing";
+    EXPECT_EQ(stopped.phase, EPatchPhase::Transferring) << "a stop posts nothing";
     ASSERT_GT(doneAtStop, 0u);
     EXPECT_FALSE(fs::is_empty(Game() / "Client/pack/incoming"));
 
     m_patcher->ThrottleTransfers(false);
-    const SPatchReport resumed = Drive(kComplete, Nginx());
-    ASSERT_EQ(resumed.phase, 2) << resumed.message;
+    const SPatchReport resumed = Drive(EPatchMode::Complete, Nginx());
+    ASSERT_EQ(resumed.phase, EPatchPhase::Done) << resumed.message;
     EXPECT_GT(resumed.done, 0u);
     EXPECT_LE(resumed.done, ContentBytes(r1) - doneAtStop);
     EXPECT_EQ(Differences(Game(), r1), std::vector<std::string>{});
@@ -297,12 +299,12 @@ TEST_F(PatchRun, RefusesAnIndexThatIsNotTheNamedRelease)
     InstallComplete(r1);
     const std::string state = StateText();
     r2.number = 3;
-    EXPECT_REFUSED_UNTOUCHED(Drive(kUpdate, Nginx(), r2), "the CDN's index is not the release the service named", r1,
-        state);
+    EXPECT_REFUSED_UNTOUCHED(Drive(EPatchMode::Update, Nginx(), r2),
+        "the CDN's index is not the release the service named", r1, state);
     SRelease other = Release("g3");
     other.id = Release("r2").id;
-    EXPECT_REFUSED_UNTOUCHED(Drive(kUpdate, Nginx(), other), "the CDN's index is not the release the service named",
-        r1, state);
+    EXPECT_REFUSED_UNTOUCHED(Drive(EPatchMode::Update, Nginx(), other),
+        "the CDN's index is not the release the service named", r1, state);
 }
 
 TEST_F(PatchRun, RefusesAReleaseNumberRollback)
@@ -311,7 +313,7 @@ TEST_F(PatchRun, RefusesAReleaseNumberRollback)
     const SRelease r2 = Release("r2");
     InstallComplete(r2);
     const std::string state = StateText();
-    EXPECT_REFUSED_UNTOUCHED(Drive(kUpdate, Nginx(), r1),
+    EXPECT_REFUSED_UNTOUCHED(Drive(EPatchMode::Update, Nginx(), r1),
         "release 1 is older than release 2, which this launcher has taken", r2, state);
 }
 
@@ -322,7 +324,7 @@ TEST_F(PatchRun, RefusesAKeyGenerationRollback)
     InstallComplete(g3);
     const std::string state = StateText();
     EXPECT_EQ(ReadPatchState(StatePath()).generation, 3u);
-    EXPECT_REFUSED_UNTOUCHED(Drive(kUpdate, Nginx(), g2),
+    EXPECT_REFUSED_UNTOUCHED(Drive(EPatchMode::Update, Nginx(), g2),
         "the new index is signed by the key of generation 2, which the root has replaced by generation 3", g3, state);
 }
 
@@ -333,15 +335,15 @@ TEST_F(PatchRun, CorruptPiecesTwiceThenGoodAreWrittenThreeTimesStopTheRun)
     InstallComplete(r1);
     const std::string state = StateText();
 
-    const SPatchReport refused = Drive(kUpdate, Faulty("corrupt3"), r2);
-    EXPECT_EQ(refused.phase, 3);
+    const SPatchReport refused = Drive(EPatchMode::Update, Faulty("corrupt3"), r2);
+    EXPECT_EQ(refused.phase, EPatchPhase::Stopped);
     EXPECT_TRUE(refused.message.ends_with(": the CDN's bytes are not the release's")) << refused.message;
     EXPECT_TRUE(refused.message.starts_with("c/") || refused.message.starts_with("f/")) << refused.message;
     EXPECT_EQ(Differences(Game(), r1), std::vector<std::string>{});
     EXPECT_EQ(StateText(), state);
 
-    const SPatchReport last = Drive(kUpdate, Faulty("corrupt2"), r2);
-    ASSERT_EQ(last.phase, 2) << last.message;
+    const SPatchReport last = Drive(EPatchMode::Update, Faulty("corrupt2"), r2);
+    ASSERT_EQ(last.phase, EPatchPhase::Done) << last.message;
     EXPECT_EQ(Differences(Game(), r2, {}, false), std::vector<std::string>{});
 }
 
@@ -359,19 +361,19 @@ TEST_F(PatchRun, ACorruptPieceInTheMiddleOfAJobIsFetchedAgainAndTheRestKept)
     WriteText(container, bytes);
 
     // Every answer carries a flipped byte in its middle piece: the other two are kept.
-    SPatchReport last = Drive(kRepair, Faulty("corrupt3"), r1);
-    EXPECT_EQ(last.phase, 3);
+    SPatchReport last = Drive(EPatchMode::Repair, Faulty("corrupt3"), r1);
+    EXPECT_EQ(last.phase, EPatchPhase::Stopped);
     EXPECT_EQ(last.message, "c/" + Vfs::ToHex(index.containers[0].identity) + ".quillmerepack: the CDN's bytes are "
                                                                                 "not the release's");
-    last = Drive(kRepair, Faulty("ok"), r1);
-    ASSERT_EQ(last.phase, 2) << last.message;
+    last = Drive(EPatchMode::Repair, Faulty("ok"), r1);
+    ASSERT_EQ(last.phase, EPatchPhase::Done) << last.message;
     EXPECT_EQ(last.done, MiB);
     EXPECT_EQ(Differences(Game(), r1), std::vector<std::string>{});
 
     // Two bad answers, then a good one: the job is whole after its third attempt.
     WriteText(container, bytes);
-    last = Drive(kRepair, Faulty("corrupt2"), r1);
-    ASSERT_EQ(last.phase, 2) << last.message;
+    last = Drive(EPatchMode::Repair, Faulty("corrupt2"), r1);
+    ASSERT_EQ(last.phase, EPatchPhase::Done) << last.message;
     EXPECT_EQ(last.done, 3 * MiB);
     EXPECT_EQ(Differences(Game(), r1), std::vector<std::string>{});
 }
@@ -388,20 +390,20 @@ TEST_F(PatchRun, RefusesA200ToARangedRequestAndMoreBytesThanAsked)
     const std::string state = StateText();
     const std::string url = "c/" + Vfs::ToHex(index.containers[0].identity) + ".quillmerepack";
 
-    SPatchReport last = Drive(kRepair, Faulty("range200"), r1);
-    EXPECT_EQ(last.phase, 3);
+    SPatchReport last = Drive(EPatchMode::Repair, Faulty("range200"), r1);
+    EXPECT_EQ(last.phase, EPatchPhase::Stopped);
     EXPECT_EQ(last.message, url + ": the CDN answered 200 with 1048576 bytes of 1048576");
     EXPECT_EQ(ReadText(container), bytes) << "the damaged file is left for the next run";
     EXPECT_EQ(StateText(), state);
 
-    last = Drive(kRepair, Faulty("more"), r1);
-    EXPECT_EQ(last.phase, 3);
+    last = Drive(EPatchMode::Repair, Faulty("more"), r1);
+    EXPECT_EQ(last.phase, EPatchPhase::Stopped);
     EXPECT_EQ(last.message, url + ": stopped");
     EXPECT_EQ(ReadText(container), bytes);
     EXPECT_EQ(StateText(), state);
 
-    last = Drive(kRepair, Faulty("ok"), r1);
-    ASSERT_EQ(last.phase, 2) << last.message;
+    last = Drive(EPatchMode::Repair, Faulty("ok"), r1);
+    ASSERT_EQ(last.phase, EPatchPhase::Done) << last.message;
     EXPECT_EQ(last.done, MiB);
     EXPECT_EQ(Differences(Game(), r1), std::vector<std::string>{});
 }
@@ -412,25 +414,25 @@ TEST_F(PatchRun, AShortfallOfFreeSpaceIsReportedInBytesBeforeAnythingIsWritten)
     Install(r1);
     std::uint64_t needed = 67'108'864 + ContentBytes(r1);
     MakePatcher([&](std::string_view) { return std::optional<std::uint64_t>(needed - 1); });
-    const SPatchReport last = Drive(kComplete, Nginx());
-    EXPECT_EQ(last.phase, 3);
+    const SPatchReport last = Drive(EPatchMode::Complete, Nginx());
+    EXPECT_EQ(last.phase, EPatchPhase::Stopped);
     EXPECT_EQ(last.shortfall, 1u);
     EXPECT_EQ(last.message, "");
     EXPECT_FALSE(fs::exists(Game() / "Client/pack/incoming"));
 
     MakePatcher([&](std::string_view) { return std::optional<std::uint64_t>(needed); });
-    const SPatchReport enough = Drive(kComplete, Nginx());
-    EXPECT_EQ(enough.phase, 2) << enough.message;
+    const SPatchReport enough = Drive(EPatchMode::Complete, Nginx());
+    EXPECT_EQ(enough.phase, EPatchPhase::Done) << enough.message;
 }
 
 TEST_F(PatchRun, AnUnreadableInstalledIndexStopsTheRun)
 {
-    EXPECT_EQ(Drive(kComplete, Nginx()).message, "Client/pack/release.quillmereindex does not read");
+    EXPECT_EQ(Drive(EPatchMode::Complete, Nginx()).message, "Client/pack/release.quillmereindex does not read");
     WriteText(Game() / "Client/pack/release.quillmereindex", std::string(200, 'x'));
-    const SPatchReport last = Drive(kRepair, Nginx());
-    EXPECT_EQ(last.phase, 3);
+    const SPatchReport last = Drive(EPatchMode::Repair, Nginx());
+    EXPECT_EQ(last.phase, EPatchPhase::Stopped);
     EXPECT_FALSE(last.message.empty());
-    EXPECT_FALSE(m_patcher->Start({kComplete, ""}, {})) << "no CDN, no run";
+    EXPECT_FALSE(m_patcher->Start({EPatchMode::Complete, ""}, {})) << "no CDN, no run";
 }
 
 namespace
@@ -513,8 +515,8 @@ TEST_F(HandOver, AnUpdateFetchesTheNewLauncherAndASignallingLauncherTakesOver)
     WriteText(m_exe, oldLauncher);
     const std::string state = StateText();
 
-    const SPatchReport ready = Drive(kUpdate, Nginx(), r2, true);
-    ASSERT_EQ(ready.phase, 4) << ready.message;
+    const SPatchReport ready = Drive(EPatchMode::Update, Nginx(), r2, true);
+    ASSERT_EQ(ready.phase, EPatchPhase::LauncherReady) << ready.message;
     EXPECT_EQ(ready.launcher, FilePartPath(LauncherOf(r2).hash));
     EXPECT_EQ(ReadText(Game() / ready.launcher), m_standIn);
     EXPECT_EQ(Differences(Game(), r1, {"Quillmere.exe"}), std::vector<std::string>{}) << "nothing else is patched";
@@ -523,7 +525,7 @@ TEST_F(HandOver, AnUpdateFetchesTheNewLauncherAndASignallingLauncherTakesOver)
     SetEnvironmentVariableW(L"QM_STANDIN", L"signal");
     const auto handedOver = HandOverTo(ready.launcher);
     ASSERT_TRUE(handedOver) << handedOver.error();
-    EXPECT_FALSE(m_patcher->Start({kComplete, Nginx()}, {})) << "no run while a launcher is pending";
+    EXPECT_FALSE(m_patcher->Start({EPatchMode::Complete, Nginx()}, {})) << "no run while a launcher is pending";
     EXPECT_EQ(WaitForWatcher().first, 1);
     EXPECT_EQ(ReadText(m_exe), m_standIn);
     EXPECT_EQ(ReadText(Game() / "Quillmere.exe.old"), oldLauncher);
@@ -537,8 +539,8 @@ TEST_F(HandOver, TheNextRunClearsOldAndBadAndAnEqualLauncherLetsTheUpdateGoOn)
     WriteText(m_exe, m_standIn); // already r2's launcher
     WriteText(Game() / "Quillmere.exe.old", "old");
     WriteText(Game() / "Quillmere.exe.bad", "bad");
-    const SPatchReport last = Drive(kUpdate, Nginx(), r2, true);
-    ASSERT_EQ(last.phase, 2) << last.message;
+    const SPatchReport last = Drive(EPatchMode::Update, Nginx(), r2, true);
+    ASSERT_EQ(last.phase, EPatchPhase::Done) << last.message;
     EXPECT_EQ(Differences(Game(), r2, {"Quillmere.exe"}, false), std::vector<std::string>{});
     EXPECT_FALSE(fs::exists(Game() / "Quillmere.exe.old"));
     EXPECT_FALSE(fs::exists(Game() / "Quillmere.exe.bad"));
@@ -550,8 +552,8 @@ TEST_F(HandOver, ALauncherOver64MiBThatMatchesItsRecordLetsTheUpdateGoOn)
     const SRelease big = Release("big");
     InstallComplete(r1);
     WriteText(m_exe, std::string(64 * MiB + 4096, '\0')); // the record's launcher
-    const SPatchReport last = Drive(kUpdate, Nginx(), big, true);
-    ASSERT_EQ(last.phase, 2) << "not replaced on every update: " << last.message;
+    const SPatchReport last = Drive(EPatchMode::Update, Nginx(), big, true);
+    ASSERT_EQ(last.phase, EPatchPhase::Done) << "not replaced on every update: " << last.message;
     EXPECT_EQ(Differences(Game(), big, {"Quillmere.exe"}, false), std::vector<std::string>{});
 }
 
@@ -576,7 +578,7 @@ TEST_F(HandOver, ALauncherThatExitsIsUndoneAtOnceAndASilentOneOnStop)
         EXPECT_EQ(ReadText(m_exe), "the running launcher");
         EXPECT_EQ(ReadText(Game() / "Quillmere.exe.bad"), m_standIn);
         EXPECT_FALSE(fs::exists(Game() / "Quillmere.exe.old"));
-        EXPECT_TRUE(m_patcher->Start({kComplete, Nginx()}, {})) << "the pending launcher is cleared";
+        EXPECT_TRUE(m_patcher->Start({EPatchMode::Complete, Nginx()}, {})) << "the pending launcher is cleared";
         m_patcher->Stop();
     }
 }
@@ -594,6 +596,44 @@ TEST_F(HandOver, AHeldLauncherCannotBeSetAside)
         << handedOver.error();
     EXPECT_EQ(ReadText(m_exe), "the running launcher");
     EXPECT_EQ(ReadText(Game() / "Client/pack/incoming/new.part"), m_standIn);
+}
+
+TEST_F(HandOver, AnUndoWithNothingPendingMovesNothingAndAnEarlierStopLeavesTheWatcherWaiting)
+{
+    WriteText(m_exe, "the running launcher");
+    m_patcher->UndoHandOver();
+    EXPECT_EQ(ReadText(m_exe), "the running launcher");
+    EXPECT_FALSE(fs::exists(Game() / "Quillmere.exe.bad"));
+
+    m_patcher->Stop(); // no run: nothing is left to stop the next watcher
+    WriteText(Game() / "Client/pack/incoming/new.part", m_standIn);
+    SetEnvironmentVariableW(L"QM_STANDIN", L"signal");
+    const auto handedOver = HandOverTo("Client/pack/incoming/new.part");
+    ASSERT_TRUE(handedOver) << handedOver.error();
+    EXPECT_EQ(WaitForWatcher().first, 1);
+}
+
+TEST_F(HandOver, ASecondHandOverEndsTheFirstsWatcher)
+{
+    WriteText(m_exe, "the running launcher");
+    WriteText(Game() / "Client/pack/incoming/new.part", m_standIn);
+    SetEnvironmentVariableW(L"QM_STANDIN", L"silent");
+    std::atomic<int> first{-1};
+    ASSERT_TRUE(m_patcher->HandOver("Client/pack/incoming/new.part", [&](bool signalled) { first = signalled; }));
+    HANDLE copy = nullptr;
+    ASSERT_TRUE(DuplicateHandle(GetCurrentProcess(), m_patcher->PendingLauncher(), GetCurrentProcess(), &copy, 0,
+        FALSE, DUPLICATE_SAME_ACCESS));
+    const UniqueHandle silent(copy);
+
+    WriteText(Game() / "Client/pack/incoming/new.part", m_standIn);
+    SetEnvironmentVariableW(L"QM_STANDIN", L"signal");
+    const auto second = HandOverTo("Client/pack/incoming/new.part");
+    ASSERT_TRUE(second) << second.error();
+    EXPECT_EQ(first.load(), 0) << "the first watcher has ended before the second began";
+    EXPECT_NE(m_patcher->PendingLauncher(), nullptr);
+    EXPECT_EQ(WaitForWatcher().first, 1);
+    TerminateProcess(silent.get(), 1);
+    WaitForSingleObject(silent.get(), 5'000);
 }
 
 namespace
@@ -684,13 +724,13 @@ TEST_F(Attack, EndlessDataOnTheIndexOrOnARangeIsCutOff)
     const SRelease r2 = Release("r2");
     InstallComplete(r1);
     const std::string state = StateText();
-    EXPECT_REFUSED_UNTOUCHED(Drive(kUpdate, Faulty("endless"), r2), "the new index is past 64 MiB", r1, state);
+    EXPECT_REFUSED_UNTOUCHED(Drive(EPatchMode::Update, Faulty("endless"), r2), "the new index is past 64 MiB", r1, state);
 
     // A damaged loose file whose download never ends: refused, the damaged file left as it is.
     WriteText(Game() / "Client/data/readme.txt", "damaged");
     const auto before = Folder();
-    const SPatchReport last = Drive(kRepair, Faulty("endless"), r1);
-    EXPECT_EQ(last.phase, 3);
+    const SPatchReport last = Drive(EPatchMode::Repair, Faulty("endless"), r1);
+    EXPECT_EQ(last.phase, EPatchPhase::Stopped);
     EXPECT_TRUE(last.message.starts_with("f/") && last.message.ends_with(": stopped")) << last.message;
     EXPECT_EQ(Folder(), before);
     EXPECT_EQ(StateText(), state);
@@ -701,7 +741,7 @@ TEST_F(Attack, ACdnThatDripsIsGivenUpAfterItsWindow)
     const SRelease r1 = Release("r1");
     const SRelease r2 = Release("r2");
     InstallComplete(r1);
-    EXPECT_REFUSED_UNTOUCHED(Drive(kUpdate, Faulty("drip"), r2), "the CDN: it sends less than 64 KiB in 15 s", r1,
+    EXPECT_REFUSED_UNTOUCHED(Drive(EPatchMode::Update, Faulty("drip"), r2), "the CDN: it sends less than 64 KiB in 15 s", r1,
         StateText());
 }
 
@@ -710,7 +750,7 @@ TEST_F(Attack, AnIndexForAnotherGameIsRefused)
     const SRelease r1 = Release("r1");
     InstallComplete(r1);
     const SRelease other = Variant(Release("r2"), [](auto& c) { c.gameHost = "other.example.com"; });
-    EXPECT_REFUSED_UNTOUCHED(Drive(kUpdate, Nginx(), other),
+    EXPECT_REFUSED_UNTOUCHED(Drive(EPatchMode::Update, Nginx(), other),
         "the new index is for the game at other.example.com, not for this launcher's game at play.example.com", r1,
         StateText());
 }
@@ -746,8 +786,8 @@ TEST_F(Attack, MixedOrSubstitutedContainersAreRefusedPieceByPiece)
             }
             WriteText(mix / "c" / name, bytes);
         }
-        const SPatchReport last = Drive(kUpdate, TestServers::CdnBaseUrl() + "/patch/" + mix.filename().string(), r2);
-        EXPECT_EQ(last.phase, 3);
+        const SPatchReport last = Drive(EPatchMode::Update, TestServers::CdnBaseUrl() + "/patch/" + mix.filename().string(), r2);
+        EXPECT_EQ(last.phase, EPatchPhase::Stopped);
         EXPECT_TRUE(last.message.starts_with("c/") && last.message.ends_with(": the CDN's bytes are not the release's"))
             << last.message;
         EXPECT_EQ(Differences(Game(), r1), std::vector<std::string>{});
@@ -768,8 +808,8 @@ TEST_F(Attack, AMoveRunReachingPastItsSourceIsFetchedInstead)
             run.sourceOffset = (oldSize - 16) / 16 * 16;
         }
     });
-    const SPatchReport last = Drive(kUpdate, Nginx(), reaching);
-    ASSERT_EQ(last.phase, 2) << last.message;
+    const SPatchReport last = Drive(EPatchMode::Update, Nginx(), reaching);
+    ASSERT_EQ(last.phase, EPatchPhase::Done) << last.message;
     EXPECT_EQ(Differences(Game(), reaching, {}, false), std::vector<std::string>{});
 }
 
@@ -788,8 +828,8 @@ TEST_F(Attack, PartFilesLeftByAnotherReleaseAreVerifiedNotTrusted)
     {
         WriteText(Game() / FilePartPath(file.hash), std::string(static_cast<std::size_t>(file.size), 'x'));
     }
-    const SPatchReport last = Drive(kUpdate, Nginx(), r2);
-    ASSERT_EQ(last.phase, 2) << last.message;
+    const SPatchReport last = Drive(EPatchMode::Update, Nginx(), r2);
+    ASSERT_EQ(last.phase, EPatchPhase::Done) << last.message;
     EXPECT_EQ(Differences(Game(), r2, {}, false), std::vector<std::string>{});
 }
 
@@ -812,7 +852,7 @@ TEST_F(Attack, ALooseFileClaimingATebibyteIsStreamedAndRefused)
         }
     });
     MakePatcher([](std::string_view) { return std::optional<std::uint64_t>(UINT64_MAX); });
-    const SPatchReport last = Drive(kUpdate, Nginx(), huge);
+    const SPatchReport last = Drive(EPatchMode::Update, Nginx(), huge);
     EXPECT_REFUSED_UNTOUCHED(last, url + ": the CDN answered 206 with 1500000 bytes of 1099511627776", r1, state);
 }
 
@@ -828,7 +868,7 @@ TEST_F(Attack, AFolderReplacedByALinkIsNotWrittenThrough)
     fs::rename(Game() / "Client/data", m_root / "data");
     MakeFolderLink(Game() / "Client/data", m_root / "data");
     const auto data = Snapshot(m_root / "data");
-    EXPECT_REFUSED_UNTOUCHED(Drive(kUpdate, Nginx(), r2), "Client/data" + refused, r1, state);
+    EXPECT_REFUSED_UNTOUCHED(Drive(EPatchMode::Update, Nginx(), r2), "Client/data" + refused, r1, state);
 
     // A journal left from before the link came: refused before any record is carried out.
     WriteText(Game() / "Client/pack/incoming/a.part", "a");
@@ -846,7 +886,7 @@ TEST_F(Attack, AFolderReplacedByALinkIsNotWrittenThrough)
     fs::remove_all(Game() / "Client/pack/incoming");
     WriteText(m_root / "elsewhere/keep.txt", "keep");
     MakeFolderLink(Game() / "Client/pack/incoming", m_root / "elsewhere");
-    EXPECT_REFUSED_UNTOUCHED(Drive(kPreload, Nginx(), r2), "Client/pack/incoming" + refused, r1, state);
+    EXPECT_REFUSED_UNTOUCHED(Drive(EPatchMode::Preload, Nginx(), r2), "Client/pack/incoming" + refused, r1, state);
     EXPECT_EQ(Snapshot(m_root / "elsewhere"), (std::map<std::string, std::string>{{"keep.txt", "keep"}}));
 }
 
@@ -857,8 +897,8 @@ TEST_F(PatchRun, PathsLongerThanWindowsTakesHereAreRefusedBeforeAnythingIsWritte
     const fs::path deep = m_root / std::wstring(200 - m_root.wstring().size() - 1, L'd');
     WriteText(deep / "Client/pack/release.quillmereindex", ReadText(IndexFile(Release("r1"))));
     ASSERT_TRUE(SetCurrentDirectoryW(deep.wstring().c_str()));
-    const SPatchReport last = Drive(kComplete, Nginx());
-    EXPECT_EQ(last.phase, 3);
+    const SPatchReport last = Drive(EPatchMode::Complete, Nginx());
+    EXPECT_EQ(last.phase, EPatchPhase::Stopped);
     EXPECT_TRUE(last.message.starts_with("Client/pack/incoming/")) << last.message;
     EXPECT_NE(last.message.find(" is too long for this Windows: "), std::string::npos) << last.message;
     EXPECT_TRUE(last.message.ends_with(" characters with the game folder, where at most 259 work without long paths"))

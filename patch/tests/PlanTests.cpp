@@ -146,11 +146,11 @@ TEST(ComposeJournal, FilesInTheWayOfNewFoldersOrFilesGoFirst)
 
 TEST(Reporting, CheckReportsAreThinnedTo16MiBTransferReportsAlwaysPost)
 {
-    EXPECT_FALSE(ShouldReport(0, 16 * MiB - 1, 0, false));
-    EXPECT_TRUE(ShouldReport(0, 16 * MiB, 0, false));
-    EXPECT_FALSE(ShouldReport(0, 20 * MiB, 16 * MiB, false));
-    EXPECT_TRUE(ShouldReport(0, 1, 0, true));
-    EXPECT_TRUE(ShouldReport(1, 1, 1, false));
+    EXPECT_FALSE(ShouldReport(EPatchPhase::Checking, 16 * MiB - 1, 0, false));
+    EXPECT_TRUE(ShouldReport(EPatchPhase::Checking, 16 * MiB, 0, false));
+    EXPECT_FALSE(ShouldReport(EPatchPhase::Checking, 20 * MiB, 16 * MiB, false));
+    EXPECT_TRUE(ShouldReport(EPatchPhase::Checking, 1, 0, true));
+    EXPECT_TRUE(ShouldReport(EPatchPhase::Transferring, 1, 1, false));
 }
 
 TEST(TransferLimit, FourStreamsShareTheLimit)

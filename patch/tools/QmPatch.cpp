@@ -31,6 +31,7 @@
 #include <cstdio>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace
@@ -52,20 +53,22 @@ void Print(const std::string& line)
 
 std::string Describe(const Patch::SPatchReport& r)
 {
+    const int mode = std::to_underlying(r.mode);
     switch (r.phase)
     {
-    case 0:
-    case 1:
-        return fmt::format("report mode {} phase {} done {} total {} installing {}", r.mode, r.phase, r.done, r.total,
+    case Patch::EPatchPhase::Checking:
+    case Patch::EPatchPhase::Transferring:
+        return fmt::format("report mode {} phase {} done {} total {} installing {}", mode, std::to_underlying(r.phase),
+            r.done, r.total, r.installing ? 1 : 0);
+    case Patch::EPatchPhase::Done:
+        return fmt::format("finished mode {} done {} repaired {} installing {}", mode, r.done, r.repaired ? 1 : 0,
             r.installing ? 1 : 0);
-    case 2:
-        return fmt::format("finished mode {} done {} repaired {} installing {}", r.mode, r.done, r.repaired ? 1 : 0,
-            r.installing ? 1 : 0);
-    case 3:
-        return fmt::format("stopped mode {} shortfall {} message {}", r.mode, r.shortfall, r.message);
-    default:
-        return fmt::format("launcher mode {} path {}", r.mode, r.launcher);
+    case Patch::EPatchPhase::Stopped:
+        return fmt::format("stopped mode {} shortfall {} message {}", mode, r.shortfall, r.message);
+    case Patch::EPatchPhase::LauncherReady:
+        break;
     }
+    return fmt::format("launcher mode {} path {}", mode, r.launcher);
 }
 }
 
@@ -159,15 +162,15 @@ int wmain(int argc, wchar_t** argv)
     std::optional<std::chrono::steady_clock::time_point> transferStart;
     std::optional<std::chrono::steady_clock::time_point> transferEnd;
     const auto driven = Patch::DriveRun(patcher,
-        {static_cast<std::uint8_t>(*mode), positional[2], release, *number, selfUpdate},
+        {static_cast<Patch::EPatchMode>(*mode), positional[2], release, *number, selfUpdate},
         [&](const Patch::SPatchReport& report) {
             // The transfer phase: from its first report to the first that counts every byte.
             const auto now = std::chrono::steady_clock::now();
-            if (report.phase == 1 && !transferStart)
+            if (report.phase == Patch::EPatchPhase::Transferring && !transferStart)
             {
                 transferStart = now;
             }
-            if (report.phase == 1 && report.done == report.total && !transferEnd)
+            if (report.phase == Patch::EPatchPhase::Transferring && report.done == report.total && !transferEnd)
             {
                 transferEnd = now;
             }
@@ -193,10 +196,18 @@ int wmain(int argc, wchar_t** argv)
         Print("not started");
         return 3;
     }
-    if (!driven.last || driven.last->phase < 2)
+    if (!driven.last || driven.last->phase < Patch::EPatchPhase::Done)
     {
         Print("ended without a report");
         return 3;
     }
-    return driven.last->phase == 2 ? 0 : driven.last->phase == 3 ? 1 : 4;
+    switch (driven.last->phase)
+    {
+    case Patch::EPatchPhase::Done:
+        return 0;
+    case Patch::EPatchPhase::Stopped:
+        return 1;
+    default:
+        return 4;
+    }
 }
