@@ -248,42 +248,6 @@ static_assert(static_cast<DWORD>(SRegistryValue::EType::Number) == REG_DWORD);
     const UniqueRegistryKey key(made);
     return SetValues(key.get(), UninstallValues(places.installFolder, installed, index));
 }
-
-// Deletes everything below folder, then the folder. Links and junctions inside are removed
-// themselves, never followed: what they point at is not the install's. Read-only files are
-// made writable first. Failures are left for the caller's next attempt.
-void RemoveTree(const std::wstring& folder)
-{
-    WIN32_FIND_DATAW entry{};
-    const UniqueFind find(FindFirstFileW((folder + L"\\*").c_str(), &entry));
-    for (bool more = find.valid(); more; more = FindNextFileW(find.get(), &entry))
-    {
-        const std::wstring_view name = entry.cFileName;
-        if (name == L"." || name == L"..")
-        {
-            continue;
-        }
-        const std::wstring path = folder + L"\\" + entry.cFileName;
-        const DWORD attributes = entry.dwFileAttributes;
-        if ((attributes & FILE_ATTRIBUTE_READONLY) != 0)
-        {
-            SetFileAttributesW(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
-        }
-        if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
-        {
-            DeleteFileW(path.c_str());
-        }
-        else if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0)
-        {
-            RemoveDirectoryW(path.c_str());
-        }
-        else
-        {
-            RemoveTree(path);
-        }
-    }
-    RemoveDirectoryW(folder.c_str());
-}
 }
 
 SPlaces DefaultPlaces()
@@ -371,10 +335,7 @@ std::expected<void, std::string> Uninstall(const SPlaces& places)
     }
     for (int attempt = 1;; ++attempt)
     {
-        if (!RemoveDirectoryW(folder.c_str()) && GetLastError() == ERROR_DIR_NOT_EMPTY)
-        {
-            RemoveTree(folder);
-        }
+        RemoveTree(places.installFolder);
         if (GetFileAttributesW(folder.c_str()) == INVALID_FILE_ATTRIBUTES)
         {
             return {};

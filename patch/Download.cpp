@@ -68,43 +68,6 @@ void ApplyTransferLimit(const SRun& run, std::uint64_t bytes)
                                     nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 
-[[nodiscard]] bool WriteAt(HANDLE file, std::uint64_t offset, std::span<const std::uint8_t> bytes)
-{
-    while (!bytes.empty())
-    {
-        OVERLAPPED at{};
-        at.Offset = static_cast<DWORD>(offset);
-        at.OffsetHigh = static_cast<DWORD>(offset >> 32);
-        const DWORD want = static_cast<DWORD>(std::min<std::size_t>(bytes.size(), 1u << 30));
-        DWORD written = 0;
-        if (!WriteFile(file, bytes.data(), want, &written, &at) || written == 0)
-        {
-            return false;
-        }
-        bytes = bytes.subspan(written);
-        offset += written;
-    }
-    return true;
-}
-
-[[nodiscard]] bool ReadAt(HANDLE file, std::uint64_t offset, std::span<std::uint8_t> out)
-{
-    while (!out.empty())
-    {
-        OVERLAPPED at{};
-        at.Offset = static_cast<DWORD>(offset);
-        at.OffsetHigh = static_cast<DWORD>(offset >> 32);
-        DWORD read = 0;
-        if (!ReadFile(file, out.data(), static_cast<DWORD>(out.size()), &read, &at) || read == 0)
-        {
-            return false;
-        }
-        out = out.subspan(read);
-        offset += read;
-    }
-    return true;
-}
-
 // Copies one move run from its source container into the part file, in 1 MiB steps.
 [[nodiscard]] bool CopyRun(HANDLE source, HANDLE part, const Vfs::SMoveRun& run, std::vector<std::uint8_t>& buffer)
 {

@@ -138,24 +138,19 @@ namespace
 // A move's destination that is a folder holding nothing but empty folders (a file of this
 // release where an earlier one had a folder) is removed so that the file can take its place.
 // A folder that still holds a file stays, and the move then fails.
-void RemoveEmptyFolders(const std::wstring& folder)
+void RemoveEmptyFolders(const std::string& folder)
 {
-    WIN32_FIND_DATAW data{};
-    const HANDLE find = FindFirstFileW((folder + L"\\*").c_str(), &data);
-    if (find != INVALID_HANDLE_VALUE)
+    if (const auto entries = ListFolder(folder))
     {
-        do
+        for (const SFolderEntry& entry : *entries)
         {
-            const std::wstring name = data.cFileName;
-            if (name != L"." && name != L".." && (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
-                (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0)
+            if (entry.folder && !entry.link)
             {
-                RemoveEmptyFolders(folder + L"\\" + name);
+                RemoveEmptyFolders(folder + "\\" + entry.name);
             }
-        } while (FindNextFileW(find, &data));
-        FindClose(find);
+        }
     }
-    RemoveDirectoryW(folder.c_str());
+    RemoveDirectoryW(Utf8ToWide(folder).c_str());
 }
 }
 
@@ -166,11 +161,7 @@ bool RetryFileOperation(const std::function<bool()>& operation)
 
 bool MoveLauncher(std::string_view source, std::string_view destination)
 {
-    const std::wstring from = Utf8ToWide(source);
-    const std::wstring to = Utf8ToWide(destination);
-    return RetryFileOperation([&] {
-        return MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
-    });
+    return RetryFileOperation([&] { return MoveReplacing(source, destination); });
 }
 
 bool DeleteGameFile(std::string_view path)
@@ -246,7 +237,7 @@ std::expected<void, std::string> Replay(std::uint32_t pauseMs)
             CreateParentFolders(record.destination);
             if (IsPlainFolder(record.destination))
             {
-                RemoveEmptyFolders(Utf8ToWide(record.destination));
+                RemoveEmptyFolders(record.destination);
             }
             if (!MoveLauncher(record.source, record.destination))
             {

@@ -31,73 +31,28 @@ namespace
     return available.QuadPart;
 }
 
-// Removes a folder with everything in it; errors are ignored.
-void RemoveTree(const std::wstring& folder)
-{
-    WIN32_FIND_DATAW data{};
-    const UniqueFind find(FindFirstFileW((folder + L"\\*").c_str(), &data));
-    if (find)
-    {
-        do
-        {
-            const std::wstring name = data.cFileName;
-            if (name == L"." || name == L"..")
-            {
-                continue;
-            }
-            const std::wstring path = folder + L"\\" + name;
-            if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
-                (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0)
-            {
-                RemoveTree(path);
-            }
-            else if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
-            {
-                RemoveDirectoryW(path.c_str());
-            }
-            else
-            {
-                DeleteFileW(path.c_str());
-            }
-        } while (FindNextFileW(find.get(), &data));
-    }
-    RemoveDirectoryW(folder.c_str());
-}
-
-void RemoveIncomingFolder()
-{
-    const std::wstring folder = Utf8ToWide(kIncomingFolder);
-    if (!RemoveDirectoryW(folder.c_str()) && GetLastError() == ERROR_DIR_NOT_EMPTY)
-    {
-        RemoveTree(folder);
-    }
-}
-
 // Pre-load: every entry of the incoming folder that is no work's part file goes.
 void RemoveStaleParts(const std::vector<SWork>& works)
 {
-    std::set<std::wstring> keep;
+    std::set<std::string, std::less<>> keep;
     for (const SWork& work : works)
     {
         const std::string_view part = work.part;
-        keep.insert(Utf8ToWide(part.substr(part.rfind('/') + 1)));
+        keep.emplace(part.substr(part.rfind('/') + 1));
     }
-    const std::wstring folder = Utf8ToWide(kIncomingFolder);
-    WIN32_FIND_DATAW data{};
-    const UniqueFind find(FindFirstFileW((folder + L"\\*").c_str(), &data));
-    if (!find)
+    const auto entries = ListFolder(kIncomingFolder);
+    if (!entries)
     {
         return;
     }
-    do
+    for (const SFolderEntry& entry : *entries)
     {
-        const std::wstring name = data.cFileName;
-        if (name == L"." || name == L".." || keep.contains(name))
+        if (keep.contains(entry.name))
         {
             continue;
         }
-        const std::wstring path = folder + L"\\" + name;
-        if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
+        const std::wstring path = Utf8ToWide(fmt::format("{}/{}", kIncomingFolder, entry.name));
+        if (entry.folder)
         {
             RemoveDirectoryW(path.c_str());
         }
@@ -105,7 +60,7 @@ void RemoveStaleParts(const std::vector<SWork>& works)
         {
             DeleteFileW(path.c_str());
         }
-    } while (FindNextFileW(find.get(), &data));
+    }
 }
 
 // Creates every folder of the path (which names a folder).
@@ -497,7 +452,7 @@ void Run(const SRun& run)
         checked->verified, works, [](std::string_view path) { return StampOf(path); }));
     if (run.mode == EPatchMode::Update)
     {
-        RemoveIncomingFolder();
+        RemoveTree(kIncomingFolder);
     }
 
     // 16. Finished.

@@ -3,6 +3,7 @@
 #include "auth/Json.h"
 #include "install/Install.h"
 #include "patch/Driver.h"
+#include "shell/File.h"
 #include "shell/Messages.h"
 #include "shell/Text.h"
 #include "ui/Settings.h"
@@ -25,16 +26,6 @@ struct Overloaded : Ts...
     using Ts::operator()...;
 };
 
-// The folder of the running executable, with its trailing separator.
-std::wstring LauncherFolder()
-{
-    std::wstring path(MAX_PATH, L'\0');
-    const DWORD length = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
-    path.resize(length);
-    const std::size_t cut = path.find_last_of(L"\\/");
-    return cut == std::wstring::npos ? std::wstring() : path.substr(0, cut + 1);
-}
-
 void Post(HWND window, UINT message) noexcept
 {
     PostMessageW(window, message, 0, 0);
@@ -42,7 +33,7 @@ void Post(HWND window, UINT message) noexcept
 
 Game::SLaunchParams GameParams(HWND window, Auth::Identity& identity)
 {
-    return {LauncherFolder(), [&identity] { return identity.ExchangeForGame(); },
+    return {Utf8ToWide(RunningExecutableFolder()), [&identity] { return identity.ExchangeForGame(); },
         [window] { Post(window, kMsgGameReady); }, [window] { Post(window, kMsgGameEnded); }};
 }
 

@@ -136,9 +136,145 @@ bool WriteFileAtomically(std::string_view path, std::span<const char> bytes)
     {
         return false;
     }
-    const std::wstring wideTemporary = Utf8ToWide(temporary);
-    const std::wstring widePath = Utf8ToWide(path);
-    return MoveFileExW(wideTemporary.c_str(), widePath.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+    return MoveReplacing(temporary, path);
+}
+
+bool MoveReplacing(std::string_view from, std::string_view to)
+{
+    const std::wstring wideFrom = Utf8ToWide(from);
+    const std::wstring wideTo = Utf8ToWide(to);
+    if (wideFrom.empty() || wideTo.empty())
+    {
+        SetLastError(ERROR_INVALID_NAME);
+        return false;
+    }
+    return MoveFileExW(wideFrom.c_str(), wideTo.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
+}
+
+bool ReadAt(void* file, std::uint64_t offset, std::span<std::uint8_t> out) noexcept
+{
+    while (!out.empty())
+    {
+        OVERLAPPED at{};
+        at.Offset = static_cast<DWORD>(offset);
+        at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+        const DWORD want = static_cast<DWORD>(std::min<std::size_t>(out.size(), 1u << 30));
+        DWORD read = 0;
+        if (!ReadFile(file, out.data(), want, &read, &at) || read == 0)
+        {
+            return false;
+        }
+        out = out.subspan(read);
+        offset += read;
+    }
+    return true;
+}
+
+bool WriteAt(void* file, std::uint64_t offset, std::span<const std::uint8_t> bytes) noexcept
+{
+    while (!bytes.empty())
+    {
+        OVERLAPPED at{};
+        at.Offset = static_cast<DWORD>(offset);
+        at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+        const DWORD want = static_cast<DWORD>(std::min<std::size_t>(bytes.size(), 1u << 30));
+        DWORD written = 0;
+        if (!WriteFile(file, bytes.data(), want, &written, &at) || written == 0)
+        {
+            return false;
+        }
+        bytes = bytes.subspan(written);
+        offset += written;
+    }
+    return true;
+}
+
+namespace
+{
+// Calls visit(data) for every entry of the folder but "." and ".."; the Windows error that
+// ended the listing, ERROR_NO_MORE_FILES when it ran to its end.
+template <typename Visit>
+DWORD ForEachEntry(const std::wstring& folder, Visit&& visit)
+{
+    WIN32_FIND_DATAW data{};
+    const UniqueFind find(FindFirstFileW((folder + L"\\*").c_str(), &data));
+    if (!find)
+    {
+        return GetLastError();
+    }
+    do
+    {
+        const std::wstring_view name = data.cFileName;
+        if (name != L"." && name != L"..")
+        {
+            visit(data);
+        }
+    } while (FindNextFileW(find.get(), &data));
+    return GetLastError();
+}
+
+// The wide-path side of RemoveTree.
+void RemoveWideTree(const std::wstring& folder)
+{
+    // An empty folder, or a link or junction given as the folder, goes at once.
+    if (RemoveDirectoryW(folder.c_str()) || GetLastError() != ERROR_DIR_NOT_EMPTY)
+    {
+        return;
+    }
+    (void)ForEachEntry(folder, [&](const WIN32_FIND_DATAW& entry) {
+        const std::wstring path = folder + L"\\" + entry.cFileName;
+        const DWORD attributes = entry.dwFileAttributes;
+        if ((attributes & FILE_ATTRIBUTE_READONLY) != 0)
+        {
+            SetFileAttributesW(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
+        }
+        if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
+        {
+            DeleteFileW(path.c_str());
+        }
+        else if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0)
+        {
+            RemoveDirectoryW(path.c_str()); // the link itself, never what it points at
+        }
+        else
+        {
+            RemoveWideTree(path);
+        }
+    });
+    RemoveDirectoryW(folder.c_str());
+}
+}
+
+std::expected<std::vector<SFolderEntry>, unsigned long> ListFolder(std::string_view folder)
+{
+    const std::wstring wide = Utf8ToWide(folder);
+    if (wide.empty())
+    {
+        return std::unexpected(ERROR_INVALID_NAME);
+    }
+    std::vector<SFolderEntry> entries;
+    const DWORD error = ForEachEntry(wide, [&](const WIN32_FIND_DATAW& data) {
+        std::string name = WideToUtf8(data.cFileName);
+        if (!name.empty())
+        {
+            entries.push_back({std::move(name), (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0,
+                (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0});
+        }
+    });
+    if (error != ERROR_NO_MORE_FILES)
+    {
+        return std::unexpected(error);
+    }
+    return entries;
+}
+
+void RemoveTree(std::string_view folder)
+{
+    const std::wstring wide = Utf8ToWide(folder);
+    if (!wide.empty())
+    {
+        RemoveWideTree(wide);
+    }
 }
 
 void CreateParentFolders(std::string_view path)
@@ -187,6 +323,13 @@ std::string RunningExecutablePath()
         }
         path.resize(path.size() * 2);
     }
+}
+
+std::string RunningExecutableFolder()
+{
+    const std::string path = RunningExecutablePath();
+    const std::size_t slash = path.find_last_of("\\/");
+    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
 }
 
 std::string GameDataFolder()

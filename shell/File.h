@@ -1,5 +1,6 @@
 // Files and folders with UTF-8 paths: whole-file reading and writing for small files
-// (settings, journal, state), the atomic write, and the per-user game data folder.
+// (settings, journal, state), the atomic write, reading and writing at offsets, listing and
+// removing folders, and the folders the launcher lives in.
 #pragma once
 
 #ifdef _WIN32
@@ -9,6 +10,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 // The file's bytes. A missing file (or missing folder) is the error code 2 (or 3) so that
 // callers can tell "absent" from "unreadable"; the error value is the Windows error number,
@@ -24,6 +26,34 @@
 // path (replacing, write-through). On failure the old file is as it was; the ".tmp" file may
 // be left behind.
 [[nodiscard]] bool WriteFileAtomically(std::string_view path, std::span<const char> bytes);
+
+// Renames `from` to `to`, replacing a file there, and returns once the change is on the disk
+// (MoveFileExW, replace and write-through). On failure GetLastError tells why.
+[[nodiscard]] bool MoveReplacing(std::string_view from, std::string_view to);
+
+// Reads `out.size()` bytes of an open file (a HANDLE) at offset; false when a read fails or
+// the file ends first. Needs no file pointer, so threads may share the handle.
+[[nodiscard]] bool ReadAt(void* file, std::uint64_t offset, std::span<std::uint8_t> out) noexcept;
+
+// Writes all the bytes to an open file (a HANDLE) at offset; false when a write fails.
+[[nodiscard]] bool WriteAt(void* file, std::uint64_t offset, std::span<const std::uint8_t> bytes) noexcept;
+
+// One entry of a folder, as listing it tells.
+struct SFolderEntry
+{
+    std::string name; // UTF-8, without the folder
+    bool folder = false;
+    bool link = false; // a reparse point: a symbolic link or a junction
+};
+
+// The entries of a folder, without "." and "..". An entry whose name is not valid UTF-16 is
+// left out. The error value is the Windows error number (2 or 3 for a missing folder).
+[[nodiscard]] std::expected<std::vector<SFolderEntry>, unsigned long> ListFolder(std::string_view folder);
+
+// Deletes the folder with everything below it. Links and junctions are removed themselves,
+// never followed, the folder's own included; read-only files are made writable first.
+// Failures are ignored: whatever could not go stays.
+void RemoveTree(std::string_view folder);
 
 // Creates every missing folder of the path's part before its last "/" or "\".
 void CreateParentFolders(std::string_view path);
@@ -45,6 +75,8 @@ void CreateParentFolders(std::string_view path);
 // folder it owns refuses a path for which this names a folder.
 [[nodiscard]] std::optional<std::string> LinkOnTheWay(std::string_view path);
 
-// The running executable's full path; empty when Windows cannot name it.
+// The running executable's full path, and its folder with the trailing separator; empty when
+// Windows cannot name it.
 [[nodiscard]] std::string RunningExecutablePath();
+[[nodiscard]] std::string RunningExecutableFolder();
 #endif

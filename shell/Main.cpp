@@ -3,6 +3,7 @@
 #include "install/Install.h"
 #include "patch/Journal.h"
 #include "shell/CommandLine.h"
+#include "shell/File.h"
 #include "shell/Handle.h"
 #include "shell/LauncherWindow.h"
 #include "shell/Text.h"
@@ -25,16 +26,10 @@ constexpr wchar_t kMutexName[] = L"Local\\QuillmereLauncher";
 // of the program (settings fallback, game folder, journal) is relative to it.
 void EnterLauncherFolder()
 {
-    wchar_t path[MAX_PATH]{};
-    const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
-    std::wstring_view folder(path, length);
-    const std::size_t slash = folder.find_last_of(L"\\/");
-    if (slash == std::wstring_view::npos)
+    if (const std::wstring folder = Utf8ToWide(RunningExecutableFolder()); !folder.empty())
     {
-        return;
+        SetCurrentDirectoryW(folder.c_str());
     }
-    path[slash + 1] = L'\0';
-    SetCurrentDirectoryW(path);
 }
 
 void Say(std::string_view text, UINT icon)

@@ -7,6 +7,7 @@
 //     hash   ... and every 1 MiB of it hashed with BLAKE3 (the pieces' check)
 //     write  ... and the job written at its offset into FILE (made at SIZE bytes first)
 #include "auth/http/Http.h"
+#include "shell/File.h"
 #include "shell/Handle.h"
 
 #include <blake3.h>
@@ -29,15 +30,6 @@ enum class EStage
     Hash,
     Write,
 };
-
-bool WriteAt(HANDLE file, std::uint64_t offset, std::span<const std::uint8_t> bytes)
-{
-    OVERLAPPED at{};
-    at.Offset = static_cast<DWORD>(offset);
-    at.OffsetHigh = static_cast<DWORD>(offset >> 32);
-    DWORD written = 0;
-    return WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, &at) && written == bytes.size();
-}
 }
 
 int main(int argc, char** argv)

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #ifdef _WIN32
+#include "shell/File.h"
 #include "shell/Handle.h"
 #else
 #include <dirent.h>
@@ -125,35 +126,24 @@ std::expected<std::string, std::string> FindContainer(const SIdentity& identity,
     const std::string suffix = "_" + ToHex(std::span(identity).first(8)) + ".quillmerepack";
     const std::string folder(packFolder);
 #ifdef _WIN32
-    const std::wstring pattern = Utf8ToWide(folder + "/*");
-    WIN32_FIND_DATAW data{};
-    const UniqueFind find(pattern.empty() ? INVALID_HANDLE_VALUE : FindFirstFileW(pattern.c_str(), &data));
-    if (!find)
+    const auto entries = ListFolder(folder);
+    if (!entries)
     {
-        const DWORD error = pattern.empty() ? ERROR_INVALID_NAME : GetLastError();
-        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
+        if (entries.error() == ERROR_FILE_NOT_FOUND || entries.error() == ERROR_PATH_NOT_FOUND)
         {
             return std::string();
         }
-        return std::unexpected(WithWindowsError(folder + " could not be listed", error));
+        return std::unexpected(WithWindowsError(folder + " could not be listed", entries.error()));
     }
-    std::string found;
-    do
+    for (const SFolderEntry& entry : *entries)
     {
-        const std::string name = WideToUtf8(data.cFileName);
-        if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0 && name.size() > suffix.size() &&
-            name.ends_with(suffix) && HeaderNames(folder + "/" + name, identity))
+        if (!entry.folder && entry.name.size() > suffix.size() && entry.name.ends_with(suffix) &&
+            HeaderNames(folder + "/" + entry.name, identity))
         {
-            found = folder + "/" + name;
-            break;
+            return folder + "/" + entry.name;
         }
-    } while (FindNextFileW(find.get(), &data));
-    const DWORD error = found.empty() ? GetLastError() : ERROR_NO_MORE_FILES;
-    if (error != ERROR_NO_MORE_FILES)
-    {
-        return std::unexpected(WithWindowsError(folder + " could not be listed", error));
     }
-    return found;
+    return std::string();
 #else
     DIR* dir = ::opendir(folder.c_str());
     if (dir == nullptr)

@@ -93,11 +93,7 @@ std::string TakeHandOff(SClient& client)
 // "pack/release.quillmereindex" beside this executable.
 std::expected<std::vector<std::string>, std::string> GameServers()
 {
-    wchar_t exe[MAX_PATH]{};
-    const DWORD length = GetModuleFileNameW(nullptr, exe, MAX_PATH);
-    std::wstring folder(exe, length);
-    folder.resize(folder.find_last_of(L"\\/") + 1);
-    const auto file = ReadWholeFile(WideToUtf8(folder) + "pack\\release.quillmereindex", 64 << 20);
+    const auto file = ReadWholeFile(RunningExecutableFolder() + "pack\\release.quillmereindex", 64 << 20);
     if (!file)
     {
         return std::unexpected(WithWindowsError("the release index does not read", file.error()));
