@@ -202,13 +202,15 @@ std::string CController::ConnectionText(const std::string& error) const
 {
     switch (Auth::Http::ClassifyFailure(error))
     {
-    case 1:
+    case Auth::Http::EFailureClass::Intercepted:
         return Say(TextId::NetworkIntercepting, error);
-    case 2:
+    case Auth::Http::EFailureClass::ClockWrong:
         return Say(TextId::ClockWrong, error);
-    default:
-        return Say(TextId::ServersUnreachable, error);
+    case Auth::Http::EFailureClass::OtherTls:
+    case Auth::Http::EFailureClass::Unrecognised:
+        break;
     }
+    return Say(TextId::ServersUnreachable, error);
 }
 
 // --- Window life ---------------------------------------------------------------------------

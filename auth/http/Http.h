@@ -26,10 +26,16 @@ struct SAnswer
     std::vector<std::uint8_t> body;
 };
 
-// The class of a transport error text, for the window's wording: 1 the network may be
-// intercepting the connection, 2 the PC's clock may be wrong, 3 another TLS failure, 0 not a
-// recognised TLS failure.
-[[nodiscard]] int ClassifyFailure(std::string_view text) noexcept;
+// The class of a transport error text, for the window's wording.
+enum class EFailureClass : std::uint8_t
+{
+    Unrecognised, // not a recognised TLS failure
+    Intercepted,  // the network may be intercepting the connection
+    ClockWrong,   // the PC's clock may be wrong
+    OtherTls,     // another certificate or TLS failure
+};
+
+[[nodiscard]] EFailureClass ClassifyFailure(std::string_view text) noexcept;
 
 #ifdef _WIN32
 // Reads the answer; called with the open WinHTTP request handle (an HINTERNET) once the

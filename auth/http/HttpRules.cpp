@@ -166,7 +166,7 @@ bool CutShort(std::string_view content_length, std::uint64_t received) noexcept
     return announced && received < *announced;
 }
 
-int ClassifyFailure(std::string_view text) noexcept
+EFailureClass ClassifyFailure(std::string_view text) noexcept
 {
     for (const STlsFailure& row : kTlsFailures)
     {
@@ -175,6 +175,7 @@ int ClassifyFailure(std::string_view text) noexcept
             return row.failure_class;
         }
     }
-    return text.find(kSecureFallbackText) != std::string_view::npos ? 3 : 0;
+    return text.find(kSecureFallbackText) != std::string_view::npos ? EFailureClass::OtherTls
+                                                                     : EFailureClass::Unrecognised;
 }
 }

@@ -3,6 +3,8 @@
 // Free of the Windows API, so they are tested natively and fuzzed.
 #pragma once
 
+#include "auth/http/Http.h"
+
 #include <array>
 #include <cstdint>
 #include <optional>
@@ -14,23 +16,22 @@ namespace Auth::Http
 // The WinHTTP error of a refused TLS connection (ERROR_WINHTTP_SECURE_FAILURE).
 inline constexpr unsigned long kSecureFailureError = 12175;
 
-// What the player is told about a TLS failure: 1 the network may be intercepting the
-// connection, 2 the PC's clock may be wrong, 3 another certificate or TLS failure.
+// A TLS failure's text and what the player is told about it.
 struct STlsFailure
 {
     std::uint32_t flag; // WINHTTP_CALLBACK_STATUS_FLAG_...
     std::string_view text;
-    int failure_class;
+    EFailureClass failure_class;
 };
 
 // Searched in this order; the first row whose flag is set names the failure.
 inline constexpr std::array<STlsFailure, 6> kTlsFailures{{
-    {0x00000008, "issuer not trusted", 1},                      // INVALID_CA
-    {0x00000010, "certificate for another name", 1},            // CERT_CN_INVALID
-    {0x00000020, "certificate not valid at this PC's date", 2}, // CERT_DATE_INVALID
-    {0x80000000, "no TLS 1.2 or 1.3 in common", 1},             // SECURITY_CHANNEL_ERROR
-    {0x00000004, "certificate revoked", 3},                     // CERT_REVOKED
-    {0x00000002, "certificate invalid", 3},                     // INVALID_CERT
+    {0x00000008, "issuer not trusted", EFailureClass::Intercepted},                     // INVALID_CA
+    {0x00000010, "certificate for another name", EFailureClass::Intercepted},           // CERT_CN_INVALID
+    {0x00000020, "certificate not valid at this PC's date", EFailureClass::ClockWrong}, // CERT_DATE_INVALID
+    {0x80000000, "no TLS 1.2 or 1.3 in common", EFailureClass::Intercepted},            // SECURITY_CHANNEL_ERROR
+    {0x00000004, "certificate revoked", EFailureClass::OtherTls},                       // CERT_REVOKED
+    {0x00000002, "certificate invalid", EFailureClass::OtherTls},                       // INVALID_CERT
 }};
 inline constexpr std::uint32_t kInvalidCaFlag = 0x00000008;
 inline constexpr std::string_view kSecureFallbackText = "secure connection failed";

@@ -11,23 +11,24 @@ TEST(TlsFailureTable, FirstSetRowWinsAndUnknownFlagsFallBack)
     {
         std::uint32_t flags;
         const char* text;
-        int failure_class;
+        EFailureClass failure_class;
     };
+    using enum EFailureClass;
     const SCase cases[] = {
-        {0x00000008, "issuer not trusted (WinHTTP error 12175)", 1},
-        {0x00000010, "certificate for another name (WinHTTP error 12175)", 1},
-        {0x00000020, "certificate not valid at this PC's date (WinHTTP error 12175)", 2},
-        {0x80000000, "no TLS 1.2 or 1.3 in common (WinHTTP error 12175)", 1},
-        {0x00000004, "certificate revoked (WinHTTP error 12175)", 3},
-        {0x00000002, "certificate invalid (WinHTTP error 12175)", 3},
+        {0x00000008, "issuer not trusted (WinHTTP error 12175)", Intercepted},
+        {0x00000010, "certificate for another name (WinHTTP error 12175)", Intercepted},
+        {0x00000020, "certificate not valid at this PC's date (WinHTTP error 12175)", ClockWrong},
+        {0x80000000, "no TLS 1.2 or 1.3 in common (WinHTTP error 12175)", Intercepted},
+        {0x00000004, "certificate revoked (WinHTTP error 12175)", OtherTls},
+        {0x00000002, "certificate invalid (WinHTTP error 12175)", OtherTls},
         // Several flags: the table's order decides, not the bit order.
-        {0x00000008 | 0x00000020, "issuer not trusted (WinHTTP error 12175)", 1},
-        {0x00000020 | 0x00000010, "certificate for another name (WinHTTP error 12175)", 1},
-        {0x00000002 | 0x00000004 | 0x80000000, "no TLS 1.2 or 1.3 in common (WinHTTP error 12175)", 1},
+        {0x00000008 | 0x00000020, "issuer not trusted (WinHTTP error 12175)", Intercepted},
+        {0x00000020 | 0x00000010, "certificate for another name (WinHTTP error 12175)", Intercepted},
+        {0x00000002 | 0x00000004 | 0x80000000, "no TLS 1.2 or 1.3 in common (WinHTTP error 12175)", Intercepted},
         // CERT_REV_FAILED alone, WRONG_USAGE alone, and no flag at all.
-        {0x00000001, "secure connection failed (WinHTTP error 12175)", 3},
-        {0x00000040, "secure connection failed (WinHTTP error 12175)", 3},
-        {0, "secure connection failed (WinHTTP error 12175)", 3},
+        {0x00000001, "secure connection failed (WinHTTP error 12175)", OtherTls},
+        {0x00000040, "secure connection failed (WinHTTP error 12175)", OtherTls},
+        {0, "secure connection failed (WinHTTP error 12175)", OtherTls},
     };
     for (const SCase& c : cases)
     {
@@ -52,10 +53,10 @@ TEST(TlsFailureTable, OrganisationOnlyWithUntrustedIssuer)
 
 TEST(ClassifyFailure, OtherTransportTextsAreNotTlsFailures)
 {
-    EXPECT_EQ(ClassifyFailure("no answer (WinHTTP error 12029)"), 0);
-    EXPECT_EQ(ClassifyFailure("the answer is too long"), 0);
-    EXPECT_EQ(ClassifyFailure(""), 0);
-    EXPECT_EQ(ClassifyFailure("Secure connection failed"), 0); // the match is exact
+    EXPECT_EQ(ClassifyFailure("no answer (WinHTTP error 12029)"), EFailureClass::Unrecognised);
+    EXPECT_EQ(ClassifyFailure("the answer is too long"), EFailureClass::Unrecognised);
+    EXPECT_EQ(ClassifyFailure(""), EFailureClass::Unrecognised);
+    EXPECT_EQ(ClassifyFailure("Secure connection failed"), EFailureClass::Unrecognised); // the match is exact
 }
 
 TEST(IssuerText, KeepsPlainNamesAndCutsOnSequenceBoundaries)

@@ -160,7 +160,7 @@ TEST_F(Servers, BrokenAnswersAreFailures)
     auto reset = Request(m_faults, "POST", "/reset", Bytes("{}"), 16384);
     ASSERT_FALSE(reset);
     EXPECT_TRUE(StartsWith(reset.error(), "no answer (WinHTTP error ")) << reset.error();
-    EXPECT_EQ(ClassifyFailure(reset.error()), 0);
+    EXPECT_EQ(ClassifyFailure(reset.error()), EFailureClass::Unrecognised);
 }
 
 TEST_F(Servers, ReceiveTimeoutEndsAStalledAnswer)

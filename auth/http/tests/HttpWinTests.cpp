@@ -115,22 +115,24 @@ TEST(SecureFailure, EveryRowWithTheRefusedCertificate)
     {
         DWORD flags;
         const char* text;
-        int failure_class;
+        EFailureClass failure_class;
         int asks;
     };
+    using enum EFailureClass;
     const SCase cases[] = {
-        {kInvalidCa, "issuer not trusted: Example Trust Servic (WinHTTP error 12175)", 1, 1},
-        {WINHTTP_CALLBACK_STATUS_FLAG_CERT_CN_INVALID, "certificate for another name (WinHTTP error 12175)", 1, 0},
-        {WINHTTP_CALLBACK_STATUS_FLAG_CERT_DATE_INVALID,
-         "certificate not valid at this PC's date (WinHTTP error 12175)", 2, 0},
-        {WINHTTP_CALLBACK_STATUS_FLAG_SECURITY_CHANNEL_ERROR, "no TLS 1.2 or 1.3 in common (WinHTTP error 12175)", 1,
+        {kInvalidCa, "issuer not trusted: Example Trust Servic (WinHTTP error 12175)", Intercepted, 1},
+        {WINHTTP_CALLBACK_STATUS_FLAG_CERT_CN_INVALID, "certificate for another name (WinHTTP error 12175)", Intercepted,
          0},
-        {WINHTTP_CALLBACK_STATUS_FLAG_CERT_REVOKED, "certificate revoked (WinHTTP error 12175)", 3, 0},
-        {WINHTTP_CALLBACK_STATUS_FLAG_INVALID_CERT, "certificate invalid (WinHTTP error 12175)", 3, 0},
+        {WINHTTP_CALLBACK_STATUS_FLAG_CERT_DATE_INVALID,
+         "certificate not valid at this PC's date (WinHTTP error 12175)", ClockWrong, 0},
+        {WINHTTP_CALLBACK_STATUS_FLAG_SECURITY_CHANNEL_ERROR, "no TLS 1.2 or 1.3 in common (WinHTTP error 12175)",
+         Intercepted, 0},
+        {WINHTTP_CALLBACK_STATUS_FLAG_CERT_REVOKED, "certificate revoked (WinHTTP error 12175)", OtherTls, 0},
+        {WINHTTP_CALLBACK_STATUS_FLAG_INVALID_CERT, "certificate invalid (WinHTTP error 12175)", OtherTls, 0},
         {WINHTTP_CALLBACK_STATUS_FLAG_CERT_DATE_INVALID | kInvalidCa,
-         "issuer not trusted: Example Trust Servic (WinHTTP error 12175)", 1, 1},
-        {WINHTTP_CALLBACK_STATUS_FLAG_CERT_REV_FAILED, "secure connection failed (WinHTTP error 12175)", 3, 0},
-        {0, "secure connection failed (WinHTTP error 12175)", 3, 0},
+         "issuer not trusted: Example Trust Servic (WinHTTP error 12175)", Intercepted, 1},
+        {WINHTTP_CALLBACK_STATUS_FLAG_CERT_REV_FAILED, "secure connection failed (WinHTTP error 12175)", OtherTls, 0},
+        {0, "secure connection failed (WinHTTP error 12175)", OtherTls, 0},
     };
     for (const SCase& c : cases)
     {
@@ -173,7 +175,7 @@ TEST(SecureFailure, OtherErrorsAreNoAnswer)
     });
     EXPECT_EQ(text, "no answer (WinHTTP error 12029)");
     EXPECT_EQ(asked, 0);
-    EXPECT_EQ(ClassifyFailure(text), 0);
+    EXPECT_EQ(ClassifyFailure(text), EFailureClass::Unrecognised);
 }
 
 TEST(SecureFailure, CallbackOrsFlagWordsThroughTheContext)
