@@ -290,7 +290,7 @@ struct SWanted
             error = fmt::format("CONT: container {} is not well formed", i);
             return false;
         }
-        SContainer c{r[0], size, Take<32>(r, 16)};
+        SContainer c{static_cast<EContainerKind>(r[0]), size, Take<32>(r, 16)};
         for (const SContainer& earlier : index.containers)
         {
             if (std::memcmp(earlier.identity.data(), c.identity.data(), 8) == 0)
@@ -749,8 +749,22 @@ std::expected<void, std::string> CheckNewIndex(const SIndex& index, std::string_
 
 std::string ContainerName(const SContainer& container)
 {
-    static constexpr std::string_view kKinds[] = {"boot", "session", "place", "embargo"};
-    const std::string_view kind = container.kind < 4 ? kKinds[container.kind] : "unknown";
+    std::string_view kind = "unknown";
+    switch (container.kind)
+    {
+    case EContainerKind::Boot:
+        kind = "boot";
+        break;
+    case EContainerKind::Session:
+        kind = "session";
+        break;
+    case EContainerKind::Place:
+        kind = "place";
+        break;
+    case EContainerKind::Embargo:
+        kind = "embargo";
+        break;
+    }
     return fmt::format("{}_{}.quillmerepack", kind, ToHex(std::span(container.identity).first(8)));
 }
 

@@ -27,9 +27,18 @@ inline constexpr std::size_t kContainerHeaderSize = 64;
 // Flag bit 0 of a file record: the entry is the launcher's own executable.
 inline constexpr std::uint16_t kLauncherFlag = 1;
 
+// A container's kind: the first byte of its record, also hashed into its identity.
+enum class EContainerKind : std::uint8_t
+{
+    Boot = 0,
+    Session = 1,
+    Place = 2,
+    Embargo = 3,
+};
+
 struct SContainer
 {
-    std::uint8_t kind = 0; // 0 boot, 1 session, 2 place, 3 embargo
+    EContainerKind kind = EContainerKind::Boot;
     std::uint64_t size = 0; // bytes, header included
     SIdentity identity{};
 };
@@ -114,7 +123,7 @@ struct STaken
 [[nodiscard]] std::expected<void, std::string> CheckNewIndex(const SIndex& index, std::string_view release,
     std::uint64_t number, STaken taken);
 
-// A container's file name: kind word ("unknown" above 3), "_", the first 8 identity bytes
+// A container's file name: kind word ("unknown" for a byte above 3), "_", the first 8 identity bytes
 // in hex, ".quillmerepack".
 [[nodiscard]] std::string ContainerName(const SContainer& container);
 

@@ -216,7 +216,7 @@ TEST_F(InstallTest, RunsInPlaceWhereTheGameIsOrCannotBeInstalled)
         EXPECT_FALSE(fs::exists(Installed())) << what;
     };
     // A container of the index under its file name: the game is here.
-    Vfs::SContainer second{2, 1000, {}};
+    Vfs::SContainer second{Vfs::EContainerKind::Place, 1000, {}};
     second.identity.fill(0xB2);
     Write(installer / "Client/pack" / Vfs::ContainerName(second), "");
     runsHere("a container beside the index");

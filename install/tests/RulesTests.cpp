@@ -14,7 +14,7 @@ Vfs::SIndex IndexOfSizes(std::vector<std::uint64_t> containers, std::vector<std:
     Vfs::SIndex index;
     for (std::uint64_t size : containers)
     {
-        index.containers.push_back({1, size, {}});
+        index.containers.push_back({Vfs::EContainerKind::Session, size, {}});
     }
     for (std::uint64_t size : files)
     {

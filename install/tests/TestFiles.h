@@ -57,7 +57,7 @@ inline QmRelease::SReleaseContent Release(std::string name)
     Vfs::SIdentity a{}, b{};
     a.fill(0xA1);
     b.fill(0xB2);
-    release.containers = {{1, 1000, a}, {2, 1000, b}};
+    release.containers = {{Vfs::EContainerKind::Session, 1000, a}, {Vfs::EContainerKind::Place, 1000, b}};
     release.pieceHashes = {Vfs::SPieceHash{}, Vfs::SPieceHash{}};
     release.files = {{"Client/data/readme.txt", 0, 48, {}}};
     return release;

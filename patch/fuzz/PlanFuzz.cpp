@@ -101,7 +101,7 @@ std::vector<Vfs::SContainer> Containers(CInput& in)
     for (std::uint8_t n = in.Byte() % 3; n > 0; --n)
     {
         Vfs::SContainer c;
-        c.kind = in.Byte() % 4;
+        c.kind = static_cast<Vfs::EContainerKind>(in.Byte() % 4);
         c.identity = Content(in.Byte() % 4, 2);
         c.identity[2] = static_cast<std::uint8_t>(containers.size()); // first 8 bytes differ
         c.size = 64 + in.Byte() * 100'000ULL;

@@ -12,7 +12,7 @@ namespace
 {
 constexpr std::uint64_t MiB = 1'048'576;
 
-Vfs::SContainer Container(std::uint8_t kind, std::uint8_t first, std::uint64_t size)
+Vfs::SContainer Container(Vfs::EContainerKind kind, std::uint8_t first, std::uint64_t size)
 {
     Vfs::SContainer c;
     c.kind = kind;
@@ -63,11 +63,13 @@ TEST(ContainerJobs, MissingPiecesBecomeRunsOfAtMost32Pieces)
 TEST(ComposeJournal, MovesThenTheIndexThenDeletionsOfWhatTheNewReleaseDropped)
 {
     Vfs::SIndex installed;
-    installed.containers = {Container(1, 0xaa, 100), Container(2, 0xbb, 100)};
+    installed.containers = {Container(Vfs::EContainerKind::Session, 0xaa, 100),
+                            Container(Vfs::EContainerKind::Place, 0xbb, 100)};
     installed.files = {File("Client/gone.dll", 1), File("Client/kept.dll", 2), File("Quillmere.exe", 3, 1),
                        File("Client/now-a-new-file.txt", 4)};
     Vfs::SIndex used;
-    used.containers = {Container(2, 0xbb, 100), Container(1, 0xcc, 100)};
+    used.containers = {Container(Vfs::EContainerKind::Place, 0xbb, 100),
+                       Container(Vfs::EContainerKind::Session, 0xcc, 100)};
     used.files = {File("Client/kept.dll", 2), File("Client/now-a-new-file.txt", 5), File("Quillmere2.exe", 6, 1)};
 
     std::vector<SWork> works{ContainerWork(used, 1, {}), FileWork(used.files[1]), IndexWork("ab", 300)};

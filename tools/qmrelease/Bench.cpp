@@ -28,7 +28,7 @@ int main(int argc, char** argv)
         content.cdnUrl = "https://cdn.example.com";
         for (std::uint32_t c = 0; c < 4096; ++c)
         {
-            Vfs::SContainer record{static_cast<std::uint8_t>(c % 4), Vfs::kMaxContainerSize, {}};
+            Vfs::SContainer record{static_cast<Vfs::EContainerKind>(c % 4), Vfs::kMaxContainerSize, {}};
             for (auto& b : record.identity)
             {
                 b = static_cast<std::uint8_t>(random());

@@ -292,7 +292,7 @@ std::expected<SDescription, std::string> ParseDescription(std::string_view text,
             {
                 return bad("the kind is one of boot, session, place, embargo");
             }
-            d.containers.push_back({static_cast<std::uint8_t>(kind - std::begin(kKinds)), folder / args[1]});
+            d.containers.push_back({static_cast<Vfs::EContainerKind>(kind - std::begin(kKinds)), folder / args[1]});
         }
         else if (key == "file" && (args.size() == 2 || (args.size() == 3 && args[2] == "launcher")))
         {
@@ -314,11 +314,12 @@ std::expected<SDescription, std::string> ParseDescription(std::string_view text,
     return d;
 }
 
-Vfs::SIdentity ContainerIdentity(std::uint8_t kind, std::span<const std::uint8_t> content)
+Vfs::SIdentity ContainerIdentity(Vfs::EContainerKind kind, std::span<const std::uint8_t> content)
 {
+    const auto kindByte = static_cast<std::uint8_t>(kind);
     blake3_hasher hasher;
     blake3_hasher_init_derive_key(&hasher, "quillmere/vfs/2/chunk-id");
-    blake3_hasher_update(&hasher, &kind, 1);
+    blake3_hasher_update(&hasher, &kindByte, 1);
     blake3_hasher_update(&hasher, content.data(), content.size());
     Vfs::SIdentity id{};
     blake3_hasher_finalize(&hasher, id.data(), id.size());

@@ -33,7 +33,7 @@ struct SDescription
     SReleaseContent content; // everything but containers, pieces, files and moves
     struct SContainerSource
     {
-        std::uint8_t kind = 0;
+        Vfs::EContainerKind kind = Vfs::EContainerKind::Boot;
         std::filesystem::path content;
     };
     struct SFileSource
@@ -84,7 +84,7 @@ struct SSource
 
 // The container's identity: BLAKE3 in key-derivation mode, context
 // "quillmere/vfs/2/chunk-id", over the kind byte and the content.
-[[nodiscard]] Vfs::SIdentity ContainerIdentity(std::uint8_t kind, std::span<const std::uint8_t> content);
+[[nodiscard]] Vfs::SIdentity ContainerIdentity(Vfs::EContainerKind kind, std::span<const std::uint8_t> content);
 
 struct SBuildOptions
 {

@@ -172,7 +172,7 @@ Bytes ContSection(const std::vector<Vfs::SContainer>& containers)
     for (const Vfs::SContainer& c : containers)
     {
         Bytes r(48, 0);
-        r[0] = c.kind;
+        r[0] = static_cast<std::uint8_t>(c.kind);
         PutU64(r, 8, c.size);
         std::copy(c.identity.begin(), c.identity.end(), r.begin() + 16);
         b.insert(b.end(), r.begin(), r.end());

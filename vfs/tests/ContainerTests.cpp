@@ -31,7 +31,7 @@ struct SPack
     SIndex index;
 };
 
-SPack MakePack(const std::vector<std::pair<std::uint8_t, std::size_t>>& kindsAndSizes)
+SPack MakePack(const std::vector<std::pair<EContainerKind, std::size_t>>& kindsAndSizes)
 {
     SPack pack;
     QmRelease::SReleaseContent content;
@@ -96,17 +96,17 @@ public:
 
 TEST(ContainerName, KindWordAndFirstIdentityBytes)
 {
-    SContainer c{1, 64, {}};
+    SContainer c{EContainerKind::Session, 64, {}};
     const std::array<std::uint8_t, 8> start{0x00, 0xff, 0x10, 0xa2, 0xb3, 0xc4, 0xd5, 0xe6};
     std::copy(start.begin(), start.end(), c.identity.begin());
     EXPECT_EQ(ContainerName(c), "session_00ff10a2b3c4d5e6.quillmerepack");
-    c.kind = 7;
+    c.kind = static_cast<EContainerKind>(7);
     EXPECT_EQ(ContainerName(c), "unknown_00ff10a2b3c4d5e6.quillmerepack");
 }
 
 TEST(CheckContainerHeader, NamesItsOwnRecordOnly)
 {
-    SPack pack = MakePack({{0, 100}, {2, 200}});
+    SPack pack = MakePack({{EContainerKind::Boot, 100}, {EContainerKind::Place, 200}});
     const SIndex& index = pack.index;
     const std::string name0 = ContainerName(index.containers[0]);
     // The failure's text; empty when the header names the container.
@@ -137,7 +137,7 @@ TEST(CheckContainerHeader, NamesItsOwnRecordOnly)
 TEST(CheckContainer, FlagsEveryPieceInBoundedMemory)
 {
     const std::size_t size = 3 * kPieceSize + 1;
-    SPack pack = MakePack({{1, 5000}, {1, size}});
+    SPack pack = MakePack({{EContainerKind::Session, 5000}, {EContainerKind::Session, size}});
     const SIndex& index = pack.index;
     EXPECT_EQ(PieceCount(kPieceSize), 1u);
     EXPECT_EQ(PieceCount(kPieceSize + 1), 2u);
@@ -157,7 +157,7 @@ TEST(CheckContainer, FlagsEveryPieceInBoundedMemory)
     EXPECT_EQ(counted.done, size); // every piece counts, read or not
 
     // A stop ends the check; what was read ahead of it is bounded by the reader's buffers.
-    SPack large = MakePack({{1, 8 * kPieceSize}});
+    SPack large = MakePack({{EContainerKind::Session, 8 * kPieceSize}});
     CProgress stopping;
     stopping.stopAfter = 2;
     CMemory again(large.files[0]);
@@ -174,7 +174,7 @@ TEST(CheckContainer, FlagsEveryPieceInBoundedMemory)
 
 TEST(CheckContainer, ReadsFilesAndFindsContainersByIdentity)
 {
-    SPack pack = MakePack({{0, 3000}, {3, 4000}});
+    SPack pack = MakePack({{EContainerKind::Boot, 3000}, {EContainerKind::Embargo, 4000}});
     const SIndex& index = pack.index;
     const auto folder = std::filesystem::temp_directory_path() / ("vfs-tests-" + index.IdentityHex().substr(0, 16));
     std::filesystem::remove_all(folder);

@@ -46,7 +46,8 @@ SReleaseContent Content()
     c.gameHost = "play.example.com";
     c.cdnUrl = "https://cdn.example.com/live";
     c.gameKey.fill(9);
-    c.containers = {{1, 3 * Vfs::kPieceSize + 1, Id(0xA0)}, {3, Vfs::kPieceSize, Id(0xB0)}};
+    c.containers = {{Vfs::EContainerKind::Session, 3 * Vfs::kPieceSize + 1, Id(0xA0)},
+                    {Vfs::EContainerKind::Embargo, Vfs::kPieceSize, Id(0xB0)}};
     for (std::uint8_t i = 0; i < 5; ++i)
     {
         c.pieceHashes.push_back(Vfs::SPieceHash{i});
@@ -128,7 +129,7 @@ TEST(ReadIndex, ReadsEveryMemberOfAWellFormedIndex)
     EXPECT_EQ(index.releaseName, Content().name);
     ASSERT_EQ(index.containers.size(), 2u);
     EXPECT_EQ(index.containers[0].size, 3 * Vfs::kPieceSize + 1);
-    EXPECT_EQ(index.containers[1].kind, 3);
+    EXPECT_EQ(index.containers[1].kind, Vfs::EContainerKind::Embargo);
     // A container one byte past three pieces has four; one of exactly 1 MiB has one.
     EXPECT_EQ(index.pieceBases, (std::vector<std::uint32_t>{0, 4}));
     EXPECT_EQ(index.pieceHashes.size(), 5u);
@@ -329,7 +330,7 @@ TEST(ReadIndex, Containers)
         count);
 
     const std::string second = "CONT: container 1 is not well formed";
-    EXPECT_EQ(MutatedContent([](auto& c) { c.containers[1].kind = 4; }), second);
+    EXPECT_EQ(MutatedContent([](auto& c) { c.containers[1].kind = static_cast<Vfs::EContainerKind>(4); }), second);
     EXPECT_EQ(MutatedContent([](auto& c) { c.containers[1].size = 63; }), second);
     EXPECT_EQ(MutatedContent([](auto& c) { c.containers[1].size = Vfs::kMaxContainerSize + 1; }), second);
     EXPECT_EQ(Mutated([](SLayout& l) { Find(l, "CONT").bytes[16 + 48 + 5] = 1; }), second);
