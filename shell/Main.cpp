@@ -84,6 +84,35 @@ void BringRunningLauncherForward()
     SetForegroundWindow(running);
 }
 
+// Opens this logon's launcher mutex; false when another launcher holds it and shows its window,
+// or still holds it after kSingleInstanceWaitMs. A launcher without a window is starting (its
+// window comes) or ending (its mutex goes; a killed process's objects can outlive it for a
+// moment, under Wine for longer), so a start waits a little for either instead of ending
+// unseen. The handle stays open for as long as the process lives.
+constexpr DWORD kSingleInstanceWaitMs = 5'000;
+constexpr DWORD kSingleInstanceStepMs = 100;
+
+bool TakeSingleInstance()
+{
+    for (DWORD waited = 0;; waited += kSingleInstanceStepMs)
+    {
+        HANDLE mutex = CreateMutexW(nullptr, FALSE, kMutexName);
+        if (GetLastError() != ERROR_ALREADY_EXISTS)
+        {
+            return true;
+        }
+        if (mutex != nullptr)
+        {
+            CloseHandle(mutex); // our own handle would keep an ending launcher's mutex alive
+        }
+        if (waited >= kSingleInstanceWaitMs || FindWindowW(Shell::kWindowClass, nullptr) != nullptr)
+        {
+            return false;
+        }
+        Sleep(kSingleInstanceStepMs);
+    }
+}
+
 RECT CentredInWorkArea()
 {
     const int dpi = static_cast<int>(GetDpiForSystem());
@@ -201,9 +230,13 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand)
         }
     }
 
-    // Never closed: the mutex marks this logon's launcher for as long as the process lives.
-    CreateMutexW(nullptr, FALSE, kMutexName);
-    if (GetLastError() == ERROR_ALREADY_EXISTS && !handOverPipe)
+    // The mutex marks this logon's launcher for as long as the process lives. A new launcher
+    // that is handed over to opens it while the older one still holds it.
+    if (handOverPipe)
+    {
+        CreateMutexW(nullptr, FALSE, kMutexName);
+    }
+    else if (!TakeSingleInstance())
     {
         if (uninstall)
         {

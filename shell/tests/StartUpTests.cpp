@@ -114,6 +114,35 @@ TEST(StartUp, TheManifestGivesTheUtf8CodePage)
     EXPECT_EQ(WaitForExit(launcher, 20000), 0u);
 }
 
+// A launcher that is ending may leave its single-instance mutex behind for a moment (a killed
+// one under Wine, for longer): a start in that moment waits for it to go instead of ending
+// unseen, and one that stays held without a window ends the start quietly.
+TEST(StartUp, AStartWaitsOutAnEndingLauncher)
+{
+    HANDLE held = CreateMutexW(nullptr, FALSE, L"Local\\QuillmereLauncher");
+    ASSERT_NE(held, nullptr);
+    ASSERT_NE(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS)) << "another launcher runs";
+    const SChild waiting = StartBeside(L"Quillmere.exe");
+    ASSERT_TRUE(waiting.process);
+    EXPECT_EQ(WaitForExit(waiting, 1500), static_cast<DWORD>(STILL_ACTIVE)) << "the start ended at once";
+    CloseHandle(held);
+    HWND window = nullptr;
+    for (int waited = 0; window == nullptr && waited < 20000; waited += 50)
+    {
+        Sleep(50);
+        window = FindWindowW(L"QuillmereLauncher", nullptr);
+    }
+    ASSERT_NE(window, nullptr) << "the start did not go on once the mutex was gone";
+    PostMessageW(window, WM_CLOSE, 0, 0);
+    EXPECT_EQ(WaitForExit(waiting, 20000), 0u);
+
+    held = CreateMutexW(nullptr, FALSE, L"Local\\QuillmereLauncher");
+    const SChild turnedAway = StartBeside(L"Quillmere.exe");
+    EXPECT_EQ(WaitForExit(turnedAway, 20000), 0u);
+    EXPECT_EQ(FindWindowW(L"QuillmereLauncher", nullptr), nullptr);
+    CloseHandle(held);
+}
+
 TEST(StartUp, WithoutTheManifestTheLauncherRefusesToStart)
 {
     const SChild launcher = StartBeside(L"QuillmereNoManifest.exe");
