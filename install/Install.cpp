@@ -28,26 +28,16 @@ constexpr int kRemoveAttempts = 61;
 constexpr DWORD kRemovePauseMs = 250;
 
 // An open registry key, closed with RegCloseKey.
-struct SRegistryKeyTraits
-{
-    using Value = HKEY;
-    static constexpr Value None() noexcept { return nullptr; }
-    static bool Valid(Value key) noexcept { return key != nullptr; }
-    static void Close(Value key) noexcept { RegCloseKey(key); }
-};
-using UniqueRegistryKey = UniqueResource<SRegistryKeyTraits>;
+using UniqueRegistryKey = UniqueResource<SPointerTraits<HKEY, &RegCloseKey>>;
 
 // A COM interface pointer, released when it goes.
 template <typename T>
-struct SComTraits
+void ReleaseInterface(T* pointer) noexcept
 {
-    using Value = T*;
-    static constexpr Value None() noexcept { return nullptr; }
-    static bool Valid(Value pointer) noexcept { return pointer != nullptr; }
-    static void Close(Value pointer) noexcept { pointer->Release(); }
-};
+    pointer->Release();
+}
 template <typename T>
-using UniqueCom = UniqueResource<SComTraits<T>>;
+using UniqueCom = UniqueResource<SPointerTraits<T*, &ReleaseInterface<T>>>;
 
 // Two paths name the same file or folder: same volume and same file index, which holds
 // through different spellings, short names, case and links.

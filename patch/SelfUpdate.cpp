@@ -18,14 +18,7 @@ namespace
 {
 // A process thread attribute list, deleted with DeleteProcThreadAttributeList (its storage is
 // the caller's).
-struct SAttributeListTraits
-{
-    using Value = LPPROC_THREAD_ATTRIBUTE_LIST;
-    static constexpr Value None() noexcept { return nullptr; }
-    static bool Valid(Value list) noexcept { return list != nullptr; }
-    static void Close(Value list) noexcept { DeleteProcThreadAttributeList(list); }
-};
-using UniqueAttributeList = UniqueResource<SAttributeListTraits>;
+using UniqueAttributeList = UniqueResource<SPointerTraits<LPPROC_THREAD_ATTRIBUTE_LIST, &DeleteProcThreadAttributeList>>;
 
 struct SNewLauncher
 {

@@ -12,6 +12,10 @@
 //     };
 //     using UniqueFind = UniqueResource<SFindTraits>;
 //
+// A kind whose none is null and that one function closes takes SPointerTraits:
+//
+//     using UniqueRegistryKey = UniqueResource<SPointerTraits<HKEY, &RegCloseKey>>;
+//
 // Kinds whose closing function lives in a library not every module links (WinHTTP, the
 // certificate store) declare their traits beside the code that uses them.
 #pragma once
@@ -60,6 +64,17 @@ public:
 
 private:
     Value m_value = Traits::None();
+};
+
+// The traits of a kind whose raw value is a pointer or a pointer-like handle, null for none,
+// closed by CloseFn(value).
+template <typename T, auto CloseFn>
+struct SPointerTraits
+{
+    using Value = T;
+    static constexpr Value None() noexcept { return nullptr; }
+    static bool Valid(Value value) noexcept { return value != nullptr; }
+    static void Close(Value value) noexcept { CloseFn(value); }
 };
 
 // A kernel handle (file, pipe, event, process, thread) closed with CloseHandle. Both null and

@@ -19,24 +19,10 @@
 namespace Auth::Http::Detail
 {
 // A WinHTTP handle (session, connection or request) closed with WinHttpCloseHandle.
-struct SInternetTraits
-{
-    using Value = HINTERNET;
-    static constexpr Value None() noexcept { return nullptr; }
-    static bool Valid(Value handle) noexcept { return handle != nullptr; }
-    static void Close(Value handle) noexcept { WinHttpCloseHandle(handle); }
-};
-using UniqueInternet = UniqueResource<SInternetTraits>;
+using UniqueInternet = UniqueResource<SPointerTraits<HINTERNET, &WinHttpCloseHandle>>;
 
 // A certificate context freed with CertFreeCertificateContext.
-struct SCertificateTraits
-{
-    using Value = PCCERT_CONTEXT;
-    static constexpr Value None() noexcept { return nullptr; }
-    static bool Valid(Value context) noexcept { return context != nullptr; }
-    static void Close(Value context) noexcept { CertFreeCertificateContext(context); }
-};
-using UniqueCertificate = UniqueResource<SCertificateTraits>;
+using UniqueCertificate = UniqueResource<SPointerTraits<PCCERT_CONTEXT, &CertFreeCertificateContext>>;
 
 // The request's status callback: ORs the flag word of WINHTTP_CALLBACK_STATUS_SECURE_FAILURE
 // into the std::uint32_t that the request's context value points at.
