@@ -124,7 +124,7 @@ public:
     {
         return m_progress.run != nullptr && m_progress.run->StopRequested();
     }
-    void PieceDone(std::uint64_t bytes) noexcept override
+    void PieceDone(std::uint64_t bytes) override
     {
         m_progress.done += bytes;
         Report(m_progress, false);

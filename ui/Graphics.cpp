@@ -193,7 +193,7 @@ public:
         return m_brush;
     }
 
-    void Text(std::string_view text, TextStyle style, const D2D1_RECT_F& rect, std::uint32_t rgb) const noexcept
+    void Text(std::string_view text, TextStyle style, const D2D1_RECT_F& rect, std::uint32_t rgb) const
     {
         IDWriteTextFormat* format = Format(style);
         if (format == nullptr || text.empty())
@@ -286,7 +286,7 @@ void MakeTextFormats() noexcept
     }
 }
 
-int MeasureTextWidth(TextStyle style, std::string_view text) noexcept
+int MeasureTextWidth(TextStyle style, std::string_view text)
 {
     IDWriteTextFormat* format = Format(style);
     if (format == nullptr || text.empty())
@@ -305,7 +305,7 @@ int MeasureTextWidth(TextStyle style, std::string_view text) noexcept
     return static_cast<int>(std::ceil(metrics.widthIncludingTrailingWhitespace - 1e-3f));
 }
 
-Renderer::Outcome Renderer::Draw(HWND window, HDC paintDc, int dpi, const SFrame& frame, bool sceneDirty) noexcept
+Renderer::Outcome Renderer::Draw(HWND window, HDC paintDc, int dpi, const SFrame& frame, bool sceneDirty)
 {
     bool fresh = false;
     if (!m_target)
@@ -438,7 +438,7 @@ bool Renderer::MakeResources(HWND window, HDC paintDc, int dpi) noexcept
     return true;
 }
 
-bool Renderer::DrawScene(const SFrame& frame) noexcept
+bool Renderer::DrawScene(const SFrame& frame)
 {
     const SView& view = *frame.view;
     const SceneDrawer draw(m_sceneTarget.Get(), m_brush.Get());

@@ -77,7 +77,7 @@ void ReleaseFactories() noexcept;
 void MakeTextFormats() noexcept;
 // Width of a one-line text in a style, trailing white space included, rounded up to whole
 // DIP; 0 when the style's format is missing.
-[[nodiscard]] int MeasureTextWidth(TextStyle style, std::string_view text) noexcept;
+[[nodiscard]] int MeasureTextWidth(TextStyle style, std::string_view text);
 
 // Everything one frame is drawn from.
 struct SFrame
@@ -106,7 +106,7 @@ public:
         Lost,    // the device went away; everything was released, paint again
     };
     // paintDc: the DC of BeginPaint (used only where a window target cannot be).
-    [[nodiscard]] Outcome Draw(HWND window, HDC paintDc, int dpi, const SFrame& frame, bool sceneDirty) noexcept;
+    [[nodiscard]] Outcome Draw(HWND window, HDC paintDc, int dpi, const SFrame& frame, bool sceneDirty);
 
     void Release() noexcept;
     [[nodiscard]] bool HasTarget() const noexcept { return m_target != nullptr; }
@@ -119,7 +119,7 @@ public:
 
 private:
     [[nodiscard]] bool MakeResources(HWND window, HDC paintDc, int dpi) noexcept;
-    [[nodiscard]] bool DrawScene(const SFrame& frame) noexcept;
+    [[nodiscard]] bool DrawScene(const SFrame& frame);
     void DrawEmbers(double clockMs) noexcept;
 
     ComPtr<ID2D1Factory> m_factory;

@@ -37,7 +37,7 @@ public:
     // Tested before every piece.
     [[nodiscard]] virtual bool StopRequested() const noexcept = 0;
     // Called after every piece with its byte count (read or not); adds atomically and may report.
-    virtual void PieceDone(std::uint64_t bytes) noexcept = 0;
+    virtual void PieceDone(std::uint64_t bytes) = 0;
 
 protected:
     ~ICheckProgress() = default;
