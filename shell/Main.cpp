@@ -96,15 +96,13 @@ bool TakeSingleInstance()
 {
     for (DWORD waited = 0;; waited += kSingleInstanceStepMs)
     {
-        HANDLE mutex = CreateMutexW(nullptr, FALSE, kMutexName);
+        HANDLE opened = CreateMutexW(nullptr, FALSE, kMutexName);
         if (GetLastError() != ERROR_ALREADY_EXISTS)
         {
-            return true;
+            return true; // the handle stays open
         }
-        if (mutex != nullptr)
-        {
-            CloseHandle(mutex); // our own handle would keep an ending launcher's mutex alive
-        }
+        // Closed at once: our own handle would keep an ending launcher's mutex alive.
+        UniqueHandle(opened).reset();
         if (waited >= kSingleInstanceWaitMs || FindWindowW(Shell::kWindowClass, nullptr) != nullptr)
         {
             return false;
