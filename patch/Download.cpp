@@ -20,6 +20,7 @@ namespace Patch
 namespace
 {
 constexpr std::string_view kTooSlow = "it sends less than 64 KiB in 15 s";
+constexpr std::uint64_t kFlushAfterBytes = 8 * 1048576;
 
 // The transfer limit's debt of this thread, and when it was last paid down.
 thread_local STransferDebt t_debt;
@@ -243,12 +244,15 @@ std::expected<void, std::string> DownloadJobs(const SRun& run, const Vfs::SIndex
     std::atomic<bool> failed{false};
     std::mutex firstErrorLock;
     std::string firstError;
+    std::vector<std::atomic<std::uint64_t>> written(works.size()); // bytes to each part file since its flush
 
     const auto worker = [&] {
         for (std::size_t i = next.fetch_add(1); i < jobs.size() && !run.StopRequested() && !failed.load();
              i = next.fetch_add(1))
         {
-            if (auto fetched = FetchJob(run, index, works[jobs[i].work], jobs[i], progress.done); !fetched)
+            if (auto fetched = FetchJob(run, index, works[jobs[i].work], jobs[i], progress.done,
+                    &written[jobs[i].work]);
+                !fetched)
             {
                 const std::lock_guard hold(firstErrorLock);
                 if (!failed.exchange(true))
@@ -266,10 +270,28 @@ std::expected<void, std::string> DownloadJobs(const SRun& run, const Vfs::SIndex
     {
         return std::unexpected(std::string("no download worker could be started"));
     }
+    // While the workers download, this thread flushes every part file that got 8 MiB or more
+    // since its last flush, so that the disk writes while the network reads and the flush
+    // before the journal finds little left to write. A failure here is found again by that flush.
+    // (Under Wine a flush is an fsync on the wineserver's one thread, which holds up every
+    // server call of every process, socket reads included, until the disk is done: one flush
+    // of a whole GiB at the end stalls the run for seconds; flushed as it comes, each stall is
+    // short and the sockets keep filling meanwhile.)
+    const auto flushWritten = [&] {
+        for (std::size_t i = 0; i < works.size(); ++i)
+        {
+            if (const std::uint64_t bytes = written[i].load(); bytes >= kFlushAfterBytes)
+            {
+                written[i].fetch_sub(bytes);
+                (void)FlushFile(works[i].part);
+            }
+        }
+    };
     Report(progress, true);
     while (running.load() != 0)
     {
         Sleep(100);
+        flushWritten();
         Report(progress, true);
     }
     for (std::thread& thread : workers)
@@ -314,7 +336,7 @@ std::expected<std::vector<std::uint8_t>, std::string> FetchIndex(const SRun& run
 }
 
 std::expected<void, std::string> FetchJob(const SRun& run, const Vfs::SIndex& index, const SWork& work,
-    const SJob& job, std::atomic<std::uint64_t>& counter)
+    const SJob& job, std::atomic<std::uint64_t>& counter, std::atomic<std::uint64_t>* written)
 {
     std::string error;
     STransfers& transfers = *run.transfers;
@@ -333,6 +355,10 @@ std::expected<void, std::string> FetchJob(const SRun& run, const Vfs::SIndex& in
     const auto write = [&](std::uint64_t offset, std::span<const std::uint8_t> bytes) {
         if (WriteAt(part.get(), offset, bytes))
         {
+            if (written != nullptr)
+            {
+                written->fetch_add(bytes.size());
+            }
             return true;
         }
         writeError = GetLastError();

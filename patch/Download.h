@@ -31,8 +31,9 @@ inline constexpr int kFetchAttempts = 3;
 [[nodiscard]] std::expected<void, std::string> PrepareContainerPart(const Vfs::SIndex& index, SWork& work,
     SProgress& check);
 
-// Runs the jobs on four workers; the calling thread reports every 100 ms. The first failure's
-// text; after a stop the caller looks at the stop token, not at the result.
+// Runs the jobs on four workers; every 100 ms the calling thread flushes the part files that
+// got 8 MiB or more since their last flush, and reports. The first failure's text; after a stop the caller looks at the stop
+// token, not at the result.
 [[nodiscard]] std::expected<void, std::string> DownloadJobs(const SRun& run, const Vfs::SIndex& index,
     const std::vector<SWork>& works, const std::vector<SJob>& jobs, SProgress& progress);
 
@@ -42,9 +43,9 @@ inline constexpr int kFetchAttempts = 3;
 // One job: up to three attempts, each answer checked for its status and length. A loose
 // file streams to its part file and is hashed whole; a container's pieces are each written
 // once verified (the last once the answer is accepted), and a later attempt writes only the
-// pieces still missing.
+// pieces still missing. `written`, when given, counts the bytes written to the part file.
 [[nodiscard]] std::expected<void, std::string> FetchJob(const SRun& run, const Vfs::SIndex& index, const SWork& work,
-    const SJob& job, std::atomic<std::uint64_t>& counter);
+    const SJob& job, std::atomic<std::uint64_t>& counter, std::atomic<std::uint64_t>* written = nullptr);
 
 // Creates the part file anew at exactly `size` bytes (zeros); the Windows error on failure.
 [[nodiscard]] bool MakePartFile(std::string_view path, std::uint64_t size);
