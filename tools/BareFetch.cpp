@@ -1,11 +1,15 @@
 // qmbarefetch: the platform's own ceiling for scripts/bench-http and scripts/bench-patch. A bare
 // WinHTTP read loop with nothing of the launcher in it: one session, worker threads taking
 // ranged GETs of JOB bytes in turn from a shared counter, each read straight into one large
-// buffer and the bytes dropped. Plain http:// URLs are read too, to show what TLS costs.
+// buffer and the bytes dropped, or written where they belong in one file per download and
+// flushed at the end (what landing the bytes on the disk costs under Wine). Plain http:// URLs
+// are read too, to show what TLS costs.
 //   qmbarefetch BASE-URL /PATH:SIZE [/PATH:SIZE...] [--workers N] [--job BYTES] [--buffer BYTES]
+//               [--into FOLDER]
 //     the files' jobs in turn; 4 workers, jobs of 33554432 bytes (the patcher's largest) and
-//     reads of 1048576 bytes unless told otherwise
+//     reads of 1048576 bytes unless told otherwise; FOLDER gets 0.bin, 1.bin, ...
 #include "auth/http/HttpWin.h"
+#include "shell/Handle.h"
 
 #include <algorithm>
 #include <atomic>
@@ -26,9 +30,20 @@ std::wstring Widen(const std::string& ascii)
     return std::wstring(ascii.begin(), ascii.end());
 }
 
-// One ranged GET on its own request handle of the shared connection; the bytes it read.
+// Writes the bytes at `offset` of the file; false on failure.
+bool WriteAt(HANDLE file, std::uint64_t offset, const std::uint8_t* bytes, DWORD count)
+{
+    OVERLAPPED at{};
+    at.Offset = static_cast<DWORD>(offset);
+    at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+    DWORD written = 0;
+    return WriteFile(file, bytes, count, &written, &at) && written == count;
+}
+
+// One ranged GET on its own request handle of the shared connection; the bytes it read (and
+// wrote, with a file).
 std::uint64_t Get(HINTERNET connection, const std::wstring& object, bool secure, std::uint64_t first,
-                  std::uint64_t length, std::uint8_t* buffer, DWORD bufferSize)
+                  std::uint64_t length, std::uint8_t* buffer, DWORD bufferSize, HANDLE file)
 {
     const UniqueInternet request(WinHttpOpenRequest(connection, L"GET", object.c_str(), nullptr, WINHTTP_NO_REFERER,
                                          WINHTTP_DEFAULT_ACCEPT_TYPES, secure ? WINHTTP_FLAG_SECURE : 0));
@@ -54,6 +69,11 @@ std::uint64_t Get(HINTERNET connection, const std::wstring& object, bool secure,
         {
             return received;
         }
+        if (file != nullptr && !WriteAt(file, first + received, buffer, read))
+        {
+            std::fprintf(stderr, "qmbarefetch: a write fails (error %lu)\n", GetLastError());
+            return received;
+        }
         received += read;
     }
 }
@@ -65,9 +85,11 @@ int main(int argc, char** argv)
     {
         std::wstring object;
         std::uint64_t size = 0;
+        HANDLE file = nullptr; // with --into
     };
     std::vector<SFile> files;
     std::string base;
+    std::string into;
     unsigned workers = 4;
     std::uint64_t job = 33554432;
     DWORD bufferSize = 1048576;
@@ -88,6 +110,10 @@ int main(int argc, char** argv)
         {
             bufferSize = static_cast<DWORD>(std::strtoul(argv[++i], nullptr, 10));
         }
+        else if (arg == "--into" && valued)
+        {
+            into = argv[++i];
+        }
         else if (base.empty())
         {
             base = arg;
@@ -106,7 +132,7 @@ int main(int argc, char** argv)
         bufferSize > (1u << 28))
     {
         std::fputs("usage: qmbarefetch BASE-URL /PATH:SIZE [/PATH:SIZE...] [--workers 1-64] [--job BYTES] "
-                   "[--buffer BYTES]\n",
+                   "[--buffer BYTES] [--into FOLDER]\n",
                    stderr);
         return 2;
     }
@@ -148,6 +174,23 @@ int main(int argc, char** argv)
         size += file.size;
     }
 
+    std::vector<UniqueHandle> made;
+    for (std::size_t i = 0; i < files.size() && !into.empty(); ++i)
+    {
+        const std::string path = into + "\\" + std::to_string(i) + ".bin";
+        made.emplace_back(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                                      nullptr));
+        LARGE_INTEGER end{};
+        end.QuadPart = static_cast<LONGLONG>(files[i].size);
+        if (!made.back() || !SetFilePointerEx(made.back().get(), end, nullptr, FILE_BEGIN) ||
+            !SetEndOfFile(made.back().get()))
+        {
+            std::fprintf(stderr, "qmbarefetch: %s could not be made (error %lu)\n", path.c_str(), GetLastError());
+            return 1;
+        }
+        files[i].file = made.back().get();
+    }
+
     const auto start = std::chrono::steady_clock::now();
     const UniqueInternet session(WinHttpOpen(L"qmbarefetch", WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME,
                                              WINHTTP_NO_PROXY_BYPASS, 0));
@@ -167,13 +210,21 @@ int main(int argc, char** argv)
             for (std::size_t i = next.fetch_add(1); i < jobs.size(); i = next.fetch_add(1))
             {
                 total += Get(connection.get(), jobs[i].file->object, secure, jobs[i].offset, jobs[i].length,
-                             buffer.get(), bufferSize);
+                             buffer.get(), bufferSize, jobs[i].file->file);
             }
         });
     }
     for (std::thread& thread : threads)
     {
         thread.join();
+    }
+    for (const UniqueHandle& file : made)
+    {
+        if (!FlushFileBuffers(file.get()))
+        {
+            std::fprintf(stderr, "qmbarefetch: a flush fails (error %lu)\n", GetLastError());
+            return 1;
+        }
     }
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     if (total.load() != size)

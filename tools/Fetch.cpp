@@ -3,9 +3,10 @@
 // throughput. Used by scripts/bench-http; its stages show where a download's time goes:
 //   qmfetch BASE-URL PATH SIZE [WORKERS [JOB]] [--stage drop|copy|hash|write FILE]
 //     drop   the bytes are counted and dropped (default)
-//     copy   gathered into one buffer per job, as the patcher did
-//     hash   ... and every 1 MiB of it hashed with BLAKE3 (the pieces' check)
-//     write  ... and the job written at its offset into FILE (made at SIZE bytes first)
+//     copy   gathered into 1 MiB pieces, as the patcher's workers gather a container's pieces
+//     hash   ... and every piece hashed with BLAKE3 once whole (the pieces' check)
+//     write  ... and every piece written at its offset into FILE (made at SIZE bytes first),
+//            which is flushed at the end
 #include "auth/http/Http.h"
 #include "shell/File.h"
 #include "shell/Handle.h"
@@ -93,50 +94,66 @@ int main(int argc, char** argv)
     for (std::uint64_t w = 0; w < workers; ++w)
     {
         threads.emplace_back([&] {
-            std::vector<std::uint8_t> buffer;
+            constexpr std::size_t kPiece = 1048576;
+            std::vector<std::uint8_t> piece;
+            piece.reserve(kPiece);
+            // The whole piece at `at` of the file: hashed and written as the stage asks.
+            const auto pieceDone = [&](std::uint64_t at) {
+                if (stage == EStage::Hash || stage == EStage::Write)
+                {
+                    blake3_hasher hasher;
+                    blake3_hasher_init(&hasher);
+                    blake3_hasher_update(&hasher, piece.data(), piece.size());
+                    std::uint8_t out[16];
+                    blake3_hasher_finalize(&hasher, out, sizeof(out));
+                    sink.fetch_xor(out[0], std::memory_order_relaxed);
+                }
+                const bool written = stage != EStage::Write || WriteAt(file.get(), at, piece);
+                piece.clear();
+                return written;
+            };
             for (std::uint64_t i = next.fetch_add(1); i < jobs && !failed; i = next.fetch_add(1))
             {
                 const std::uint64_t offset = i * job;
                 const std::uint64_t length = std::min(job, size - offset);
                 std::uint64_t received = 0;
-                buffer.clear();
-                if (stage != EStage::Drop)
-                {
-                    buffer.reserve(static_cast<std::size_t>(length));
-                }
+                bool writeFailed = false;
+                piece.clear();
                 const auto status = Auth::Http::Fetch(base, path, offset, length,
                     [&](std::span<const std::uint8_t> chunk) {
-                        received += chunk.size();
-                        if (stage != EStage::Drop && received <= length)
+                        if (chunk.size() > length - received)
                         {
-                            buffer.insert(buffer.end(), chunk.begin(), chunk.end());
+                            received += chunk.size();
+                            return false; // more than asked
                         }
-                        return received <= length;
+                        for (std::size_t taken = 0; stage != EStage::Drop && taken < chunk.size();)
+                        {
+                            const std::size_t take = std::min(chunk.size() - taken, kPiece - piece.size());
+                            piece.insert(piece.end(), chunk.begin() + static_cast<std::ptrdiff_t>(taken),
+                                         chunk.begin() + static_cast<std::ptrdiff_t>(taken + take));
+                            taken += take;
+                            const std::uint64_t at = offset + received + taken;
+                            if ((piece.size() == kPiece || at == offset + length) && !pieceDone(at - piece.size()))
+                            {
+                                writeFailed = true;
+                                return false;
+                            }
+                        }
+                        received += chunk.size();
+                        return true;
                     });
+                if (writeFailed)
+                {
+                    std::fprintf(stderr, "qmfetch: %s could not be written\n", target.c_str());
+                    failed = true;
+                    return;
+                }
                 if (!status || *status != 206 || received != length)
                 {
                     std::fprintf(stderr, "qmfetch: job %llu: %s, %llu of %llu bytes\n",
                                  static_cast<unsigned long long>(i),
                                  status ? ("status " + std::to_string(*status)).c_str() : status.error().c_str(),
                                  static_cast<unsigned long long>(received), static_cast<unsigned long long>(length));
-                    failed = true;
-                    return;
-                }
-                if (stage == EStage::Hash || stage == EStage::Write)
-                {
-                    for (std::size_t at = 0; at < buffer.size(); at += 1048576)
-                    {
-                        blake3_hasher hasher;
-                        blake3_hasher_init(&hasher);
-                        blake3_hasher_update(&hasher, buffer.data() + at, std::min<std::size_t>(buffer.size() - at, 1048576));
-                        std::uint8_t out[16];
-                        blake3_hasher_finalize(&hasher, out, sizeof(out));
-                        sink.fetch_xor(out[0], std::memory_order_relaxed);
-                    }
-                }
-                if (stage == EStage::Write && !WriteAt(file.get(), offset, buffer))
-                {
-                    std::fprintf(stderr, "qmfetch: %s could not be written\n", target.c_str());
                     failed = true;
                     return;
                 }
