@@ -32,8 +32,8 @@ inline constexpr int kFetchAttempts = 3;
     SProgress& check);
 
 // Runs the jobs on four workers; every 100 ms the calling thread flushes the part files that
-// got 8 MiB or more since their last flush, and reports. The first failure's text; after a stop the caller looks at the stop
-// token, not at the result.
+// got 8 MiB or more since their last flush, and reports. The first failure's text; after a
+// stop the caller looks at the stop token, not at the result.
 [[nodiscard]] std::expected<void, std::string> DownloadJobs(const SRun& run, const Vfs::SIndex& index,
     const std::vector<SWork>& works, const std::vector<SJob>& jobs, SProgress& progress);
 
