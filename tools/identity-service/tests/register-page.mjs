@@ -36,10 +36,20 @@ const sleep = (ms) => new Promise((resolve) => setTimeout(resolve, ms));
 // --- Chromium over the DevTools protocol ----------------------------------------------------
 const profile = fs.mkdtempSync(path.join(os.tmpdir(), 'qm-chromium-'));
 const browser = spawn('chromium', ['--headless=new', '--no-sandbox', '--disable-gpu', '--ignore-certificate-errors',
-  `--user-data-dir=${profile}`, '--remote-debugging-port=0', 'about:blank'], { stdio: ['ignore', 'ignore', 'pipe'] });
-const cleanUp = () => {
-  browser.kill('SIGKILL');
-  fs.rmSync(profile, { recursive: true, force: true });
+  `--user-data-dir=${profile}`, '--remote-debugging-port=0', 'about:blank'],
+  { stdio: ['ignore', 'ignore', 'pipe'], detached: true }); // a process group of its own, helpers included
+const cleanUp = async () => {
+  if (browser.pid !== undefined && browser.exitCode === null && browser.signalCode === null) {
+    const ended = new Promise((resolve) => browser.once('exit', resolve));
+    try {
+      process.kill(-browser.pid, 'SIGKILL');
+    } catch {
+      browser.kill('SIGKILL');
+    }
+    await ended;
+  }
+  // A helper that was still writing into the profile may take a moment to end.
+  fs.rmSync(profile, { recursive: true, force: true, maxRetries: 20, retryDelay: 100 });
 };
 
 async function devtools() {
@@ -145,5 +155,5 @@ try {
 } catch (error) {
   fail(error.message);
 } finally {
-  cleanUp();
+  await cleanUp();
 }
