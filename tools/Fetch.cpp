@@ -8,6 +8,7 @@
 //     write  ... and every piece written at its offset into FILE (made at SIZE bytes first),
 //            which is flushed at the end
 #include "auth/http/Http.h"
+#include "patch/Pieces.h"
 #include "shell/File.h"
 #include "shell/Handle.h"
 
@@ -94,11 +95,8 @@ int main(int argc, char** argv)
     for (std::uint64_t w = 0; w < workers; ++w)
     {
         threads.emplace_back([&] {
-            constexpr std::size_t kPiece = 1048576;
-            std::vector<std::uint8_t> piece;
-            piece.reserve(kPiece);
-            // The whole piece at `at` of the file: hashed and written as the stage asks.
-            const auto pieceDone = [&](std::uint64_t at) {
+            // The patcher's own gathering of pieces; "verifying" hashes as the stage asks.
+            const auto hash = [&](std::uint64_t, std::span<const std::uint8_t> piece) {
                 if (stage == EStage::Hash || stage == EStage::Write)
                 {
                     blake3_hasher hasher;
@@ -108,17 +106,19 @@ int main(int argc, char** argv)
                     blake3_hasher_finalize(&hasher, out, sizeof(out));
                     sink.fetch_xor(out[0], std::memory_order_relaxed);
                 }
-                const bool written = stage != EStage::Write || WriteAt(file.get(), at, piece);
-                piece.clear();
-                return written;
+                return true;
+            };
+            const auto write = [&](std::uint64_t at, std::span<const std::uint8_t> piece) {
+                return stage != EStage::Write || WriteAt(file.get(), at, piece);
             };
             for (std::uint64_t i = next.fetch_add(1); i < jobs && !failed; i = next.fetch_add(1))
             {
                 const std::uint64_t offset = i * job;
                 const std::uint64_t length = std::min(job, size - offset);
                 std::uint64_t received = 0;
+                Patch::CJobPieces pieces(offset, stage == EStage::Drop ? 0 : length, hash, write);
+                pieces.Begin();
                 bool writeFailed = false;
-                piece.clear();
                 const auto status = Auth::Http::Fetch(base, path, offset, length,
                     [&](std::span<const std::uint8_t> chunk) {
                         if (chunk.size() > length - received)
@@ -126,22 +126,11 @@ int main(int argc, char** argv)
                             received += chunk.size();
                             return false; // more than asked
                         }
-                        for (std::size_t taken = 0; stage != EStage::Drop && taken < chunk.size();)
-                        {
-                            const std::size_t take = std::min(chunk.size() - taken, kPiece - piece.size());
-                            piece.insert(piece.end(), chunk.begin() + static_cast<std::ptrdiff_t>(taken),
-                                         chunk.begin() + static_cast<std::ptrdiff_t>(taken + take));
-                            taken += take;
-                            const std::uint64_t at = offset + received + taken;
-                            if ((piece.size() == kPiece || at == offset + length) && !pieceDone(at - piece.size()))
-                            {
-                                writeFailed = true;
-                                return false;
-                            }
-                        }
                         received += chunk.size();
-                        return true;
+                        writeFailed = !pieces.Take(chunk);
+                        return !writeFailed;
                     });
+                writeFailed = writeFailed || (status && !pieces.Finish());
                 if (writeFailed)
                 {
                     std::fprintf(stderr, "qmfetch: %s could not be written\n", target.c_str());
