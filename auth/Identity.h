@@ -4,7 +4,7 @@
 // release index and the stored sign-in, and reports every result through its callbacks. The
 // window turns those into posted messages; the game hand-off blocks on ExchangeForGame.
 //
-//   Auth::Identity identity(Auth::LauncherIdentityParams(Auth::WindowReports(window)));
+//   Auth::Identity identity(Auth::LauncherIdentityParams(reports));
 //   if (auto started = identity.StartIdentity(); !started) { ... started.error() ... }
 //   identity.Queue(Auth::ERequest::Resume);
 //   ...
@@ -76,10 +76,6 @@ struct SIdentityParams
 // The launcher's parameters: HTTPS, the Credential Manager and the installed index in the
 // working directory under the built-in trust root.
 [[nodiscard]] SIdentityParams LauncherIdentityParams(SIdentityReports reports);
-
-// Reports posted to `window` (an HWND) as the launcher's identity, status and reload
-// messages; a payload whose post fails is freed here.
-[[nodiscard]] SIdentityReports WindowReports(void* window);
 #endif
 
 class Identity

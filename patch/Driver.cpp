@@ -1,7 +1,5 @@
 #include "patch/Driver.h"
 
-#include "shell/Messages.h"
-
 #include <chrono>
 #include <condition_variable>
 #include <deque>
@@ -10,22 +8,6 @@
 
 namespace Patch
 {
-ReportFunction PostReportsTo(HWND window)
-{
-    return [window](SPatchReport report) {
-        auto owned = std::make_unique<SPatchReport>(std::move(report));
-        if (PostMessageW(window, Shell::kMsgPatchReport, 0, reinterpret_cast<LPARAM>(owned.get())))
-        {
-            (void)owned.release(); // the window procedure frees it
-        }
-    };
-}
-
-HandOverResultFunction PostHandOverResultTo(HWND window)
-{
-    return [window](bool signalled) { PostMessageW(window, Shell::kMsgHandOverResult, signalled ? 1 : 0, 0); };
-}
-
 SDriven DriveRun(CPatcher& patcher, SPatchRequest request, const std::function<void(const SPatchReport&)>& onReport)
 {
     struct SQueue

@@ -247,7 +247,6 @@ void CController::On(const Event::SCreated& event)
     {
         SetStatus(Say(TextId::FilesUnreadable, m_state.releaseError), Ui::StatusKind::Error);
     }
-    Emit(Effect::SRedraw{});
     StartPoll();
     Emit(Effect::SStartPollTimer{});
 }
@@ -352,7 +351,6 @@ void CController::SignIn(Event::SBoxes boxes)
         SetStatus(Say(TextId::EnterLogin), Ui::StatusKind::Neutral);
         Emit(Effect::SFocusSignInForm{});
     }
-    Emit(Effect::SRedraw{});
 }
 
 void CController::SignOut()
@@ -363,7 +361,6 @@ void CController::SignOut()
     }
     m_state.signInBusy = true;
     SetStatus(Say(TextId::SigningOut), Ui::StatusKind::Neutral);
-    Emit(Effect::SRedraw{});
     Emit(Effect::SQueue{ERequest::SignOut});
 }
 
@@ -377,7 +374,6 @@ void CController::Play()
     }
     m_state.signInBusy = true;
     SetStatus(Say(TextId::CheckingSignIn), Ui::StatusKind::Neutral);
-    Emit(Effect::SRedraw{});
     Emit(Effect::SQueue{ERequest::Refresh});
 }
 
@@ -427,7 +423,6 @@ void CController::On(const Event::SLanguagePicked& event)
         SetStatus(Say(TextId::FilesUnreadable, m_state.releaseError), Ui::StatusKind::Error);
     }
     Emit(Effect::SSaveLanguage{m_state.language});
-    Emit(Effect::SRedraw{});
 }
 
 void CController::On(const Event::SLanguageSaved& event)
@@ -435,7 +430,6 @@ void CController::On(const Event::SLanguageSaved& event)
     if (!event.saved)
     {
         SetStatus(Say(TextId::LanguageNotSaved), Ui::StatusKind::Error);
-        Emit(Effect::SRedraw{});
     }
 }
 
@@ -462,7 +456,10 @@ void CController::On(const Event::SIdentityOutcome& event)
         }
         SetStatus(event.request == ERequest::GameExchange ? Say(TextId::GameRunning) : std::string(),
             Ui::StatusKind::Neutral);
-        startGame = event.request == ERequest::Refresh;
+        // The check before PLAY may end after a status answer asked for an update, whose
+        // run now changes the game's files: the game waits for it.
+        startGame = event.request == ERequest::Refresh && !m_state.gameRunning && !m_state.updateRequired &&
+                    !m_state.patchRunning;
         break;
     case EOutcome::SignedOut:
         m_state.signedIn = false;
@@ -487,7 +484,6 @@ void CController::On(const Event::SIdentityOutcome& event)
     {
         Emit(Effect::SStartGame{});
     }
-    Emit(Effect::SRedraw{});
     if (!m_state.signedIn)
     {
         Emit(Effect::SFocusSignInForm{});
@@ -561,7 +557,6 @@ void CController::On(const Event::SGameStarted& event)
     {
         SetStatus(Say(TextId::GameDidNotStart, ShownText(event.error)), Ui::StatusKind::Error);
     }
-    Emit(Effect::SRedraw{});
 }
 
 void CController::On(const Event::SGameReady&)
@@ -571,7 +566,6 @@ void CController::On(const Event::SGameReady&)
         return;
     }
     SetStatus(Say(TextId::GameRunning), Ui::StatusKind::Neutral);
-    Emit(Effect::SRedraw{});
     Emit(Effect::SShow{Effect::EShow::Hide});
 }
 
@@ -580,7 +574,6 @@ void CController::On(const Event::SGameEnded&)
     m_state.gameRunning = false;
     Emit(Effect::SThrottleTransfers{false});
     SetStatus({}, Ui::StatusKind::Neutral);
-    Emit(Effect::SRedraw{});
     StartPoll();
     Emit(Effect::SShow{Effect::EShow::Show});
     Emit(Effect::SForeground{});
@@ -624,7 +617,6 @@ void CController::On(const Event::SServiceStatus& event)
     m_state.releaseToInstallNumber = event.old ? event.currentNumber : 0;
     m_state.nextRelease = event.next;
     m_state.nextReleaseNumber = event.nextNumber;
-    Emit(Effect::SRedraw{});
     RequiredUpdate();
     BackgroundPreparation();
 }
@@ -638,7 +630,7 @@ bool CController::StartPatchRun(EPatchMode mode)
     {
         return false;
     }
-    m_beforeStart = m_state;
+    RememberStart(false);
     const bool update = mode == EPatchMode::Update;
     Emit(Effect::SStartPatch{mode, m_state.cdnUrl, update ? m_state.releaseToInstall : std::string(),
         m_state.releaseToInstallNumber, !m_state.selfUpdateFailed});
@@ -646,16 +638,37 @@ bool CController::StartPatchRun(EPatchMode mode)
     m_state.patchMode = mode;
     ClearProgress();
     SetStatus({}, Ui::StatusKind::Neutral);
-    Emit(Effect::SRedraw{});
     return true;
+}
+
+void CController::RememberStart(bool background)
+{
+    m_startUndo = {background, m_state.patchMode, m_state.releaseBeingPrepared, m_state.statusMessage,
+        m_state.statusKind, m_state.progressText, m_state.progressFraction};
 }
 
 void CController::On(const Event::SPatchRefused&)
 {
-    // A refused start changes nothing.
-    m_state = std::move(m_beforeStart);
-    m_beforeStart = {};
-    Emit(Effect::SRedraw{});
+    // A refused start changes nothing: only what the start itself changed is put back. The
+    // same event may have gone on to a sign-in or a poll, whose requests are already queued.
+    SStartUndo& undo = m_startUndo;
+    if (undo.background)
+    {
+        m_state.backgroundRun = false;
+        m_state.releaseBeingPrepared = std::move(undo.releaseBeingPrepared);
+    }
+    else
+    {
+        m_state.patchRunning = false;
+        m_state.patchMode = undo.patchMode;
+    }
+    m_state.progressText = std::move(undo.progressText);
+    m_state.progressFraction = undo.progressFraction;
+    if (m_state.statusMessage.empty()) // the start emptied it, and nothing has said more since
+    {
+        SetStatus(std::move(undo.statusMessage), undo.statusKind);
+    }
+    m_startUndo = {};
 }
 
 void CController::RequiredUpdate()
@@ -694,12 +707,11 @@ void CController::BackgroundPreparation()
     {
         return;
     }
-    m_beforeStart = m_state;
+    RememberStart(true);
     Emit(Effect::SStartPatch{EPatchMode::Preload, m_state.cdnUrl, target, number, false});
     m_state.backgroundRun = true;
     m_state.releaseBeingPrepared = target;
     ClearProgress();
-    Emit(Effect::SRedraw{});
 }
 
 void CController::On(const Event::SPatchReport& event)
@@ -731,7 +743,6 @@ void CController::On(const Event::SPatchReport& event)
         default:
             break;
         }
-        Emit(Effect::SRedraw{});
         if (!m_state.backgroundRun)
         {
             RequiredUpdate();
@@ -784,7 +795,6 @@ void CController::On(const Event::SPatchReport& event)
         {
             SetStatus(Say(TextId::Repaired), Ui::StatusKind::Neutral);
         }
-        Emit(Effect::SRedraw{});
         RequiredUpdate();
         BackgroundPreparation();
         return;
@@ -801,7 +811,6 @@ void CController::On(const Event::SPatchReport& event)
                           ShownText(event.message)),
                 Ui::StatusKind::Error);
         }
-        Emit(Effect::SRedraw{});
         // A failed run is not started again by itself: the next status answer or Repair does.
         BackgroundPreparation();
         return;
@@ -812,7 +821,6 @@ void CController::On(const Event::SPatchReport& event)
         }
         break;
     }
-    Emit(Effect::SRedraw{});
 }
 
 void CController::On(const Event::SHandOverStarted& event)
@@ -848,7 +856,6 @@ void CController::SelfUpdateFailure(std::string_view error)
     ClearProgress();
     std::string reason = Say(TextId::UpdateStopped, error);
     SetStatus(reason, Ui::StatusKind::Error);
-    Emit(Effect::SRedraw{});
     // The update starts again, now without the launcher's own file. Its start would empty the
     // status line; the reason stays in view until the run's end says more.
     RequiredUpdate();
@@ -860,7 +867,6 @@ void CController::On(const Event::SReleaseReloaded& event)
     m_state.releaseName = ShownText(event.releaseName);
     m_state.cdnUrl = event.cdnUrl;
     m_state.firstServiceUrl = event.firstServiceUrl;
-    Emit(Effect::SRelayout{});
     if (event.reloaded)
     {
         SetStatus(Say(TextId::Updated, m_state.releaseName), Ui::StatusKind::Neutral);
@@ -868,7 +874,6 @@ void CController::On(const Event::SReleaseReloaded& event)
     }
     m_state.statusPollInFlight = false;
     StartPoll();
-    Emit(Effect::SRedraw{});
 }
 
 // --- The view --------------------------------------------------------------------------------

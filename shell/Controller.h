@@ -7,7 +7,8 @@
 // an event, hands it to Handle and carries out the effects that come back, in order. An
 // effect whose answer matters (starting a patch run, the game or the new launcher, saving the
 // language) is answered at once with an answer event, before the next effect is carried out.
-// The controller never reads a clock: times come with their events.
+// What the window shows is View(): the host shows it again whenever it changed, then moves the
+// focus (shell/EffectLoop.h). The controller never reads a clock: times come with their events.
 #pragma once
 
 #include "auth/Request.h"
@@ -314,16 +315,6 @@ struct SUndoHandOver
 struct SRefreshUninstallEntry
 {
 };
-
-// The installed release's name or CDN address changed: lay out the version label and bottom row.
-struct SRelayout
-{
-};
-
-// Shows View() again: the controls' visibility, enabling and texts, then a redraw.
-struct SRedraw
-{
-};
 }
 
 using SEffect = std::variant<Effect::SStartPatch, Effect::SStopPatch, Effect::SThrottleTransfers, Effect::SQueue,
@@ -332,7 +323,7 @@ using SEffect = std::variant<Effect::SStartPatch, Effect::SStopPatch, Effect::ST
     Effect::SSelectLanguage, Effect::SOpenLanguageList, Effect::SShow, Effect::SForeground, Effect::SFocus,
     Effect::SFocusSignInForm, Effect::SSendClose, Effect::SDestroyWindow, Effect::SStartPollTimer,
     Effect::SKillTimers, Effect::SPostQuit, Effect::SHandOver, Effect::SUndoHandOver,
-    Effect::SRefreshUninstallEntry, Effect::SRelayout, Effect::SRedraw>;
+    Effect::SRefreshUninstallEntry>;
 using Effects = std::vector<SEffect>;
 
 // Everything the controller knows. Texts are UTF-8; texts from workers are kept only after
@@ -423,9 +414,22 @@ private:
     template <typename... Args>
     [[nodiscard]] std::string Say(TextId id, const Args&... args) const;
 
+    // What a patch start changed, put back when the patcher refuses it.
+    struct SStartUndo
+    {
+        bool background = false;
+        EPatchMode patchMode{};
+        std::string releaseBeingPrepared;
+        std::string statusMessage;
+        Ui::StatusKind statusKind{};
+        std::string progressText;
+        float progressFraction = -1.0f;
+    };
+    void RememberStart(bool background);
+
     SState m_state;
     Effects m_effects;
-    SState m_beforeStart; // what a refused patch start puts back
+    SStartUndo m_startUndo;
 };
 
 // The text as the player may see it: invalid UTF-8, control characters (U+0000 to U+001F,

@@ -1,8 +1,6 @@
 #include "shell/ControllerHost.h"
 
-#include "auth/Json.h"
 #include "install/Install.h"
-#include "patch/Driver.h"
 #include "shell/File.h"
 #include "shell/Messages.h"
 #include "shell/Text.h"
@@ -11,7 +9,6 @@
 #include <shellapi.h>
 
 #include <memory>
-#include <type_traits>
 #include <utility>
 
 namespace Shell
@@ -26,33 +23,40 @@ struct Overloaded : Ts...
     using Ts::operator()...;
 };
 
-void Post(HWND window, UINT message) noexcept
-{
-    PostMessageW(window, message, 0, 0);
-}
-
-Game::SLaunchParams GameParams(HWND window, Auth::Identity& identity)
-{
-    return {Utf8ToWide(RunningExecutableFolder()), [&identity] { return identity.ExchangeForGame(); },
-        [window] { Post(window, kMsgGameReady); }, [window] { Post(window, kMsgGameEnded); }};
-}
-
 Event::SPatchReport Decode(const Patch::SPatchReport& report)
 {
     return {report.mode, report.phase, report.done, report.total,
         report.repaired, report.installing, report.shortfall, report.message, report.launcher};
 }
 
-Event::SServiceStatus Decode(const Auth::SServiceStatus& status, std::uint32_t time)
+// The message's time is added when the window thread takes the letter.
+Event::SServiceStatus Decode(const Auth::SServiceStatus& status)
 {
-    return {time, static_cast<std::uint8_t>(status.world), status.old != 0, status.current, status.currentNumber,
+    return {0, static_cast<std::uint8_t>(status.world), status.old != 0, status.current, status.currentNumber,
         status.next, status.nextNumber, status.error};
+}
+
+// The outcome without its secrets, which its record wipes when it goes.
+Event::SIdentityOutcome Decode(std::uint8_t request, const Auth::SLoginOutcome& outcome)
+{
+    return {static_cast<ERequest>(request), outcome.kind, outcome.retrySeconds, outcome.message, outcome.login};
 }
 }
 
 CControllerHost::CControllerHost(HWND window, Ui::MainWindow& view)
-    : m_window(window), m_view(view), m_identity(Auth::LauncherIdentityParams(Auth::WindowReports(window))),
-      m_patcher(Patch::SPatcherParams{}), m_game(GameParams(window, m_identity))
+    : m_window(window), m_view(view), m_loop(*this, view.View()),
+      m_identity(Auth::LauncherIdentityParams({
+          .outcome =
+              [this](std::uint8_t request, std::unique_ptr<Auth::SLoginOutcome> outcome) {
+                  PostOwned(kMsgIdentityOutcome, Decode(request, *outcome));
+              },
+          .status = [this](std::unique_ptr<Auth::SServiceStatus> status) { PostOwned(kMsgServiceStatus, Decode(*status)); },
+          .reloaded = [this](bool reloaded) { PostOwned(kMsgReleaseReloaded, Event::SReleaseReloaded{reloaded}); },
+      })),
+      m_patcher(Patch::SPatcherParams{}),
+      m_game({Utf8ToWide(RunningExecutableFolder()), [this] { return m_identity.ExchangeForGame(); },
+          [this] { PostOwned(kMsgGameReady, Event::SGameReady{}); },
+          [this] { PostOwned(kMsgGameEnded, Event::SGameEnded{}); }})
 {
 }
 
@@ -67,9 +71,65 @@ CControllerHost::~CControllerHost()
 void CControllerHost::Create(std::string recoveryMessage)
 {
     const auto started = m_identity.StartIdentity();
-    Dispatch(Event::SCreated{started.has_value(), started ? std::string() : started.error(), m_identity.ReleaseName(),
-        m_identity.CdnUrl(), m_identity.FirstServiceUrl(), m_identity.CurrentLogin(), std::move(recoveryMessage),
-        Ui::CurrentLanguageIndex()});
+    m_loop.Dispatch(Event::SCreated{started.has_value(), started ? std::string() : started.error(),
+        m_identity.ReleaseName(), m_identity.CdnUrl(), m_identity.FirstServiceUrl(), m_identity.CurrentLogin(),
+        std::move(recoveryMessage), Ui::CurrentLanguageIndex()});
+}
+
+void CControllerHost::PostOwned(unsigned message, SEvent event)
+{
+    const std::uint64_t sequence = m_mailbox.Put(message, std::move(event));
+    if (!PostMessageW(m_window, message, static_cast<WPARAM>(sequence), 0))
+    {
+        (void)m_mailbox.Take(message, sequence);
+    }
+}
+
+// A worker's message: the letter it announces, or nothing when no letter of its kind has that
+// number (another process posted it).
+bool CControllerHost::TakeLetter(UINT message, WPARAM sequence)
+{
+    std::optional<SEvent> letter = m_mailbox.Take(message, static_cast<std::uint64_t>(sequence));
+    if (!letter)
+    {
+        return true;
+    }
+    if (auto* status = std::get_if<Event::SServiceStatus>(&*letter))
+    {
+        status->time = static_cast<std::uint32_t>(GetMessageTime());
+    }
+    else if (auto* reloaded = std::get_if<Event::SReleaseReloaded>(&*letter))
+    {
+        reloaded->releaseName = m_identity.ReleaseName();
+        reloaded->cdnUrl = m_identity.CdnUrl();
+        reloaded->firstServiceUrl = m_identity.FirstServiceUrl();
+    }
+    m_loop.Dispatch(*letter);
+    return true;
+}
+
+bool CControllerHost::HandleCommand(WORD id, WORD code)
+{
+    const auto control = static_cast<Ui::ControlId>(id);
+    if (control == Ui::ControlId::LanguageList)
+    {
+        HWND list = m_view.Control(control);
+        if (code != CBN_SELENDOK && (code != CBN_SELCHANGE || SendMessageW(list, CB_GETDROPPEDSTATE, 0, 0) != 0))
+        {
+            return false;
+        }
+        if (const int selection = m_view.LanguageSelection(); selection >= 0)
+        {
+            m_loop.Dispatch(Event::SLanguagePicked{static_cast<std::size_t>(selection)});
+        }
+        return true;
+    }
+    if (code != BN_CLICKED)
+    {
+        return false;
+    }
+    m_loop.Dispatch(Event::SClick{control, Boxes()});
+    return true;
 }
 
 bool CControllerHost::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result)
@@ -77,98 +137,43 @@ bool CControllerHost::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam, 
     result = 0;
     switch (message)
     {
-    case WM_COMMAND: {
-        const WORD id = LOWORD(wParam);
-        const WORD code = HIWORD(wParam);
+    case WM_COMMAND:
         if (lParam == 0) // the dialog navigation's keys; Escape (IDCANCEL) does nothing
         {
-            if (id == IDOK)
+            if (LOWORD(wParam) == IDOK)
             {
-                Dispatch(Event::SEnter{FocusedControl(), Boxes()});
+                m_loop.Dispatch(Event::SEnter{FocusedControl(), Boxes()});
             }
             return true;
         }
-        const auto control = static_cast<Ui::ControlId>(id);
-        if (control == Ui::ControlId::LanguageList)
-        {
-            HWND list = m_view.Control(control);
-            if (code == CBN_SELENDOK || (code == CBN_SELCHANGE && SendMessageW(list, CB_GETDROPPEDSTATE, 0, 0) == 0))
-            {
-                const int selection = m_view.LanguageSelection();
-                if (selection >= 0)
-                {
-                    Dispatch(Event::SLanguagePicked{static_cast<std::size_t>(selection)});
-                }
-                return true;
-            }
-            return false;
-        }
-        if (code == BN_CLICKED)
-        {
-            Dispatch(Event::SClick{control, Boxes()});
-            return true;
-        }
-        return false;
-    }
+        return HandleCommand(LOWORD(wParam), HIWORD(wParam));
     case WM_TIMER:
         if (wParam != kStatusTimer)
         {
             return false;
         }
-        Dispatch(Event::SPollTimer{});
+        m_loop.Dispatch(Event::SPollTimer{});
         return true;
     case WM_ACTIVATE:
         if (LOWORD(wParam) != WA_INACTIVE)
         {
-            Dispatch(Event::SActivated{static_cast<std::uint32_t>(GetMessageTime())});
+            m_loop.Dispatch(Event::SActivated{static_cast<std::uint32_t>(GetMessageTime())});
         }
         return false;
     case WM_CLOSE:
-        Dispatch(Event::SCloseAsked{});
+        m_loop.Dispatch(Event::SCloseAsked{});
         return true;
     case WM_DESTROY:
-        Dispatch(Event::SDestroyed{});
+        m_loop.Dispatch(Event::SDestroyed{});
         return true;
-
-    // The workers' messages: each payload is owned from here on and freed on every path.
-    case kMsgIdentityOutcome: {
-        const std::unique_ptr<Auth::SLoginOutcome> outcome(reinterpret_cast<Auth::SLoginOutcome*>(lParam));
-        if (outcome != nullptr)
-        {
-            Dispatch(Event::SIdentityOutcome{static_cast<ERequest>(wParam), outcome->kind, outcome->retrySeconds,
-                outcome->message, outcome->login});
-        }
-        return true;
-    }
+    case kMsgIdentityOutcome:
     case kMsgGameEnded:
-        Dispatch(Event::SGameEnded{});
-        return true;
     case kMsgGameReady:
-        Dispatch(Event::SGameReady{});
-        return true;
-    case kMsgServiceStatus: {
-        const std::unique_ptr<Auth::SServiceStatus> status(reinterpret_cast<Auth::SServiceStatus*>(lParam));
-        if (status != nullptr)
-        {
-            Dispatch(Decode(*status, static_cast<std::uint32_t>(GetMessageTime())));
-        }
-        return true;
-    }
-    case kMsgPatchReport: {
-        const std::unique_ptr<Patch::SPatchReport> report(reinterpret_cast<Patch::SPatchReport*>(lParam));
-        if (report != nullptr)
-        {
-            Dispatch(Decode(*report));
-        }
-        return true;
-    }
+    case kMsgServiceStatus:
+    case kMsgPatchReport:
     case kMsgReleaseReloaded:
-        Dispatch(Event::SReleaseReloaded{wParam == 1, m_identity.ReleaseName(), m_identity.CdnUrl(),
-            m_identity.FirstServiceUrl()});
-        return true;
     case kMsgHandOverResult:
-        Dispatch(Event::SHandOverResult{wParam == 1});
-        return true;
+        return TakeLetter(message, wParam);
     default:
         return false;
     }
@@ -186,18 +191,44 @@ std::uint16_t CControllerHost::FocusedControl() const
     return focus != nullptr && IsChild(m_window, focus) ? static_cast<std::uint16_t>(GetDlgCtrlID(focus)) : 0;
 }
 
-void CControllerHost::Dispatch(const SEvent& event)
+void CControllerHost::StartPatch(const Effect::SStartPatch& start)
 {
-    ++m_depth;
-    for (const SEffect& effect : m_controller.Handle(event))
+    const auto report = [this](Patch::SPatchReport patchReport) { PostOwned(kMsgPatchReport, Decode(patchReport)); };
+    Patch::SPatchRequest request{start.mode, start.cdn, start.release, start.number, start.selfUpdate};
+    bool started = m_patcher.Start(request, report);
+    if (!started && m_patcher.Running())
     {
-        Carry(effect);
+        // The controller starts a run only when the last one has reported its end, which its
+        // thread does just before it leaves.
+        m_patcher.Wait();
+        started = m_patcher.Start(std::move(request), report);
     }
-    if (--m_depth == 0 && m_viewDirty && IsWindow(m_window))
+    if (!started)
     {
-        m_viewDirty = false;
-        m_view.Show(m_controller.View());
+        m_loop.Dispatch(Event::SPatchRefused{});
     }
+}
+
+void CControllerHost::ShowView(const Ui::SView& view)
+{
+    m_view.Show(view);
+}
+
+void CControllerHost::Focus(const SEffect& focus)
+{
+    using Ui::ControlId;
+    if (const auto* control = std::get_if<Effect::SFocus>(&focus))
+    {
+        m_view.Focus(control->control);
+        return;
+    }
+    const bool loginTyped = GetWindowTextLengthW(m_view.Control(ControlId::LoginBox)) > 0;
+    m_view.Focus(loginTyped ? ControlId::PasswordBox : ControlId::LoginBox);
+}
+
+void CControllerHost::DestroyWindow()
+{
+    ::DestroyWindow(m_window); // WM_NCDESTROY frees this host
 }
 
 void CControllerHost::Carry(const SEffect& effect)
@@ -205,22 +236,7 @@ void CControllerHost::Carry(const SEffect& effect)
     using Ui::ControlId;
     std::visit(
         Overloaded{
-            [&](const Effect::SStartPatch& start) {
-                Patch::SPatchRequest request{start.mode, start.cdn, start.release,
-                    start.number, start.selfUpdate};
-                bool started = m_patcher.Start(request, Patch::PostReportsTo(m_window));
-                if (!started && m_patcher.Running())
-                {
-                    // The controller starts a run only when the last one has reported its end,
-                    // which its thread does just before it leaves.
-                    m_patcher.Wait();
-                    started = m_patcher.Start(std::move(request), Patch::PostReportsTo(m_window));
-                }
-                if (!started)
-                {
-                    Dispatch(Event::SPatchRefused{});
-                }
-            },
+            [&](const Effect::SStartPatch& start) { StartPatch(start); },
             [&](const Effect::SStopPatch&) { m_patcher.Stop(); },
             [&](const Effect::SThrottleTransfers& throttle) { m_patcher.ThrottleTransfers(throttle.gameRunning); },
             [&](const Effect::SQueue& queue) { m_identity.Queue(queue.request); },
@@ -234,19 +250,17 @@ void CControllerHost::Carry(const SEffect& effect)
             [&](const Effect::SEmptyPasswordBox&) { m_view.ClearPassword(); },
             [&](const Effect::SStartGame&) {
                 const auto started = m_game.Start();
-                Dispatch(Event::SGameStarted{started.has_value(), started ? std::string() : started.error()});
+                m_loop.Dispatch(Event::SGameStarted{started.has_value(), started ? std::string() : started.error()});
             },
             [&](const Effect::SStopGame&) { m_game.Stop(); },
             [&](const Effect::SStopIdentity&) { m_identity.StopIdentity(); },
             [&](const Effect::SOpenLink& link) {
                 ShellExecuteW(nullptr, L"open", Utf8ToWide(link.url).c_str(), nullptr, nullptr, SW_SHOWNORMAL);
             },
-            [&](const Effect::SSwitchLanguage& language) {
-                Ui::SetLanguage(language.language);
-                m_viewDirty = true;
-            },
+            [&](const Effect::SSwitchLanguage& language) { Ui::SetLanguage(language.language); },
             [&](const Effect::SSaveLanguage& language) {
-                Dispatch(Event::SLanguageSaved{Ui::SaveLanguageSetting(Ui::SettingsFolder(), language.language)});
+                m_loop.Dispatch(
+                    Event::SLanguageSaved{Ui::SaveLanguageSetting(Ui::SettingsFolder(), language.language)});
             },
             [&](const Effect::SSelectLanguage& language) {
                 SendMessageW(m_view.Control(ControlId::LanguageList), CB_SETCURSEL, language.language, 0);
@@ -258,30 +272,27 @@ void CControllerHost::Carry(const SEffect& effect)
                                                                        : SW_MINIMIZE);
             },
             [&](const Effect::SForeground&) { SetForegroundWindow(m_window); },
-            [&](const Effect::SFocus& focus) { m_view.Focus(focus.control); },
-            [&](const Effect::SFocusSignInForm&) {
-                const bool loginTyped = GetWindowTextLengthW(m_view.Control(ControlId::LoginBox)) > 0;
-                m_view.Focus(loginTyped ? ControlId::PasswordBox : ControlId::LoginBox);
-            },
             [&](const Effect::SSendClose&) { SendMessageW(m_window, WM_CLOSE, 0, 0); },
-            [&](const Effect::SDestroyWindow&) { DestroyWindow(m_window); },
             [&](const Effect::SStartPollTimer&) { SetTimer(m_window, kStatusTimer, kPollPeriodMs, nullptr); },
             [&](const Effect::SKillTimers&) { KillTimer(m_window, kStatusTimer); },
             [&](const Effect::SPostQuit&) {
                 m_view.Destroy(); // the animation timer, the drawing resources, the font
-                m_viewDirty = false;
+                m_mailbox.Clear(); // every worker is stopped: what they posted is not taken any more
                 PostQuitMessage(0);
             },
             [&](const Effect::SHandOver& handOver) {
-                const auto started = m_patcher.HandOver(handOver.launcher, Patch::PostHandOverResultTo(m_window));
-                Dispatch(Event::SHandOverStarted{started.has_value(), started ? std::string() : started.error()});
+                const auto started = m_patcher.HandOver(handOver.launcher,
+                    [this](bool signalled) { PostOwned(kMsgHandOverResult, Event::SHandOverResult{signalled}); });
+                m_loop.Dispatch(Event::SHandOverStarted{started.has_value(), started ? std::string() : started.error()});
             },
             [&](const Effect::SUndoHandOver&) { m_patcher.UndoHandOver(); },
             [&](const Effect::SRefreshUninstallEntry&) {
-                Install::RefreshUninstallEntry(m_controller.State().releaseName);
+                Install::RefreshUninstallEntry(m_loop.Controller().State().releaseName);
             },
-            [&](const Effect::SRelayout&) { m_viewDirty = true; },
-            [&](const Effect::SRedraw&) { m_viewDirty = true; },
+            // The loop carries these itself.
+            [&](const Effect::SFocus&) {},
+            [&](const Effect::SFocusSignInForm&) {},
+            [&](const Effect::SDestroyWindow&) {},
         },
         effect);
 }

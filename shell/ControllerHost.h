@@ -1,14 +1,19 @@
 // The controller at work in the launcher window: the messages that the window's mechanics
-// leave become the controller's events, each worker message decoded once (its heap payload
-// is owned and freed here), and the controller's effects are carried out with the engines
-// (the identity worker, the patcher, the game launch) and the window.
+// leave become the controller's events, and the controller's effects are carried out with the
+// engines (the identity worker, the patcher, the game launch) and the window, in the order
+// that shell/EffectLoop.h sets.
+//
+// The engines report on their own threads. Each report becomes the controller's event there
+// and waits in the host's mailbox (shell/Mailbox.h); the posted message only announces it, so
+// that a message another process posts can neither free memory nor fake a worker's report.
 #pragma once
 
 #ifdef _WIN32
 #include "auth/Identity.h"
 #include "game/Launch.h"
 #include "patch/Run.h"
-#include "shell/Controller.h"
+#include "shell/EffectLoop.h"
+#include "shell/Mailbox.h"
 #include "ui/MainWindow.h"
 
 #include <windows.h>
@@ -17,10 +22,10 @@
 
 namespace Shell
 {
-class CControllerHost
+class CControllerHost final : private CEffectLoop::ICarrier
 {
 public:
-    // `view` is the window's mechanics; both outlive this host.
+    // `view` is the window's mechanics, already created; it outlives this host.
     CControllerHost(HWND window, Ui::MainWindow& view);
     ~CControllerHost(); // stops every worker that still runs
     CControllerHost(const CControllerHost&) = delete;
@@ -30,24 +35,32 @@ public:
     void Create(std::string recoveryMessage);
 
     // A message the window's mechanics did not take. true: handled, with `result` its answer.
+    // The host may be gone when it returns (the window was destroyed).
     [[nodiscard]] bool HandleMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result);
 
-    [[nodiscard]] bool SignedIn() const noexcept { return m_controller.State().signedIn; }
+    [[nodiscard]] bool SignedIn() const noexcept { return m_loop.Controller().State().signedIn; }
 
 private:
-    void Dispatch(const SEvent& event);
-    void Carry(const SEffect& effect);
+    void Carry(const SEffect& effect) override;
+    void ShowView(const Ui::SView& view) override;
+    void Focus(const SEffect& focus) override;
+    void DestroyWindow() override;
+
+    // Any thread: the event waits in the mailbox, announced by `message`; freed when the post fails.
+    void PostOwned(unsigned message, SEvent event);
+    [[nodiscard]] bool TakeLetter(UINT message, WPARAM sequence);
+    [[nodiscard]] bool HandleCommand(WORD id, WORD code);
+    void StartPatch(const Effect::SStartPatch& start);
     [[nodiscard]] Event::SBoxes Boxes() const;
     [[nodiscard]] std::uint16_t FocusedControl() const;
 
     HWND m_window;
     Ui::MainWindow& m_view;
-    CController m_controller;
+    CMailbox<SEvent> m_mailbox; // before the engines: they post into it until they are stopped
+    CEffectLoop m_loop;
     Auth::Identity m_identity;
     Patch::CPatcher m_patcher;
     Game::GameLaunch m_game;
-    int m_depth = 0;         // Dispatch calls in progress (answers nest)
-    bool m_viewDirty = false; // the view is shown again once the outermost Dispatch ends
 };
 }
 #endif

@@ -8,6 +8,7 @@
 #include "shell/LauncherWindow.h"
 #include "shell/Text.h"
 #include "ui/Graphics.h"
+#include "ui/Layout.h"
 #include "ui/Localisation.h"
 #include "ui/Settings.h"
 
@@ -111,17 +112,25 @@ bool TakeSingleInstance()
     }
 }
 
-RECT CentredInWorkArea()
+// The window's place on its monitor at the DPI it lays itself out with: created on the
+// primary monitor, then sized for the DPI that the window itself gets, which may differ from
+// the system's.
+RECT PlaceOn(HMONITOR monitor, int dpi)
 {
-    const int dpi = static_cast<int>(GetDpiForSystem());
-    const int width = MulDiv(960, dpi, 96);
-    const int height = MulDiv(590, dpi, 96);
-    RECT work{};
-    SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
-    const int x = work.left + ((work.right - work.left) - width) / 2;
-    const int halfSpare = ((work.bottom - work.top) - height) / 2;
-    const int y = halfSpare >= 1 ? work.top + halfSpare : work.top;
-    return {x, y, x + width, y + height};
+    MONITORINFO info{};
+    info.cbSize = sizeof(info);
+    GetMonitorInfoW(monitor, &info);
+    const RECT& work = info.rcWork;
+    const Ui::SRect rect = Ui::WindowRect(dpi, {work.left, work.top, work.right - work.left, work.bottom - work.top});
+    return {rect.x, rect.y, rect.Right(), rect.Bottom()};
+}
+
+void PlaceForItsDpi(HWND window)
+{
+    const RECT rect = PlaceOn(MonitorFromWindow(window, MONITOR_DEFAULTTOPRIMARY),
+        static_cast<int>(GetDpiForWindow(window)));
+    SetWindowPos(window, nullptr, rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top,
+        SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 int RunWindow(HINSTANCE instance, int showCommand, UniqueHandle handOverPipe)
@@ -144,13 +153,16 @@ int RunWindow(HINSTANCE instance, int showCommand, UniqueHandle handOverPipe)
     start.brushes.highlight = CreateSolidBrush(RGB(54, 53, 59));
     Shell::RegisterLauncherClass(instance, CreateSolidBrush(RGB(23, 22, 27)));
 
-    HWND window = Shell::CreateLauncherWindow(instance, CentredInWorkArea(), start);
+    const RECT primary = PlaceOn(MonitorFromPoint({0, 0}, MONITOR_DEFAULTTOPRIMARY),
+        static_cast<int>(GetDpiForSystem()));
+    HWND window = Shell::CreateLauncherWindow(instance, primary, start);
     if (window == nullptr)
     {
         Ui::ReleaseFactories();
         CoUninitialize();
         return 1;
     }
+    PlaceForItsDpi(window);
     ShowWindow(window, showCommand);
     Shell::FocusFirstControl(window);
 

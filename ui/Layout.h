@@ -35,6 +35,17 @@ struct SRect
     friend constexpr bool operator==(const SRect&, const SRect&) = default;
 };
 
+// The window at this DPI, centred in the work area of its monitor; at the work area's top when
+// it is taller than the work area.
+[[nodiscard]] constexpr SRect WindowRect(int dpi, const SRect& workArea) noexcept
+{
+    const int width = Scale(kWindowWidthDip, dpi);
+    const int height = Scale(kWindowHeightDip, dpi);
+    const int halfSpare = (workArea.height - height) / 2;
+    return {workArea.x + (workArea.width - width) / 2, halfSpare >= 1 ? workArea.y + halfSpare : workArea.y, width,
+        height};
+}
+
 enum class ControlKind : std::uint8_t
 {
     Static,

@@ -143,6 +143,11 @@ void MainWindow::Show(const SView& view)
     const bool rowChanged = firstOrRelabel || view.releaseName != m_view.releaseName || view.hasCdn != m_view.hasCdn ||
                             view.linkHasAddress != m_view.linkHasAddress;
     const SView previous = std::exchange(m_view, view);
+    HWND focused = GetFocus();
+    if (focused != nullptr && GetParent(focused) != m_window)
+    {
+        focused = nullptr; // the language list's drop-down, or another window's
+    }
     if (firstOrRelabel)
     {
         MakeTextFormats();
@@ -185,7 +190,23 @@ void MainWindow::Show(const SView& view)
     {
         SendMessageW(list, CB_SETCURSEL, m_view.language, 0);
     }
+    KeepFocus(focused);
     Redraw();
+}
+
+// A control that is disabled or hidden while it has the focus drops it, and keys would go
+// nowhere: the focus moves on to the next control that takes it, as a dialog's does.
+void MainWindow::KeepFocus(HWND focused) const noexcept
+{
+    if (focused == nullptr || (IsWindowEnabled(focused) && IsWindowVisible(focused)))
+    {
+        return;
+    }
+    HWND next = GetNextDlgTabItem(m_window, focused, FALSE);
+    if (next != nullptr && next != focused)
+    {
+        SetFocus(next);
+    }
 }
 
 std::string MainWindow::LoginText() const

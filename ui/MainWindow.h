@@ -66,6 +66,7 @@ private:
     void MakeFontAndListMetrics();
     void LayOutBottomRow();
     void PositionControls() const;
+    void KeepFocus(HWND focused) const noexcept;
     void UpdateTimer();
     void SetHovered(std::uint16_t id);
     void Click(ControlId id);

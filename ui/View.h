@@ -65,6 +65,8 @@ struct SControlView
     // The control's window text: its accessible name and, for captions, buttons and links,
     // the label that is drawn. Ignored for the two edit boxes (the player types those).
     std::string text;
+
+    [[nodiscard]] bool operator==(const SControlView&) const = default;
 };
 
 struct SView
@@ -93,6 +95,7 @@ struct SView
 
     [[nodiscard]] SControlView& operator[](ControlId id) noexcept { return controls[SlotOf(id)]; }
     [[nodiscard]] const SControlView& operator[](ControlId id) const noexcept { return controls[SlotOf(id)]; }
+    [[nodiscard]] bool operator==(const SView&) const = default;
 };
 
 // Sets every control's text in the view's language: the fixed labels, "Signed in as {}" with

@@ -5,7 +5,6 @@
 #include "auth/Identity.h"
 #include "auth/StoredSignIn.h"
 #include "auth/tests/IdentityService.h"
-#include "shell/Messages.h"
 
 #include <gtest/gtest.h>
 
@@ -192,35 +191,4 @@ TEST(CredentialManager, EntriesOfAnotherShapeAreIgnoredAndKept)
 
     stored.ForgetStoredSignIn();
     EXPECT_FALSE(present());
-}
-
-TEST(WindowReports, PostThePayloadsOrFreeThem)
-{
-    HWND window = CreateWindowExW(0, L"STATIC", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
-    ASSERT_NE(window, nullptr);
-    const auto reports = Auth::WindowReports(window);
-    reports.outcome(4, std::make_unique<Auth::SLoginOutcome>(Auth::EOutcome::SignedOut, "m"));
-    auto status = std::make_unique<Auth::SServiceStatus>();
-    status->current = std::string(64, 'c');
-    reports.status(std::move(status));
-    reports.reloaded(true);
-
-    MSG message{};
-    ASSERT_TRUE(PeekMessageW(&message, window, 0, 0, PM_REMOVE));
-    EXPECT_EQ(message.message, Shell::kMsgIdentityOutcome);
-    EXPECT_EQ(message.wParam, 4u);
-    const std::unique_ptr<Auth::SLoginOutcome> outcome(reinterpret_cast<Auth::SLoginOutcome*>(message.lParam));
-    EXPECT_EQ(outcome->message, "m");
-    ASSERT_TRUE(PeekMessageW(&message, window, 0, 0, PM_REMOVE));
-    EXPECT_EQ(message.message, Shell::kMsgServiceStatus);
-    const std::unique_ptr<Auth::SServiceStatus> posted(reinterpret_cast<Auth::SServiceStatus*>(message.lParam));
-    EXPECT_EQ(posted->current, std::string(64, 'c'));
-    ASSERT_TRUE(PeekMessageW(&message, window, 0, 0, PM_REMOVE));
-    EXPECT_EQ(message.message, Shell::kMsgReleaseReloaded);
-    EXPECT_EQ(message.wParam, 1u);
-
-    // With the window gone the post fails and the payload stays with the sender, which frees it.
-    DestroyWindow(window);
-    reports.outcome(1, std::make_unique<Auth::SLoginOutcome>(Auth::EOutcome::Unauthorised));
-    EXPECT_FALSE(PeekMessageW(&message, nullptr, Shell::kMsgIdentityOutcome, Shell::kMsgIdentityOutcome, PM_REMOVE));
 }

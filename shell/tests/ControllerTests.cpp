@@ -495,7 +495,7 @@ TEST(Controller, RequiredUpdateAndBackgroundPreparation)
     effects = controller.Handle(E::SReleaseReloaded{true, "Release 8", kCdn, kService});
     EXPECT_EQ(Shown(controller), "The game is updated to Release 8.");
     EXPECT_NE(Find<F::SRefreshUninstallEntry>(effects), std::nullopt);
-    EXPECT_NE(Find<F::SRelayout>(effects), std::nullopt);
+    EXPECT_EQ(controller.State().releaseName, "Release 8");
     EXPECT_TRUE(Queued(effects, ERequest::PollStatus));
 
     // Announced next release: prepared once in the background.
@@ -534,6 +534,39 @@ TEST(Controller, RequiredUpdateAndBackgroundPreparation)
     (void)controller.Handle(E::SPatchRefused{});
     EXPECT_FALSE(controller.State().patchRunning);
     EXPECT_EQ(controller.State().statusMessage, "The game is updated to Release 8.");
+}
+
+TEST(Controller, NoGameWhileARequiredUpdateRunsAndARefusedStartUndoesOnlyItself)
+{
+    // The check before PLAY ends after a status answer that started the required update.
+    CController controller = Started({.login = "ann"});
+    (void)controller.Handle(Report(EPatchMode::Complete, EPatchPhase::Done));
+    (void)controller.Handle(E::SIdentityOutcome{ERequest::Resume, EOutcome::SignedIn, 0, {}, {}});
+    ASSERT_TRUE(Queued(controller.Handle(E::SClick{ControlId::Play, {}}), ERequest::Refresh));
+    ASSERT_NE(Find<F::SStartPatch>(controller.Handle(Status(true))), std::nullopt);
+    Effects effects = controller.Handle(E::SIdentityOutcome{ERequest::Refresh, EOutcome::SignedIn, 0, {}, {}});
+    EXPECT_EQ(Find<F::SStartGame>(effects), std::nullopt);
+    EXPECT_FALSE(controller.State().signInBusy);
+    EXPECT_FALSE(controller.View()[ControlId::Play].enabled);
+
+    // A start refused at window creation leaves the resumed sign-in and the poll in flight.
+    controller = CController();
+    effects = controller.Handle(E::SCreated{true, {}, "R", kCdn, kService, "ann", {}, Ui::kEnglish});
+    ASSERT_NE(Find<F::SStartPatch>(effects), std::nullopt);
+    (void)controller.Handle(E::SPatchRefused{});
+    EXPECT_FALSE(controller.State().patchRunning);
+    EXPECT_TRUE(controller.State().signInBusy);
+    EXPECT_TRUE(controller.State().statusPollInFlight);
+    EXPECT_EQ(Shown(controller), "Signing in...");
+
+    // A refused background run: nothing is being prepared, and the next answer tries again.
+    (void)controller.Handle(E::SIdentityOutcome{ERequest::Resume, EOutcome::SignedIn, 0, {}, {}});
+    ASSERT_NE(Find<F::SStartPatch>(controller.Handle(Status(false, kOther))), std::nullopt);
+    (void)controller.Handle(E::SPatchRefused{});
+    EXPECT_FALSE(controller.State().backgroundRun);
+    EXPECT_EQ(controller.State().releaseBeingPrepared, "");
+    EXPECT_TRUE(controller.View()[ControlId::Play].enabled);
+    EXPECT_NE(Find<F::SStartPatch>(controller.Handle(Status(false, kOther))), std::nullopt);
 }
 
 TEST(Controller, RequiredUpdateWhilePlayingIsPreparedAndWaitedFor)

@@ -24,6 +24,11 @@ TEST(Layout, ScalesLikeMulDivWithHalvesAwayFromZero)
     // The login box's real edit control at 120 DPI: inset inside its frame.
     EXPECT_EQ(ChildRect(ControlId::LoginBox, {}, 120), (SRect{863, 419, 285, 25}));
     EXPECT_EQ(ChildRect(ControlId::PasswordCaption, {}, 144), (SRect{1020, 558, 372, 30}));
+
+    // The window is sized for its own DPI, centred on its monitor's work area (here the second
+    // monitor, right of a 1920-pixel one), and kept below the work area's top.
+    EXPECT_EQ(WindowRect(144, {1920, 0, 2560, 1400}), (SRect{1920 + 560, 257, 1440, 885}));
+    EXPECT_EQ(WindowRect(120, {0, 40, 1280, 700}), (SRect{40, 40, 1200, 738}));
 }
 
 TEST(Layout, BottomRowFollowsTheVersionLabel)
