@@ -11,7 +11,11 @@
 #include <gtest/gtest.h>
 
 #include <commctrl.h>
+#include <d2d1.h>
+#include <wincodec.h>
 
+#include <array>
+#include <cstdint>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -253,4 +257,49 @@ TEST(ViewShot, DrawsStatusKindsProgressAndTheDisabledMainButton)
         CloseHandle(info.hProcess);
     }
 }
+}
+
+// Wine's Direct2D adds a gradient stop's colour even where the stop is fully transparent: a
+// gradient from base #17161B at alpha 0 to base at alpha 1 lightens what is under its clear
+// end by the base colour, where Windows leaves it as it is (stops are straight colours, drawn
+// premultiplied). The window's fades show it: (940, 300) at 96 DPI is #2E2C36, twice the base,
+// under Wine. This pins Wine's behaviour, so that a Wine that mends it is noticed.
+TEST(WineGaps, AClearGradientStopAddsItsColour)
+{
+    ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
+    {
+        ComPtr<IWICImagingFactory> imaging;
+        ComPtr<IWICBitmap> bitmap;
+        ComPtr<ID2D1Factory> factory;
+        ComPtr<ID2D1RenderTarget> target;
+        ASSERT_TRUE(SUCCEEDED(CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER,
+            __uuidof(IWICImagingFactory), reinterpret_cast<void**>(imaging.Put()))));
+        ASSERT_TRUE(SUCCEEDED(
+            imaging->CreateBitmap(8, 8, GUID_WICPixelFormat32bppPBGRA, WICBitmapCacheOnLoad, bitmap.Put())));
+        ASSERT_TRUE(SUCCEEDED(D2D1CreateFactory(D2D1_FACTORY_TYPE_SINGLE_THREADED, __uuidof(ID2D1Factory), nullptr,
+            reinterpret_cast<void**>(factory.Put()))));
+        const D2D1_RENDER_TARGET_PROPERTIES properties{D2D1_RENDER_TARGET_TYPE_DEFAULT,
+            {DXGI_FORMAT_B8G8R8A8_UNORM, D2D1_ALPHA_MODE_PREMULTIPLIED}, 96.0f, 96.0f, D2D1_RENDER_TARGET_USAGE_NONE,
+            D2D1_FEATURE_LEVEL_DEFAULT};
+        ASSERT_TRUE(SUCCEEDED(factory->CreateWicBitmapRenderTarget(bitmap.Get(), properties, target.Put())));
+
+        const D2D1_COLOR_F clearBase{23 / 255.0f, 22 / 255.0f, 27 / 255.0f, 0.0f};
+        const D2D1_GRADIENT_STOP stops[2]{{0.0f, clearBase}, {1.0f, clearBase}};
+        ComPtr<ID2D1GradientStopCollection> collection;
+        ComPtr<ID2D1LinearGradientBrush> brush;
+        ASSERT_TRUE(SUCCEEDED(target->CreateGradientStopCollection(stops, 2, D2D1_GAMMA_2_2, D2D1_EXTEND_MODE_CLAMP,
+            collection.Put())));
+        ASSERT_TRUE(SUCCEEDED(target->CreateLinearGradientBrush({{0, 0}, {8, 0}}, collection.Get(), brush.Put())));
+        target->BeginDraw();
+        target->Clear(D2D1_COLOR_F{0, 0, 0, 1});
+        target->FillRectangle(D2D1_RECT_F{0, 0, 8, 8}, brush.Get());
+        ASSERT_TRUE(SUCCEEDED(target->EndDraw()));
+
+        std::array<std::uint32_t, 64> pixels{};
+        ASSERT_TRUE(SUCCEEDED(bitmap->CopyPixels(nullptr, 8 * 4, sizeof(pixels), reinterpret_cast<BYTE*>(pixels.data()))));
+        const unsigned rgb = pixels[4 * 8 + 4] & 0xFFFFFF;
+        const bool wine = GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
+        EXPECT_TRUE(Near(rgb, wine ? 0x17161B : 0x000000, 2)) << std::hex << rgb;
+    }
+    CoUninitialize();
 }

@@ -184,6 +184,10 @@ TEST_F(LauncherWindow, PaintsItsColoursWhereTheyBelong)
 {
     EXPECT_TRUE(Near(PixelAtDip(940, 580), 0x17161B, 2)) << std::hex << PixelAtDip(940, 580) << " faded base";
     EXPECT_TRUE(Near(PixelAtDip(684, 345), 0x232228, 3)) << std::hex << PixelAtDip(684, 345) << " edit frame";
+    // Right of the right fade, above the bottom one: base, but twice base under Wine, which adds
+    // the clear stop of the bottom fade (WineGaps.AClearGradientStopAddsItsColour).
+    const bool wine = GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
+    EXPECT_TRUE(Near(PixelAtDip(940, 300), wine ? 0x2E2C36 : 0x17161B, 2)) << std::hex << PixelAtDip(940, 300);
     // The main button's gradient, near its top and its bottom edge.
     EXPECT_TRUE(Near(PixelAtDip(700, 495), 0xC8561A, 10)) << std::hex << PixelAtDip(700, 495);
     EXPECT_TRUE(Near(PixelAtDip(700, 553), 0xA63A16, 10)) << std::hex << PixelAtDip(700, 553);
@@ -249,6 +253,24 @@ TEST_F(LauncherWindow, ASecondStartBringsTheFirstBack)
     EXPECT_EQ(ExitCodeOf(badHandOver), 0u);
     EXPECT_TRUE(Eventually([] { return IsIconic(s_window) == FALSE; }));
     EXPECT_EQ(Driver::FindWindowOf(L"QuillmereLauncher", badHandOver.id, 0), nullptr);
+}
+
+// Another process posts the workers' messages with made-up numbers and pointers: the launcher
+// neither frees nor reads them.
+TEST_F(LauncherWindow, IgnoresWorkerMessagesThatAnotherProcessPosts)
+{
+    for (UINT message = WM_APP + 1; message <= WM_APP + 7; ++message)
+    {
+        for (WPARAM number : {WPARAM{0}, WPARAM{1}, WPARAM{2}, WPARAM{0xDEADBEEF}})
+        {
+            PostMessageW(s_window, message, number, static_cast<LPARAM>(0x12345678));
+        }
+    }
+    Driver::Settle(1000);
+    DWORD code = 0;
+    ASSERT_TRUE(GetExitCodeProcess(s_launcher.process, &code));
+    EXPECT_EQ(code, STILL_ACTIVE) << "the launcher ended";
+    EXPECT_TRUE(IsWindowVisible(s_window));
 }
 
 TEST_F(LauncherWindow, UninstallWhileItRunsRemovesNothing)
