@@ -1,7 +1,9 @@
 #include "tools/qmrelease/Release.h"
 
+#include "patch/Plan.h"
 #include "shell/Secure.h"
 #include "vfs/Container.h"
+#include "vfs/PieceTree.h"
 
 #include <blake3.h>
 #include <fmt/format.h>
@@ -16,6 +18,7 @@
 #include <charconv>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <sstream>
 #include <unordered_map>
@@ -92,6 +95,11 @@ constexpr std::uint64_t kRollMul = 0x9E3779B97F4A7C15ull;
 [[nodiscard]] fs::path ContainerPath(const fs::path& tree, const Vfs::SIdentity& identity)
 {
     return tree / "c" / (Vfs::ToHex(identity) + ".quillmerepack");
+}
+
+[[nodiscard]] fs::path TreePath(const fs::path& tree, const Vfs::SIdentity& identity)
+{
+    return tree / "t" / (Vfs::ToHex(identity) + ".quillmeretree");
 }
 
 [[nodiscard]] std::expected<Vfs::SIndex, std::string> ReadIndexFile(const fs::path& path,
@@ -415,7 +423,7 @@ std::expected<SBuilt, std::string> Build(const SDescription& description, const 
     const SBuildOptions& options)
 {
     std::error_code ec;
-    for (const char* sub : {"c", "f", "i"})
+    for (const char* sub : {"c", "f", "i", "t"})
     {
         fs::create_directories(out / sub, ec);
         if (ec)
@@ -473,9 +481,15 @@ std::expected<SBuilt, std::string> Build(const SDescription& description, const 
         }
         const CMapped written(path);
         const auto whole = written.Bytes();
+        Bytes tree;
+        tree.reserve(static_cast<std::size_t>(Vfs::TreeSize(size)));
         for (std::uint64_t at = 0; at < size; at += Vfs::kPieceSize)
         {
-            content.pieceHashes.push_back(Vfs::PieceHash(whole.subspan(at, std::min(Vfs::kPieceSize, size - at))));
+            content.pieceHashes.push_back(Vfs::HashPieceWithGroups(whole.subspan(at, std::min(Vfs::kPieceSize, size - at)), tree));
+        }
+        if (!WriteBytes(TreePath(out, record.identity), tree))
+        {
+            return std::unexpected(fmt::format("{} could not be written", TreePath(out, record.identity).string()));
         }
         const auto index = static_cast<std::uint16_t>(content.containers.size());
         content.containers.push_back(record);
@@ -523,6 +537,68 @@ std::expected<SBuilt, std::string> Build(const SDescription& description, const 
     return built;
 }
 
+namespace
+{
+// The part file the launcher makes for a new container: the runs copied, what they leave
+// open taken from their main source at the same offset, the header written.
+Bytes AssembleLikeTheLauncher(const Vfs::SContainer& record, std::span<const Vfs::SMoveRun> runs,
+    const std::function<std::span<const std::uint8_t>(const Vfs::SIdentity&)>& sourceOf)
+{
+    Bytes part(static_cast<std::size_t>(record.size), 0);
+    if (runs.empty())
+    {
+        return part;
+    }
+    for (const auto& run : runs)
+    {
+        const auto src = sourceOf(run.source).subspan(run.sourceOffset, run.length);
+        std::copy(src.begin(), src.end(), part.begin() + static_cast<std::ptrdiff_t>(run.destinationOffset));
+    }
+    const auto main = sourceOf(*Patch::MainSource(runs));
+    for (const Patch::SRange& gap : Patch::UncoveredRanges(runs, record.size))
+    {
+        if (gap.offset < main.size())
+        {
+            const auto src = main.subspan(gap.offset, std::min(gap.length, main.size() - gap.offset));
+            std::copy(src.begin(), src.end(), part.begin() + static_cast<std::ptrdiff_t>(gap.offset));
+        }
+    }
+    const auto header = Vfs::ContainerHeader(record);
+    std::copy(header.begin(), header.end(), part.begin());
+    return part;
+}
+
+// The bytes a job of groups fetches: its pieces' tree values, then for each piece the groups
+// that differ, or the whole piece where its values are wrong or the groups would not be fewer.
+std::uint64_t GroupJobBytes(const Vfs::SIndex& index, std::uint16_t c, const Patch::SJob& job,
+    std::span<const std::uint8_t> part, std::span<const std::uint8_t> tree)
+{
+    const std::uint64_t size = index.containers[c].size;
+    const std::uint64_t first = job.offset / Vfs::kPieceSize;
+    const std::uint64_t end = first + Vfs::PieceCount(job.length);
+    if (tree.size() != Vfs::TreeSize(size))
+    {
+        return job.length;
+    }
+    std::uint64_t bytes = std::min(Vfs::TreeOffset(end), Vfs::TreeSize(size)) - Vfs::TreeOffset(first);
+    for (std::uint64_t p = first; p < end; ++p)
+    {
+        const std::uint64_t length = std::min(Vfs::kPieceSize, size - p * Vfs::kPieceSize);
+        const auto wanted = *Vfs::ReadGroups(
+            tree.subspan(Vfs::TreeOffset(p), Vfs::GroupCount(length) * Vfs::kChainingValueSize));
+        std::uint64_t groups = 0;
+        for (const auto& range : Patch::GroupFetches(wanted,
+                 Vfs::GroupChainingValues(part.subspan(p * Vfs::kPieceSize, length)), length))
+        {
+            groups += range.length;
+        }
+        const bool valid = Vfs::PieceHashFromGroups(wanted) == index.pieceHashes[index.pieceBases[c] + p];
+        bytes += valid && groups < length ? groups : length;
+    }
+    return bytes;
+}
+}
+
 std::expected<SFetch, std::string> MeasureFetch(const fs::path& oldIndex, const fs::path& newIndex,
     std::span<const std::uint8_t, 32> root)
 {
@@ -550,7 +626,6 @@ std::expected<SFetch, std::string> MeasureFetch(const fs::path& oldIndex, const 
         return {};
     };
 
-    Bytes part(Vfs::kPieceSize);
     for (std::uint16_t c = 0; c < index.containers.size(); ++c)
     {
         const Vfs::SContainer& record = index.containers[c];
@@ -561,44 +636,29 @@ std::expected<SFetch, std::string> MeasureFetch(const fs::path& oldIndex, const 
         }
         ++fetch.newContainers;
         // The runs the launcher can carry out: a source it holds, read whole.
-        std::vector<const Vfs::SMoveRun*> runs;
+        std::vector<Vfs::SMoveRun> runs;
         for (const auto& run : index.moves)
         {
             const auto src = sourceOf(run.source);
             if (run.destination == c && !src.empty() && run.sourceOffset <= src.size() &&
                 run.length <= src.size() - run.sourceOffset)
             {
-                runs.push_back(&run);
+                runs.push_back(run);
             }
         }
-        const auto header = Vfs::ContainerHeader(record);
-        for (std::uint64_t p = 0; p < Vfs::PieceCount(record.size); ++p)
+        const Bytes part = AssembleLikeTheLauncher(record, runs, sourceOf);
+        std::vector<std::uint8_t> have(static_cast<std::size_t>(Vfs::PieceCount(record.size)), 0);
+        for (std::uint64_t p = 0; p < have.size() && !runs.empty(); ++p)
         {
             const std::uint64_t start = p * Vfs::kPieceSize;
-            const std::uint64_t length = std::min(Vfs::kPieceSize, record.size - start);
-            std::fill(part.begin(), part.end(), 0);
-            if (p == 0 && !runs.empty())
-            {
-                std::copy(header.begin(), header.end(), part.begin());
-            }
-            for (const auto* run : runs)
-            {
-                const std::uint64_t from = std::max(start, run->destinationOffset);
-                const std::uint64_t to = std::min(start + length, run->destinationOffset + run->length);
-                if (from < to)
-                {
-                    const auto src = sourceOf(run->source);
-                    std::memcpy(part.data() + (from - start), src.data() + run->sourceOffset + (from - run->destinationOffset), to - from);
-                }
-            }
-            if (!runs.empty() && Vfs::CheckPiece(index, c, p, std::span(part).first(length)))
-            {
-                fetch.copiedBytes += length;
-            }
-            else
-            {
-                fetch.containerBytes += length;
-            }
+            const auto piece = std::span(part).subspan(start, std::min(Vfs::kPieceSize, record.size - start));
+            have[p] = Vfs::CheckPiece(index, c, p, piece) ? 1 : 0;
+            fetch.copiedBytes += have[p] != 0 ? piece.size() : 0;
+        }
+        const auto tree = ReadBytes(newIndex.parent_path() / ".." / Patch::TreeUrl(record));
+        for (const Patch::SJob& job : Patch::ContainerJobs(c, have, record.size, Patch::AssembledPieces(runs, have, record.size)))
+        {
+            fetch.containerBytes += job.groups && tree ? GroupJobBytes(index, c, job, part, *tree) : job.length;
         }
     }
     for (const Vfs::SFile& file : index.files)
