@@ -14,13 +14,17 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <bitset>
 #include <charconv>
+#include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <functional>
 #include <memory>
 #include <sstream>
+#include <thread>
 #include <unordered_map>
 #include <utility>
 
@@ -419,6 +423,110 @@ std::vector<Vfs::SMoveRun> FindMoves(std::span<const std::uint8_t> container, st
     return runs;
 }
 
+namespace
+{
+// "build: 512 of 1024 MiB, 850 MiB/s" on standard error while it is a terminal, at most four
+// times a second; nothing otherwise.
+class CProgressLine
+{
+public:
+    CProgressLine(std::uint64_t total, std::uint64_t before) noexcept
+        : m_total(total), m_before(before), m_tty(::isatty(2) == 1)
+    {
+    }
+    ~CProgressLine()
+    {
+        if (m_tty && m_shown)
+        {
+            std::fputs("\r\033[K", stderr);
+        }
+    }
+    CProgressLine(const CProgressLine&) = delete;
+    CProgressLine& operator=(const CProgressLine&) = delete;
+
+    void Show(std::uint64_t done)
+    {
+        const auto now = std::chrono::steady_clock::now();
+        if (!m_tty || now - m_last < std::chrono::milliseconds(250))
+        {
+            return;
+        }
+        m_last = now;
+        m_shown = true;
+        static const auto start = std::chrono::steady_clock::now();
+        const double seconds = std::max(1e-3, std::chrono::duration<double>(now - start).count());
+        const std::uint64_t at = m_before + done;
+        std::fprintf(stderr, "\rbuild: %llu of %llu MiB, %.0f MiB/s\033[K", static_cast<unsigned long long>(at >> 20),
+            static_cast<unsigned long long>(m_total >> 20), static_cast<double>(at >> 20) / seconds);
+    }
+
+private:
+    std::uint64_t m_total;
+    std::uint64_t m_before;
+    bool m_tty;
+    bool m_shown = false;
+    std::chrono::steady_clock::time_point m_last{};
+};
+
+struct SHashedContainer
+{
+    Vfs::SIdentity identity{};
+    std::vector<Vfs::SPieceHash> pieces;
+    Bytes tree;
+};
+
+// One piece's hash and tree values into their places.
+void HashPieceInto(std::span<const std::uint8_t> piece, std::uint64_t p, SHashedContainer& hashed)
+{
+    std::vector<std::uint8_t> values;
+    hashed.pieces[p] = Vfs::HashPieceWithGroups(piece, values);
+    std::copy(values.begin(), values.end(), hashed.tree.begin() + static_cast<std::ptrdiff_t>(Vfs::TreeOffset(p)));
+}
+
+// A container's identity, piece hashes and tree values in one read of its content, on every
+// core: one thread derives the identity while the others hash pieces 1 and on, then joins
+// them; piece 0, which holds the header and so the identity, comes last.
+SHashedContainer HashContainer(Vfs::EContainerKind kind, std::span<const std::uint8_t> body, CProgressLine& progress)
+{
+    const std::uint64_t size = Vfs::kContainerHeaderSize + body.size();
+    SHashedContainer hashed;
+    hashed.pieces.resize(static_cast<std::size_t>(Vfs::PieceCount(size)));
+    hashed.tree.resize(static_cast<std::size_t>(Vfs::TreeSize(size)));
+    std::atomic<std::uint64_t> next{1};
+    std::atomic<std::uint64_t> done{0};
+    const auto pieces = [&] {
+        for (std::uint64_t p = next++; p < hashed.pieces.size(); p = next++)
+        {
+            const std::uint64_t at = p * Vfs::kPieceSize - Vfs::kContainerHeaderSize;
+            HashPieceInto(body.subspan(at, std::min(Vfs::kPieceSize, body.size() - at)), p, hashed);
+            done += Vfs::kPieceSize;
+        }
+    };
+    std::vector<std::jthread> workers;
+    workers.emplace_back([&] {
+        hashed.identity = ContainerIdentity(kind, body);
+        pieces();
+    });
+    for (unsigned i = 1; i < std::max(2u, std::thread::hardware_concurrency()); ++i)
+    {
+        workers.emplace_back(pieces);
+    }
+    while (done.load() + Vfs::kPieceSize < size && next.load() < hashed.pieces.size())
+    {
+        progress.Show(done.load());
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    workers.clear();
+    const auto header = Vfs::ContainerHeader({kind, size, hashed.identity});
+    Bytes first(header.begin(), header.end());
+    first.insert(first.end(), body.begin(), body.begin() + static_cast<std::ptrdiff_t>(std::min<std::uint64_t>(
+                                                             body.size(), Vfs::kPieceSize - Vfs::kContainerHeaderSize)));
+    HashPieceInto(first, 0, hashed);
+    progress.Show(size);
+    return hashed;
+}
+}
+
 std::expected<SBuilt, std::string> Build(const SDescription& description, const fs::path& out,
     const SBuildOptions& options)
 {
@@ -445,7 +553,13 @@ std::expected<SBuilt, std::string> Build(const SDescription& description, const 
     }
 
     SBuilt built;
-    Bytes piece(Vfs::kPieceSize);
+    std::uint64_t totalBytes = 0;
+    std::uint64_t doneBytes = 0;
+    for (const auto& source : description.containers)
+    {
+        std::error_code ignored;
+        totalBytes += Vfs::kContainerHeaderSize + fs::file_size(source.content, ignored);
+    }
     for (const auto& source : description.containers)
     {
         const CMapped map(source.content);
@@ -460,7 +574,9 @@ std::expected<SBuilt, std::string> Build(const SDescription& description, const 
             return std::unexpected(fmt::format("{}: a container holds at most {} bytes of content",
                 source.content.string(), Vfs::kMaxContainerSize - Vfs::kContainerHeaderSize));
         }
-        const Vfs::SContainer record{source.kind, size, ContainerIdentity(source.kind, body)};
+        CProgressLine progress(totalBytes, doneBytes);
+        SHashedContainer hashed = HashContainer(source.kind, body, progress);
+        const Vfs::SContainer record{source.kind, size, hashed.identity};
         for (const auto& earlier : content.containers)
         {
             if (std::memcmp(earlier.identity.data(), record.identity.data(), 8) == 0)
@@ -468,8 +584,8 @@ std::expected<SBuilt, std::string> Build(const SDescription& description, const 
                 return std::unexpected(fmt::format("{} is named twice", Vfs::ContainerName(record)));
             }
         }
-        const auto header = Vfs::ContainerHeader(record);
         const fs::path path = ContainerPath(out, record.identity);
+        const auto header = Vfs::ContainerHeader(record);
         {
             std::ofstream file(path, std::ios::binary | std::ios::trunc);
             file.write(reinterpret_cast<const char*>(header.data()), header.size());
@@ -479,18 +595,14 @@ std::expected<SBuilt, std::string> Build(const SDescription& description, const 
                 return std::unexpected(fmt::format("{} could not be written", path.string()));
             }
         }
-        const CMapped written(path);
-        const auto whole = written.Bytes();
-        Bytes tree;
-        tree.reserve(static_cast<std::size_t>(Vfs::TreeSize(size)));
-        for (std::uint64_t at = 0; at < size; at += Vfs::kPieceSize)
-        {
-            content.pieceHashes.push_back(Vfs::HashPieceWithGroups(whole.subspan(at, std::min(Vfs::kPieceSize, size - at)), tree));
-        }
-        if (!WriteBytes(TreePath(out, record.identity), tree))
+        if (!WriteBytes(TreePath(out, record.identity), hashed.tree))
         {
             return std::unexpected(fmt::format("{} could not be written", TreePath(out, record.identity).string()));
         }
+        content.pieceHashes.insert(content.pieceHashes.end(), hashed.pieces.begin(), hashed.pieces.end());
+        doneBytes += size;
+        const CMapped written(old ? path : fs::path());
+        const auto whole = written.Bytes();
         const auto index = static_cast<std::uint16_t>(content.containers.size());
         content.containers.push_back(record);
         const bool kept = old && std::any_of(old->index.containers.begin(), old->index.containers.end(),
