@@ -175,7 +175,7 @@ CMapped::CMapped(const fs::path& path)
         }
         else
         {
-            void* p = ::mmap(nullptr, m_size, PROT_READ, MAP_PRIVATE, fd, 0);
+            void* p = ::mmap(nullptr, m_size, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd, 0);
             if (p != MAP_FAILED)
             {
                 m_data = static_cast<const std::uint8_t*>(p);
@@ -525,6 +525,90 @@ SHashedContainer HashContainer(Vfs::EContainerKind kind, std::span<const std::ui
     progress.Show(size);
     return hashed;
 }
+
+// Copies `length` bytes of the file into `dest` from offset 64, by the kernel's own copy
+// where the file systems allow it, else by reads and writes.
+[[nodiscard]] bool CopyBody(const fs::path& source, int dest, std::uint64_t length)
+{
+    const int in = ::open(source.c_str(), O_RDONLY | O_CLOEXEC);
+    if (in < 0)
+    {
+        return false;
+    }
+    loff_t from = 0;
+    loff_t to = Vfs::kContainerHeaderSize;
+    bool kernel = true;
+    Bytes buffer;
+    while (static_cast<std::uint64_t>(from) < length)
+    {
+        const std::size_t left = static_cast<std::size_t>(length - static_cast<std::uint64_t>(from));
+        if (kernel && ::copy_file_range(in, &from, dest, &to, left, 0) > 0)
+        {
+            continue;
+        }
+        kernel = false;
+        buffer.resize(static_cast<std::size_t>(Vfs::kPieceSize));
+        const ssize_t n = ::pread(in, buffer.data(), std::min(left, buffer.size()), from);
+        if (n <= 0 || ::pwrite(dest, buffer.data(), static_cast<std::size_t>(n), to) != n)
+        {
+            break;
+        }
+        from += n;
+        to += n;
+    }
+    ::close(in);
+    return static_cast<std::uint64_t>(from) == length;
+}
+
+struct SWrittenContainer
+{
+    Vfs::SContainer record;
+    SHashedContainer hashed;
+};
+
+// A container file and its tree file in the CDN tree: the content is copied once while it
+// is hashed, the header written once the identity is known, and the file then named by it.
+[[nodiscard]] std::expected<SWrittenContainer, std::string> WriteContainer(const SDescription::SContainerSource& source,
+    const fs::path& out, CProgressLine& progress)
+{
+    const CMapped map(source.content);
+    if (!map.Ok())
+    {
+        return std::unexpected(fmt::format("{} does not read", source.content.string()));
+    }
+    const auto body = map.Bytes();
+    const std::uint64_t size = Vfs::kContainerHeaderSize + body.size();
+    if (size > Vfs::kMaxContainerSize)
+    {
+        return std::unexpected(fmt::format("{}: a container holds at most {} bytes of content",
+            source.content.string(), Vfs::kMaxContainerSize - Vfs::kContainerHeaderSize));
+    }
+    const fs::path temp = out / "c" / ".building";
+    const int dest = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (dest < 0)
+    {
+        return std::unexpected(fmt::format("{} could not be written", temp.string()));
+    }
+    bool copied = false;
+    std::jthread writer([&] { copied = CopyBody(source.content, dest, body.size()); });
+    SWrittenContainer written{{}, HashContainer(source.kind, body, progress)};
+    writer.join();
+    written.record = {source.kind, size, written.hashed.identity};
+    const auto header = Vfs::ContainerHeader(written.record);
+    const bool ok = copied && ::pwrite(dest, header.data(), header.size(), 0) == static_cast<ssize_t>(header.size());
+    const fs::path path = ContainerPath(out, written.record.identity);
+    std::error_code ec;
+    if (::close(dest) != 0 || !ok || (fs::rename(temp, path, ec), ec))
+    {
+        fs::remove(temp, ec);
+        return std::unexpected(fmt::format("{} could not be written", path.string()));
+    }
+    if (!WriteBytes(TreePath(out, written.record.identity), written.hashed.tree))
+    {
+        return std::unexpected(fmt::format("{} could not be written", TreePath(out, written.record.identity).string()));
+    }
+    return written;
+}
 }
 
 std::expected<SBuilt, std::string> Build(const SDescription& description, const fs::path& out,
@@ -562,21 +646,15 @@ std::expected<SBuilt, std::string> Build(const SDescription& description, const 
     }
     for (const auto& source : description.containers)
     {
-        const CMapped map(source.content);
-        if (!map.Ok())
-        {
-            return std::unexpected(fmt::format("{} does not read", source.content.string()));
-        }
-        const auto body = map.Bytes();
-        const std::uint64_t size = Vfs::kContainerHeaderSize + body.size();
-        if (size > Vfs::kMaxContainerSize)
-        {
-            return std::unexpected(fmt::format("{}: a container holds at most {} bytes of content",
-                source.content.string(), Vfs::kMaxContainerSize - Vfs::kContainerHeaderSize));
-        }
         CProgressLine progress(totalBytes, doneBytes);
-        SHashedContainer hashed = HashContainer(source.kind, body, progress);
-        const Vfs::SContainer record{source.kind, size, hashed.identity};
+        auto written = WriteContainer(source, out, progress);
+        if (!written)
+        {
+            return std::unexpected(written.error());
+        }
+        const Vfs::SContainer record = written->record;
+        const SHashedContainer& hashed = written->hashed;
+        const fs::path path = ContainerPath(out, record.identity);
         for (const auto& earlier : content.containers)
         {
             if (std::memcmp(earlier.identity.data(), record.identity.data(), 8) == 0)
@@ -584,25 +662,10 @@ std::expected<SBuilt, std::string> Build(const SDescription& description, const 
                 return std::unexpected(fmt::format("{} is named twice", Vfs::ContainerName(record)));
             }
         }
-        const fs::path path = ContainerPath(out, record.identity);
-        const auto header = Vfs::ContainerHeader(record);
-        {
-            std::ofstream file(path, std::ios::binary | std::ios::trunc);
-            file.write(reinterpret_cast<const char*>(header.data()), header.size());
-            file.write(reinterpret_cast<const char*>(body.data()), static_cast<std::streamsize>(body.size()));
-            if (!file.flush())
-            {
-                return std::unexpected(fmt::format("{} could not be written", path.string()));
-            }
-        }
-        if (!WriteBytes(TreePath(out, record.identity), hashed.tree))
-        {
-            return std::unexpected(fmt::format("{} could not be written", TreePath(out, record.identity).string()));
-        }
         content.pieceHashes.insert(content.pieceHashes.end(), hashed.pieces.begin(), hashed.pieces.end());
-        doneBytes += size;
-        const CMapped written(old ? path : fs::path());
-        const auto whole = written.Bytes();
+        doneBytes += record.size;
+        const CMapped copy(old ? path : fs::path());
+        const auto whole = copy.Bytes();
         const auto index = static_cast<std::uint16_t>(content.containers.size());
         content.containers.push_back(record);
         const bool kept = old && std::any_of(old->index.containers.begin(), old->index.containers.end(),
