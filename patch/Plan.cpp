@@ -161,14 +161,21 @@ std::vector<std::uint8_t> AssembledPieces(std::span<const Vfs::SMoveRun> runs, s
     std::uint64_t size)
 {
     const std::uint64_t pieces = Vfs::PieceCount(size);
-    std::vector<std::uint8_t> assembled(static_cast<std::size_t>(pieces), 0);
+    std::vector<std::uint64_t> covered(static_cast<std::size_t>(pieces), 0);
     for (const Vfs::SMoveRun& run : runs)
     {
-        const std::uint64_t last = std::min(pieces, Vfs::PieceCount(run.destinationOffset + run.length));
-        for (std::uint64_t i = run.destinationOffset / Vfs::kPieceSize; i < last; ++i)
+        const std::uint64_t end = run.destinationOffset + run.length;
+        for (std::uint64_t i = run.destinationOffset / Vfs::kPieceSize; i < std::min(pieces, Vfs::PieceCount(end)); ++i)
         {
-            assembled[i] = i < have.size() && have[i] != 0 ? 0 : 1;
+            covered[i] += std::min(end, (i + 1) * Vfs::kPieceSize) - std::max(run.destinationOffset, i * Vfs::kPieceSize);
         }
+    }
+    // A piece that runs reach by less than a group is a new piece: fetched whole, as its
+    // tree values would not pay for themselves.
+    std::vector<std::uint8_t> assembled(static_cast<std::size_t>(pieces), 0);
+    for (std::uint64_t i = 0; i < pieces; ++i)
+    {
+        assembled[i] = covered[i] >= Vfs::kGroupSize && !(i < have.size() && have[i] != 0) ? 1 : 0;
     }
     return assembled;
 }

@@ -101,7 +101,8 @@ struct SRange
 // The source that most of the runs' bytes come from (the first of equals); nothing without runs.
 [[nodiscard]] std::optional<Vfs::SIdentity> MainSource(std::span<const Vfs::SMoveRun> runs);
 
-// Per piece: missing from `have` and reached by a run, so that the part file holds old bytes there.
+// Per piece: missing from `have` and covered by runs for at least a group's bytes, so that
+// the part file holds old bytes there worth comparing group by group.
 [[nodiscard]] std::vector<std::uint8_t> AssembledPieces(std::span<const Vfs::SMoveRun> runs,
     std::span<const std::uint8_t> have, std::uint64_t size);
 

@@ -76,6 +76,20 @@ TEST(ContainerJobs, AssembledPiecesFetchTheirDifferingGroupsInJobsOfTheirOwn)
     EXPECT_TRUE(GroupFetches(wanted, wanted, 5 * 16384).empty());
 }
 
+TEST(ContainerJobs, RunsFromTheirMainSourceLeaveGapsAndMarkThePiecesTheyCover)
+{
+    const Vfs::SIdentity a{1}, b{2};
+    // Piece 0 whole (less its header) from a, 100 bytes of piece 1 and 20,000 of piece 2 from b.
+    const std::vector<Vfs::SMoveRun> runs{{b, 0, 2 * MiB + 1000, 20000, 0}, {a, 64, 64, MiB - 64, 0},
+        {b, 0, MiB + 500, 100, 0}};
+    EXPECT_EQ(MainSource(runs), a);
+    EXPECT_EQ(UncoveredRanges(runs, 3 * MiB),
+        (std::vector<SRange>{{MiB, 500}, {MiB + 600, MiB + 400}, {2 * MiB + 21000, MiB - 21000}}));
+    // Piece 0 is held; piece 1, which runs reach by less than a group, is fetched whole.
+    EXPECT_EQ(AssembledPieces(runs, std::vector<std::uint8_t>{1, 0, 0}, 3 * MiB),
+        (std::vector<std::uint8_t>{0, 0, 1}));
+}
+
 TEST(ComposeJournal, MovesThenTheIndexThenDeletionsOfWhatTheNewReleaseDropped)
 {
     Vfs::SIndex installed;
