@@ -111,6 +111,10 @@ void ApplyTransferLimit(const SRun& run, std::uint64_t bytes)
         {
             return true;
         }
+        if (status && *status >= 400 && *status < 500)
+        {
+            return false; // not there (a CDN without tree files): asking again changes nothing
+        }
     }
     return false;
 }
@@ -201,18 +205,13 @@ bool FlushFile(std::string_view path)
     return file && FlushFileBuffers(file.get());
 }
 
-std::expected<void, std::string> PrepareContainerPart(const Vfs::SIndex& index, SWork& work, SProgress& check)
+namespace
 {
-    const std::uint64_t pieces = Vfs::PieceCount(work.size);
-    const auto container = static_cast<std::uint16_t>(work.container);
-    work.fresh = FileSize(work.part) != work.size;
-    if (work.fresh && !MakePartFile(work.part, work.size))
-    {
-        return std::unexpected(WithWindowsError(fmt::format("{} could not be made", work.part), GetLastError()));
-    }
-
-    // The runs whose source is on disk. A pack folder that cannot be listed leaves a source missing.
-    std::map<Vfs::SIdentity, std::string> sources;
+// The container's move runs whose source is on disk, and the paths of those sources. A pack
+// folder that cannot be listed leaves a source missing.
+std::vector<Vfs::SMoveRun> RunsWithSources(const Vfs::SIndex& index, std::uint16_t container,
+    std::map<Vfs::SIdentity, std::string>& sources)
+{
     std::vector<Vfs::SMoveRun> runs;
     for (const Vfs::SMoveRun& run : index.moves)
     {
@@ -230,27 +229,48 @@ std::expected<void, std::string> PrepareContainerPart(const Vfs::SIndex& index, 
             runs.push_back(run);
         }
     }
+    return runs;
+}
 
+// A fresh part file gets the runs, the bytes they leave open from their main source and,
+// when at least one run was copied, the header; true in that case.
+bool AssembleFreshPart(const Vfs::SIndex& index, const SWork& work, std::span<const Vfs::SMoveRun> runs,
+    std::map<Vfs::SIdentity, std::string>& sources)
+{
+    const UniqueHandle part = OpenForWriting(work.part);
+    std::vector<std::uint8_t> buffer(static_cast<std::size_t>(Vfs::kPieceSize));
     bool copied = false;
-    if (work.fresh)
+    for (const Vfs::SMoveRun& run : runs)
     {
-        const UniqueHandle part = OpenForWriting(work.part);
-        std::vector<std::uint8_t> buffer(static_cast<std::size_t>(Vfs::kPieceSize));
-        for (const Vfs::SMoveRun& run : runs)
+        const UniqueHandle source = OpenForReading(sources[run.source]);
+        if (part && source && CopyRun(source.get(), part.get(), run, buffer))
         {
-            const UniqueHandle source = OpenForReading(sources[run.source]);
-            if (part && source && CopyRun(source.get(), part.get(), run, buffer))
-            {
-                copied = true;
-            }
-        }
-        if (copied)
-        {
-            FillGaps(part.get(), runs, sources, work.size, buffer);
-            const auto header = Vfs::ContainerHeader(index.containers[container]);
-            (void)WriteAt(part.get(), 0, header); // a failure shows as a bad piece 0
+            copied = true;
         }
     }
+    if (copied)
+    {
+        FillGaps(part.get(), runs, sources, work.size, buffer);
+        const auto header = Vfs::ContainerHeader(index.containers[static_cast<std::size_t>(work.container)]);
+        (void)WriteAt(part.get(), 0, header); // a failure shows as a bad piece 0
+    }
+    return copied;
+}
+}
+
+std::expected<void, std::string> PrepareContainerPart(const Vfs::SIndex& index, SWork& work, SProgress& check)
+{
+    const std::uint64_t pieces = Vfs::PieceCount(work.size);
+    const auto container = static_cast<std::uint16_t>(work.container);
+    work.fresh = FileSize(work.part) != work.size;
+    if (work.fresh && !MakePartFile(work.part, work.size))
+    {
+        return std::unexpected(WithWindowsError(fmt::format("{} could not be made", work.part), GetLastError()));
+    }
+
+    std::map<Vfs::SIdentity, std::string> sources;
+    const std::vector<Vfs::SMoveRun> runs = RunsWithSources(index, container, sources);
+    const bool copied = work.fresh && AssembleFreshPart(index, work, runs, sources);
 
     work.have.assign(pieces, 0);
     if (!work.fresh || copied)

@@ -6,7 +6,7 @@
 //                                                     key generation GEN (112-byte CERT)
 //   qmrelease build DESCRIPTION OUTDIR --key KEY [--cert CERT] [--previous INDEX] [--root HEX]
 //                                                     write the release into the CDN tree
-//                                                     OUTDIR (c/, f/, i/); with --previous,
+//                                                     OUTDIR (c/, f/, i/, t/); with --previous,
 //                                                     move runs from that release's containers
 //   qmrelease delta OLD_INDEX NEW_INDEX [--root HEX]  bytes a player on OLD fetches for NEW
 //   qmrelease verify FILE [--root HEX]                read an index as the launcher does; in a
