@@ -52,6 +52,25 @@ SChainingValue Combine(std::span<const SChainingValue> nodes, std::uint8_t flags
     return Parent(Combine(nodes.first(split), 0), Combine(nodes.subspan(split), 0), flags);
 }
 
+// Whole groups of `width` nodes each (a power of two) combined level by level, every level's
+// parents many at a time with the library's vector code, as its own hasher merges them.
+std::vector<SChainingValue> CombineLevels(std::vector<SChainingValue> nodes, std::size_t width)
+{
+    std::vector<const std::uint8_t*> pairs;
+    for (; width > 1; width /= 2)
+    {
+        pairs.resize(nodes.size() / 2);
+        for (std::size_t i = 0; i < pairs.size(); ++i)
+        {
+            pairs[i] = nodes[2 * i].data(); // a left node and its right neighbour: one 64-byte block
+        }
+        std::vector<SChainingValue> parents(pairs.size());
+        blake3_hash_many(pairs.data(), pairs.size(), 1, IV, 0, false, PARENT, 0, 0, parents.data()->data());
+        nodes = std::move(parents);
+    }
+    return nodes;
+}
+
 // Every chunk's chaining value, never as the root: the whole chunks many at a time with the
 // library's vector code, a shorter last chunk block by block.
 std::vector<SChainingValue> ChunkChainingValues(std::span<const std::uint8_t> piece)
@@ -93,8 +112,12 @@ std::vector<SChainingValue> GroupChainingValues(std::span<const std::uint8_t> pi
     {
         return {};
     }
-    const std::vector<SChainingValue> chunks = ChunkChainingValues(piece);
+    std::vector<SChainingValue> chunks = ChunkChainingValues(piece);
     const std::size_t perGroup = static_cast<std::size_t>(groupSize / kChunkSize);
+    if (piece.size() % groupSize == 0)
+    {
+        return CombineLevels(std::move(chunks), perGroup);
+    }
     std::vector<SChainingValue> out;
     out.reserve(static_cast<std::size_t>(groups));
     for (std::size_t at = 0; at < chunks.size(); at += perGroup)
