@@ -6,6 +6,7 @@
 #include "shell/File.h"
 #include "shell/Handle.h"
 #include "shell/Text.h"
+#include "vfs/PieceTree.h"
 
 #include <blake3.h>
 #include <fmt/format.h>
@@ -84,6 +85,101 @@ void ApplyTransferLimit(const SRun& run, std::uint64_t bytes)
     }
     return true;
 }
+
+// A small ranged answer into `bytes`, whole and with the right status, in up to three attempts;
+// false when none gave it (the caller then fetches whole pieces instead).
+[[nodiscard]] bool FetchRange(const SRun& run, const std::string& url, std::uint64_t offset, std::uint64_t length,
+    std::vector<std::uint8_t>& bytes)
+{
+    STransfers& transfers = *run.transfers;
+    for (int attempt = 0; attempt < kFetchAttempts && !run.StopRequested(); ++attempt)
+    {
+        bytes.clear();
+        CSlowTransferGuard guard(GetTickCount64());
+        transfers.inFlight.fetch_add(1);
+        const auto status = Auth::Http::Fetch(run.cdn, "/" + url, offset, length, [&](std::span<const std::uint8_t> chunk) {
+            if (chunk.size() > length - bytes.size())
+            {
+                return false;
+            }
+            bytes.insert(bytes.end(), chunk.begin(), chunk.end());
+            ApplyTransferLimit(run, chunk.size());
+            return guard.Arrived(chunk.size(), GetTickCount64()) && !run.StopRequested();
+        });
+        transfers.inFlight.fetch_sub(1);
+        if (status && !AnswerError(url, *status, bytes.size(), offset, length))
+        {
+            return true;
+        }
+        if (status && *status >= 400 && *status < 500)
+        {
+            return false; // not there (a CDN without tree files): asking again changes nothing
+        }
+    }
+    return false;
+}
+
+// Piece `piece` from the candidate the part file holds: its group values from the tree are
+// checked against the signed piece hash, the groups where the candidate differs are fetched,
+// and the piece is written only once it verifies whole. False with nothing written when any
+// of that fails, or when the groups to fetch would be no fewer bytes than the piece.
+[[nodiscard]] bool AssemblePiece(const SRun& run, const Vfs::SIndex& index, const SWork& work, HANDLE part,
+    std::uint64_t piece, std::span<const std::uint8_t> tree, std::atomic<std::uint64_t>& fetched)
+{
+    const auto container = static_cast<std::size_t>(work.container);
+    const std::uint64_t offset = piece * Vfs::kPieceSize;
+    const auto wanted = Vfs::ReadGroups(tree);
+    if (!wanted || Vfs::PieceHashFromGroups(*wanted) != index.pieceHashes[index.pieceBases[container] + piece])
+    {
+        return false;
+    }
+    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(std::min(Vfs::kPieceSize, work.size - offset)));
+    if (!ReadAt(part, offset, bytes))
+    {
+        return false;
+    }
+    const auto ranges = GroupFetches(*wanted, Vfs::GroupChainingValues(bytes), bytes.size());
+    std::uint64_t toFetch = 0;
+    for (const SRange& range : ranges)
+    {
+        toFetch += range.length;
+    }
+    if (toFetch >= bytes.size())
+    {
+        return false;
+    }
+    std::vector<std::uint8_t> groups;
+    for (const SRange& range : ranges)
+    {
+        if (!FetchRange(run, work.url, offset + range.offset, range.length, groups))
+        {
+            return false;
+        }
+        fetched += range.length;
+        std::copy(groups.begin(), groups.end(), bytes.begin() + static_cast<std::ptrdiff_t>(range.offset));
+    }
+    return Vfs::CheckPiece(index, container, piece, bytes) && WriteAt(part, offset, bytes);
+}
+
+// The bytes no run covers come from the source most of the runs come from, at the same
+// offset: an edit in place then leaves only the edited groups to fetch. Nothing here is
+// trusted; every piece is checked whole afterwards.
+void FillGaps(HANDLE part, std::span<const Vfs::SMoveRun> runs, std::map<Vfs::SIdentity, std::string>& sources,
+    std::uint64_t size, std::vector<std::uint8_t>& buffer)
+{
+    const auto gaps = UncoveredRanges(runs, size);
+    const auto from = MainSource(runs);
+    const UniqueHandle source = gaps.empty() || !from ? UniqueHandle() : OpenForReading(sources[*from]);
+    const std::uint64_t sourceSize = source ? FileSize(sources[*from]).value_or(0) : 0;
+    for (const SRange& gap : gaps)
+    {
+        if (gap.offset < sourceSize)
+        {
+            const Vfs::SMoveRun same{*from, gap.offset, gap.offset, std::min(gap.length, sourceSize - gap.offset), 0};
+            (void)CopyRun(source.get(), part, same, buffer);
+        }
+    }
+}
 }
 
 bool MakePartFile(std::string_view path, std::uint64_t size)
@@ -109,6 +205,59 @@ bool FlushFile(std::string_view path)
     return file && FlushFileBuffers(file.get());
 }
 
+namespace
+{
+// The container's move runs whose source is on disk, and the paths of those sources. A pack
+// folder that cannot be listed leaves a source missing.
+std::vector<Vfs::SMoveRun> RunsWithSources(const Vfs::SIndex& index, std::uint16_t container,
+    std::map<Vfs::SIdentity, std::string>& sources)
+{
+    std::vector<Vfs::SMoveRun> runs;
+    for (const Vfs::SMoveRun& run : index.moves)
+    {
+        if (run.destination != container)
+        {
+            continue;
+        }
+        auto known = sources.find(run.source);
+        if (known == sources.end())
+        {
+            known = sources.emplace(run.source, Vfs::FindContainer(run.source, kPackFolder).value_or("")).first;
+        }
+        if (!known->second.empty())
+        {
+            runs.push_back(run);
+        }
+    }
+    return runs;
+}
+
+// A fresh part file gets the runs, the bytes they leave open from their main source and,
+// when at least one run was copied, the header; true in that case.
+bool AssembleFreshPart(const Vfs::SIndex& index, const SWork& work, std::span<const Vfs::SMoveRun> runs,
+    std::map<Vfs::SIdentity, std::string>& sources)
+{
+    const UniqueHandle part = OpenForWriting(work.part);
+    std::vector<std::uint8_t> buffer(static_cast<std::size_t>(Vfs::kPieceSize));
+    bool copied = false;
+    for (const Vfs::SMoveRun& run : runs)
+    {
+        const UniqueHandle source = OpenForReading(sources[run.source]);
+        if (part && source && CopyRun(source.get(), part.get(), run, buffer))
+        {
+            copied = true;
+        }
+    }
+    if (copied)
+    {
+        FillGaps(part.get(), runs, sources, work.size, buffer);
+        const auto header = Vfs::ContainerHeader(index.containers[static_cast<std::size_t>(work.container)]);
+        (void)WriteAt(part.get(), 0, header); // a failure shows as a bad piece 0
+    }
+    return copied;
+}
+}
+
 std::expected<void, std::string> PrepareContainerPart(const Vfs::SIndex& index, SWork& work, SProgress& check)
 {
     const std::uint64_t pieces = Vfs::PieceCount(work.size);
@@ -119,41 +268,9 @@ std::expected<void, std::string> PrepareContainerPart(const Vfs::SIndex& index, 
         return std::unexpected(WithWindowsError(fmt::format("{} could not be made", work.part), GetLastError()));
     }
 
-    bool copied = false;
-    if (work.fresh)
-    {
-        const UniqueHandle part = OpenForWriting(work.part);
-        std::vector<std::uint8_t> buffer;
-        std::map<Vfs::SIdentity, std::string> sources;
-        for (const Vfs::SMoveRun& run : index.moves)
-        {
-            if (run.destination != container || !part)
-            {
-                continue;
-            }
-            auto known = sources.find(run.source);
-            if (known == sources.end())
-            {
-                // A pack folder that cannot be listed leaves the run's source missing.
-                known = sources.emplace(run.source, Vfs::FindContainer(run.source, kPackFolder).value_or("")).first;
-            }
-            if (known->second.empty())
-            {
-                continue;
-            }
-            const UniqueHandle source = OpenForReading(known->second);
-            buffer.resize(static_cast<std::size_t>(Vfs::kPieceSize));
-            if (source && CopyRun(source.get(), part.get(), run, buffer))
-            {
-                copied = true;
-            }
-        }
-        if (copied)
-        {
-            const auto header = Vfs::ContainerHeader(index.containers[container]);
-            (void)WriteAt(part.get(), 0, header); // a failure shows as a bad piece 0
-        }
-    }
+    std::map<Vfs::SIdentity, std::string> sources;
+    const std::vector<Vfs::SMoveRun> runs = RunsWithSources(index, container, sources);
+    const bool copied = work.fresh && AssembleFreshPart(index, work, runs, sources);
 
     work.have.assign(pieces, 0);
     if (!work.fresh || copied)
@@ -185,6 +302,9 @@ std::expected<void, std::string> PrepareContainerPart(const Vfs::SIndex& index, 
             }
         }
     }
+
+    // Missing pieces that runs reach hold old bytes close to the release's: worth their groups.
+    work.assembled = AssembledPieces(runs, work.have, work.size);
     return {};
 }
 
@@ -230,7 +350,7 @@ std::expected<std::vector<SJob>, std::string> PrepareWorks(const SRun& run, cons
         {
             return std::vector<SJob>{};
         }
-        const auto more = ContainerJobs(i, work.have, work.size);
+        const auto more = ContainerJobs(i, work.have, work.size, work.assembled);
         jobs.insert(jobs.end(), more.begin(), more.end());
     }
     return jobs;
@@ -250,9 +370,15 @@ std::expected<void, std::string> DownloadJobs(const SRun& run, const Vfs::SIndex
         for (std::size_t i = next.fetch_add(1); i < jobs.size() && !run.StopRequested() && !failed.load();
              i = next.fetch_add(1))
         {
-            if (auto fetched = FetchJob(run, index, works[jobs[i].work], jobs[i], progress.done,
-                    &written[jobs[i].work]);
-                !fetched)
+            const SJob& job = jobs[i];
+            auto fetched = job.groups ? FetchGroupJob(run, index, works[job.work], job, progress.done, progress.fetched,
+                                            &written[job.work])
+                                      : FetchJob(run, index, works[job.work], job, progress.done, &written[job.work]);
+            if (fetched && !job.groups)
+            {
+                progress.fetched += job.length;
+            }
+            if (!fetched)
             {
                 const std::lock_guard hold(firstErrorLock);
                 if (!failed.exchange(true))
@@ -448,6 +574,60 @@ std::expected<void, std::string> FetchJob(const SRun& run, const Vfs::SIndex& in
         return std::unexpected(std::move(error));
     }
     counter += job.length;
+    return {};
+}
+
+std::expected<void, std::string> FetchGroupJob(const SRun& run, const Vfs::SIndex& index, const SWork& work,
+    const SJob& job, std::atomic<std::uint64_t>& counter, std::atomic<std::uint64_t>& fetched,
+    std::atomic<std::uint64_t>* written)
+{
+    const Vfs::SContainer& record = index.containers[static_cast<std::size_t>(work.container)];
+    const std::uint64_t first = job.offset / Vfs::kPieceSize;
+    const std::uint64_t end = first + Vfs::PieceCount(job.length);
+    const std::uint64_t treeFrom = Vfs::TreeOffset(first);
+    const std::uint64_t treeTo = std::min(Vfs::TreeOffset(end), Vfs::TreeSize(record.size));
+    std::vector<std::uint8_t> tree;
+    // One request for the values of every piece of the job; without them every piece is fetched whole.
+    const bool treeFetched = FetchRange(run, TreeUrl(record), treeFrom, treeTo - treeFrom, tree);
+    if (treeFetched)
+    {
+        fetched += tree.size();
+    }
+    const UniqueHandle part = OpenForWriting(work.part);
+    std::vector<SJob> whole;
+    for (std::uint64_t piece = first; piece < end && !run.StopRequested(); ++piece)
+    {
+        const std::uint64_t offset = piece * Vfs::kPieceSize;
+        const std::uint64_t length = std::min(Vfs::kPieceSize, work.size - offset);
+        const std::uint64_t from = Vfs::TreeOffset(piece) - treeFrom;
+        const auto values = treeFetched ? std::span(tree).subspan(static_cast<std::size_t>(from),
+                                              static_cast<std::size_t>(Vfs::GroupCount(length) * Vfs::kChainingValueSize))
+                                        : std::span<const std::uint8_t>();
+        if (part && treeFetched && AssemblePiece(run, index, work, part.get(), piece, values, fetched))
+        {
+            counter += length;
+            if (written != nullptr)
+            {
+                written->fetch_add(length);
+            }
+        }
+        else if (!whole.empty() && whole.back().offset + whole.back().length == offset)
+        {
+            whole.back().length += length;
+        }
+        else
+        {
+            whole.push_back({job.work, offset, length});
+        }
+    }
+    for (const SJob& rest : whole)
+    {
+        if (auto done = FetchJob(run, index, work, rest, counter, written); !done)
+        {
+            return done;
+        }
+        fetched += rest.length;
+    }
     return {};
 }
 }

@@ -47,6 +47,14 @@ inline constexpr int kFetchAttempts = 3;
 [[nodiscard]] std::expected<void, std::string> FetchJob(const SRun& run, const Vfs::SIndex& index, const SWork& work,
     const SJob& job, std::atomic<std::uint64_t>& counter, std::atomic<std::uint64_t>* written = nullptr);
 
+// A job of groups: one ranged request for its pieces' group values in the tree file, then for
+// each piece the groups where the part file's bytes differ, the piece written once it verifies
+// whole; the pieces this cannot bring are fetched whole by FetchJob. `counter` counts the job's
+// piece bytes done, `fetched` the bytes that came from the CDN.
+[[nodiscard]] std::expected<void, std::string> FetchGroupJob(const SRun& run, const Vfs::SIndex& index,
+    const SWork& work, const SJob& job, std::atomic<std::uint64_t>& counter, std::atomic<std::uint64_t>& fetched,
+    std::atomic<std::uint64_t>* written = nullptr);
+
 // Creates the part file anew at exactly `size` bytes (zeros); the Windows error on failure.
 [[nodiscard]] bool MakePartFile(std::string_view path, std::uint64_t size);
 

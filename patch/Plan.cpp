@@ -28,6 +28,11 @@ std::string IndexPartPath(std::string_view release)
     return fmt::format("{}/{}.quillmereindex.part", kIncomingFolder, release);
 }
 
+std::string TreeUrl(const Vfs::SContainer& container)
+{
+    return fmt::format("t/{}.quillmeretree", Vfs::ToHex(container.identity));
+}
+
 void SeparateParts(std::span<SWork> works)
 {
     std::map<std::string, std::uint64_t> repeats;
@@ -79,27 +84,124 @@ SWork IndexWork(std::string_view release, std::uint64_t size)
     return work;
 }
 
-std::vector<SJob> ContainerJobs(std::uint64_t work, std::span<const std::uint8_t> have, std::uint64_t size)
+std::vector<SJob> ContainerJobs(std::uint64_t work, std::span<const std::uint8_t> have, std::uint64_t size,
+    std::span<const std::uint8_t> assembled)
 {
     std::vector<SJob> jobs;
     const std::uint64_t pieces = Vfs::PieceCount(size);
+    const auto missing = [&](std::uint64_t p) { return !(p < have.size() && have[p] != 0); };
+    const auto byGroups = [&](std::uint64_t p) {
+        const std::uint64_t length = std::min(Vfs::kPieceSize, size - p * Vfs::kPieceSize);
+        return p < assembled.size() && assembled[p] != 0 && Vfs::GroupCount(length) > 1;
+    };
     std::uint64_t piece = 0;
     while (piece < pieces)
     {
-        if (piece < have.size() && have[piece] != 0)
+        if (!missing(piece))
         {
             ++piece;
             continue;
         }
         const std::uint64_t first = piece;
-        while (piece < pieces && piece - first < kPiecesPerJob && !(piece < have.size() && have[piece] != 0))
+        const bool groups = byGroups(first);
+        while (piece < pieces && piece - first < kPiecesPerJob && missing(piece) && byGroups(piece) == groups)
         {
             ++piece;
         }
         const std::uint64_t offset = first * Vfs::kPieceSize;
-        jobs.push_back({work, offset, std::min(piece * Vfs::kPieceSize, size) - offset});
+        jobs.push_back({work, offset, std::min(piece * Vfs::kPieceSize, size) - offset, groups});
     }
     return jobs;
+}
+
+std::vector<SRange> UncoveredRanges(std::span<const Vfs::SMoveRun> runs, std::uint64_t size)
+{
+    std::vector<SRange> covered;
+    for (const Vfs::SMoveRun& run : runs)
+    {
+        covered.push_back({run.destinationOffset, run.length});
+    }
+    std::sort(covered.begin(), covered.end(), [](const SRange& a, const SRange& b) { return a.offset < b.offset; });
+    std::vector<SRange> gaps;
+    std::uint64_t at = Vfs::kContainerHeaderSize;
+    for (const SRange& run : covered)
+    {
+        if (run.offset > at && at < size)
+        {
+            gaps.push_back({at, std::min(run.offset, size) - at});
+        }
+        at = std::max(at, run.offset + run.length);
+    }
+    if (at < size)
+    {
+        gaps.push_back({at, size - at});
+    }
+    return gaps;
+}
+
+std::optional<Vfs::SIdentity> MainSource(std::span<const Vfs::SMoveRun> runs)
+{
+    std::map<Vfs::SIdentity, std::uint64_t> bytes;
+    std::optional<Vfs::SIdentity> best;
+    for (const Vfs::SMoveRun& run : runs)
+    {
+        bytes[run.source] += run.length;
+    }
+    for (const Vfs::SMoveRun& run : runs)
+    {
+        if (!best || bytes[run.source] > bytes[*best])
+        {
+            best = run.source;
+        }
+    }
+    return best;
+}
+
+std::vector<std::uint8_t> AssembledPieces(std::span<const Vfs::SMoveRun> runs, std::span<const std::uint8_t> have,
+    std::uint64_t size)
+{
+    const std::uint64_t pieces = Vfs::PieceCount(size);
+    std::vector<std::uint64_t> covered(static_cast<std::size_t>(pieces), 0);
+    for (const Vfs::SMoveRun& run : runs)
+    {
+        const std::uint64_t end = run.destinationOffset + run.length;
+        for (std::uint64_t i = run.destinationOffset / Vfs::kPieceSize; i < std::min(pieces, Vfs::PieceCount(end)); ++i)
+        {
+            covered[i] += std::min(end, (i + 1) * Vfs::kPieceSize) - std::max(run.destinationOffset, i * Vfs::kPieceSize);
+        }
+    }
+    // A piece that runs reach by less than a group is a new piece: fetched whole, as its
+    // tree values would not pay for themselves.
+    std::vector<std::uint8_t> assembled(static_cast<std::size_t>(pieces), 0);
+    for (std::uint64_t i = 0; i < pieces; ++i)
+    {
+        assembled[i] = covered[i] >= Vfs::kGroupSize && !(i < have.size() && have[i] != 0) ? 1 : 0;
+    }
+    return assembled;
+}
+
+std::vector<SRange> GroupFetches(std::span<const Vfs::SChainingValue> wanted, std::span<const Vfs::SChainingValue> held,
+    std::uint64_t length)
+{
+    std::vector<SRange> ranges;
+    for (std::size_t g = 0; g < wanted.size(); ++g)
+    {
+        if (g < held.size() && held[g] == wanted[g])
+        {
+            continue;
+        }
+        const std::uint64_t offset = g * Vfs::kGroupSize;
+        const std::uint64_t end = std::min(offset + Vfs::kGroupSize, length);
+        if (!ranges.empty() && ranges.back().offset + ranges.back().length == offset)
+        {
+            ranges.back().length = end - ranges.back().offset;
+        }
+        else
+        {
+            ranges.push_back({offset, end - offset});
+        }
+    }
+    return ranges;
 }
 
 std::vector<SJournalRecord> ComposeJournal(std::span<const SWork> works, bool update, const Vfs::SIndex& installed,

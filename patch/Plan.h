@@ -9,6 +9,7 @@
 #include "patch/Journal.h"
 #include "patch/Mode.h"
 #include "vfs/Index.h"
+#include "vfs/PieceTree.h"
 
 #include <cstdint>
 #include <exception>
@@ -44,16 +45,20 @@ struct SWork
     Vfs::SIdentity hash{};       // content hash of a loose file
     std::vector<std::uint8_t> have;     // per piece: the part file holds it verified
     std::vector<std::uint8_t> reusable; // per piece: the existing target holds it verified
+    std::vector<std::uint8_t> assembled; // per piece: missing, but move runs put old bytes in it
     bool fresh = false;    // the part file was created or re-sized by this run
     bool complete = false; // nothing to download (the new index, already in memory)
 };
 
-// One ranged download: bytes [offset, offset + length) of a work's finished file.
+// One ranged download: bytes [offset, offset + length) of a work's finished file. A job of
+// `groups` fetches only the 16 KiB groups in which its pieces' bytes in the part file differ
+// from the release's, and whole pieces where it cannot.
 struct SJob
 {
     std::uint64_t work = 0;
     std::uint64_t offset = 0;
     std::uint64_t length = 0;
+    bool groups = false;
 
     friend bool operator==(const SJob&, const SJob&) = default;
 };
@@ -62,6 +67,8 @@ struct SJob
 [[nodiscard]] std::string ContainerPartPath(const Vfs::SContainer& container);
 [[nodiscard]] std::string FilePartPath(const Vfs::SIdentity& hash);
 [[nodiscard]] std::string IndexPartPath(std::string_view release);
+// "t/{identity}.quillmeretree": the group values of the container's pieces.
+[[nodiscard]] std::string TreeUrl(const Vfs::SContainer& container);
 
 // Works whose part files would coincide (loose files of one content: any two empty files,
 // two copies of one asset) get part files of their own, "f_<hash>_<n>.part" for the n-th
@@ -74,9 +81,35 @@ void SeparateParts(std::span<SWork> works);
 [[nodiscard]] SWork IndexWork(std::string_view release, std::uint64_t size);
 
 // The jobs of a container work: every run of pieces that `have` marks missing, cut into
-// jobs of at most 32 pieces; the last piece may be shorter than 1 MiB.
+// jobs of at most 32 pieces; the last piece may be shorter than 1 MiB. Pieces that
+// `assembled` marks (and that hold more than one group) make jobs of groups of their own.
 [[nodiscard]] std::vector<SJob> ContainerJobs(std::uint64_t work, std::span<const std::uint8_t> have,
-    std::uint64_t size);
+    std::uint64_t size, std::span<const std::uint8_t> assembled = {});
+
+// Bytes [offset, offset + length) of a piece.
+struct SRange
+{
+    std::uint64_t offset = 0;
+    std::uint64_t length = 0;
+
+    friend bool operator==(const SRange&, const SRange&) = default;
+};
+
+// The bytes after the container header that no run covers, in order.
+[[nodiscard]] std::vector<SRange> UncoveredRanges(std::span<const Vfs::SMoveRun> runs, std::uint64_t size);
+
+// The source that most of the runs' bytes come from (the first of equals); nothing without runs.
+[[nodiscard]] std::optional<Vfs::SIdentity> MainSource(std::span<const Vfs::SMoveRun> runs);
+
+// Per piece: missing from `have` and covered by runs for at least a group's bytes, so that
+// the part file holds old bytes there worth comparing group by group.
+[[nodiscard]] std::vector<std::uint8_t> AssembledPieces(std::span<const Vfs::SMoveRun> runs,
+    std::span<const std::uint8_t> have, std::uint64_t size);
+
+// What to fetch of a piece of `length` bytes whose groups should be `wanted` and are `held`:
+// every group that differs, neighbours merged into one range.
+[[nodiscard]] std::vector<SRange> GroupFetches(std::span<const Vfs::SChainingValue> wanted,
+    std::span<const Vfs::SChainingValue> held, std::uint64_t length);
 
 // The journal of a finished run: every work's move in list order (the new index's last, on
 // an update only), then on an update the deletions of the installed release's containers

@@ -391,6 +391,7 @@ void Run(const SRun& run)
         progress.phase = EPatchPhase::Transferring;
         progress.total = transferTotal;
         progress.done = 0;
+        progress.fetched = 0;
         progress.reported = 0;
         auto downloaded = DownloadJobs(run, used, works, *jobs, progress);
         if (run.StopRequested())
@@ -428,7 +429,7 @@ void Run(const SRun& run)
         SPatchReport report;
         report.mode = run.mode;
         report.phase = EPatchPhase::Done;
-        report.done = transferTotal;
+        report.done = progress.fetched.load();
         report.repaired = !works.empty();
         return run.Post(std::move(report));
     }
@@ -459,7 +460,7 @@ void Run(const SRun& run)
     SPatchReport report;
     report.mode = run.mode;
     report.phase = EPatchPhase::Done;
-    report.done = transferTotal;
+    report.done = progress.fetched.load();
     report.repaired = !works.empty();
     report.installing = progress.installing;
     run.Post(std::move(report));

@@ -105,6 +105,7 @@ struct SProgress
     bool installing = false;
     std::uint64_t total = 0;
     std::atomic<std::uint64_t> done{0};
+    std::atomic<std::uint64_t> fetched{0}; // bytes that came from the CDN (groups: fewer than done)
     std::uint64_t reported = 0; // `done` at the last report; the run's thread only
 };
 

@@ -29,7 +29,8 @@ struct SCommand
 struct SScenario
 {
     const char* name;
-    bool startComplete; // r1 installed and complete, else only r1's index
+    std::string from;   // the release installed first
+    bool startComplete; // `from` installed and complete, else only its index
     bool damage;        // a damaged container piece, a damaged and a missing loose file
     std::vector<SCommand> commands;
     std::string target;
@@ -38,10 +39,11 @@ struct SScenario
 constexpr int kReplayPauseMs = 40;
 
 const std::vector<SScenario> kScenarios = {
-    {"install", false, false, {{0, ""}}, "r1"},
-    {"update", true, false, {{1, "r2"}}, "r2"},
-    {"repair", true, true, {{2, ""}}, "r1"},
-    {"pre-load, then update", true, false, {{3, "r2"}, {1, "r2"}}, "r2"},
+    {"install", "r1", false, false, {{0, ""}}, "r1"},
+    {"update", "r1", true, false, {{1, "r2"}}, "r2"},
+    {"repair", "r1", true, true, {{2, ""}}, "r1"},
+    {"pre-load, then update", "r1", true, false, {{3, "r2"}, {1, "r2"}}, "r2"},
+    {"update by groups", "s1", true, false, {{1, "s2"}}, "s2"}, // scattered edits fetched by 16 KiB groups
 };
 
 // Files of the player's that no run may touch.
@@ -140,10 +142,10 @@ protected:
     // The starting folder of a scenario, copied from a prepared template.
     void Prepare(const SScenario& scenario, const fs::path& game, const fs::path& state)
     {
-        const fs::path complete = m_root / "template-r1";
+        const fs::path complete = m_root / ("template-" + scenario.from);
         if (scenario.startComplete && !fs::exists(complete / "game"))
         {
-            WriteText(complete / "game/Client/pack/release.quillmereindex", ReadText(IndexFile(Release("r1"))));
+            WriteText(complete / "game/Client/pack/release.quillmereindex", ReadText(IndexFile(Release(scenario.from))));
             ASSERT_EQ(RunQmpatch(complete / "game", complete / "patch.state", {0, ""}, -1), 0);
         }
         fs::create_directories(game.parent_path());
@@ -154,7 +156,7 @@ protected:
         }
         else
         {
-            WriteText(game / "Client/pack/release.quillmereindex", ReadText(IndexFile(Release("r1"))));
+            WriteText(game / "Client/pack/release.quillmereindex", ReadText(IndexFile(Release(scenario.from))));
         }
         for (const auto& [path, bytes] : kPlanted)
         {

@@ -191,6 +191,32 @@ TEST_F(PatchRun, UpdateWithMoveRunsFetchesWhatQmreleasePredicted)
     EXPECT_EQ(ReadPatchState(StatePath()).release, 2u);
 }
 
+TEST_F(PatchRun, ScatteredEditsFetchTheirGroupsAndAMissingOrWrongTreeFetchesWholePieces)
+{
+    // s2 is s1 with 100 bytes changed in 8 places, 1,008 bytes inserted and a whole piece
+    // replaced. The CDN trees: with the tree files, without them, and with tree files whose
+    // values lead to no piece hash.
+    const SRelease s1 = Release("s1");
+    const SRelease s2 = Release("s2");
+    const auto predicted = [](const std::string& cdn) {
+        const std::string delta = ReadText(ReleasesFolder() / ("s2-delta-" + cdn));
+        const auto at = delta.find("fetch containers ");
+        return at == std::string::npos ? ~0ull : std::stoull(delta.substr(at + 17));
+    };
+    EXPECT_LT(predicted("cdn"), 2 * MiB);
+    EXPECT_EQ(predicted("cdn-notree"), 7 * MiB);
+    for (const std::string cdn : {"cdn", "cdn-notree", "cdn-badtree"})
+    {
+        fs::remove_all(Game() / "Client");
+        fs::remove(StatePath());
+        InstallComplete(s1);
+        const SPatchReport last = Drive(EPatchMode::Update, TestServers::CdnBaseUrl() + "/patch/" + cdn, s2);
+        ASSERT_EQ(last.phase, EPatchPhase::Done) << cdn << ": " << last.message;
+        EXPECT_EQ(last.done, predicted(cdn)) << cdn;
+        EXPECT_EQ(Differences(Game(), s2, {}, false), std::vector<std::string>{}) << cdn;
+    }
+}
+
 TEST_F(PatchRun, PreloadThenTheUpdateOfTheSameReleaseDownloadsNothing)
 {
     const SRelease r1 = Release("r1");

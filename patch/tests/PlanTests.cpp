@@ -60,6 +60,36 @@ TEST(ContainerJobs, MissingPiecesBecomeRunsOfAtMost32Pieces)
     EXPECT_EQ(ContainerJobs(0, {}, 64), (std::vector<SJob>{{0, 0, 64}}));
 }
 
+TEST(ContainerJobs, AssembledPiecesFetchTheirDifferingGroupsInJobsOfTheirOwn)
+{
+    // Pieces 1 and 2 hold old bytes, 3 is plain, 4 holds old bytes but one group only.
+    const std::vector<std::uint8_t> assembled{0, 1, 1, 0, 1};
+    EXPECT_EQ(ContainerJobs(2, {}, 4 * MiB + 16384, assembled),
+        (std::vector<SJob>{{2, 0, MiB}, {2, MiB, 2 * MiB, true}, {2, 3 * MiB, MiB + 16384}}));
+
+    Vfs::SChainingValue a{}, b{};
+    b[0] = 1;
+    const std::vector<Vfs::SChainingValue> wanted{a, a, a, a, a};
+    // Groups 1, 2 and 4 differ (4 is the piece's short last group); 1 and 2 merge.
+    EXPECT_EQ(GroupFetches(wanted, std::vector<Vfs::SChainingValue>{a, b, b, a, b}, 4 * 16384 + 10),
+        (std::vector<SRange>{{16384, 32768}, {4 * 16384, 10}}));
+    EXPECT_TRUE(GroupFetches(wanted, wanted, 5 * 16384).empty());
+}
+
+TEST(ContainerJobs, RunsFromTheirMainSourceLeaveGapsAndMarkThePiecesTheyCover)
+{
+    const Vfs::SIdentity a{1}, b{2};
+    // Piece 0 whole (less its header) from a, 100 bytes of piece 1 and 20,000 of piece 2 from b.
+    const std::vector<Vfs::SMoveRun> runs{{b, 0, 2 * MiB + 1000, 20000, 0}, {a, 64, 64, MiB - 64, 0},
+        {b, 0, MiB + 500, 100, 0}};
+    EXPECT_EQ(MainSource(runs), a);
+    EXPECT_EQ(UncoveredRanges(runs, 3 * MiB),
+        (std::vector<SRange>{{MiB, 500}, {MiB + 600, MiB + 400}, {2 * MiB + 21000, MiB - 21000}}));
+    // Piece 0 is held; piece 1, which runs reach by less than a group, is fetched whole.
+    EXPECT_EQ(AssembledPieces(runs, std::vector<std::uint8_t>{1, 0, 0}, 3 * MiB),
+        (std::vector<std::uint8_t>{0, 0, 1}));
+}
+
 TEST(ComposeJournal, MovesThenTheIndexThenDeletionsOfWhatTheNewReleaseDropped)
 {
     Vfs::SIndex installed;

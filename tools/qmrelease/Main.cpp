@@ -6,12 +6,15 @@
 //                                                     key generation GEN (112-byte CERT)
 //   qmrelease build DESCRIPTION OUTDIR --key KEY [--cert CERT] [--previous INDEX] [--root HEX]
 //                                                     write the release into the CDN tree
-//                                                     OUTDIR (c/, f/, i/); with --previous,
+//                                                     OUTDIR (c/, f/, i/, t/); with --previous,
 //                                                     move runs from that release's containers
 //   qmrelease delta OLD_INDEX NEW_INDEX [--root HEX]  bytes a player on OLD fetches for NEW
-//   qmrelease verify FILE [--root HEX]                read an index as the launcher does
+//   qmrelease verify FILE [--root HEX]                read an index as the launcher does; in a
+//                                                     CDN tree, check the tree file (t/) of
+//                                                     every container against its piece hashes
 // --root defaults to the trust root this build carries. Exit status 0 or 1 (2: usage).
 #include "tools/qmrelease/Release.h"
+#include "vfs/PieceTree.h"
 
 #include <fmt/format.h>
 
@@ -227,6 +230,29 @@ int VerifyCommand(const SArgs& a)
     std::printf("identity %s\nrelease %llu\ngeneration %u\ncontainers %zu\npieces %zu\nfiles %zu\nmoves %zu\n",
         index.IdentityHex().c_str(), static_cast<unsigned long long>(index.ReleaseNumber()), index.keyGeneration,
         index.containers.size(), index.pieceHashes.size(), index.files.size(), index.moves.size());
+    // Tree files beside the index's folder: each one present must lead to its pieces' hashes.
+    std::size_t present = 0;
+    for (std::size_t c = 0; c < index.containers.size(); ++c)
+    {
+        const std::string name = fmt::format("t/{}.quillmeretree", Vfs::ToHex(index.containers[c].identity));
+        const fs::path path = fs::path(a.positional[0]).parent_path() / ".." / name;
+        if (!fs::exists(path))
+        {
+            continue;
+        }
+        const auto tree = ReadBytes(path);
+        if (!tree)
+        {
+            return Fail(tree.error());
+        }
+        if (const auto wrong = Vfs::CheckTree(index, c, *tree))
+        {
+            std::printf("%s: %s\n", name.c_str(), wrong->c_str());
+            return 1;
+        }
+        ++present;
+    }
+    std::printf("trees %zu of %zu\n", present, index.containers.size());
     return 0;
 }
 }

@@ -1,7 +1,9 @@
 #include "tools/qmrelease/Release.h"
 
+#include "patch/Plan.h"
 #include "shell/Secure.h"
 #include "vfs/Container.h"
+#include "vfs/PieceTree.h"
 
 #include <blake3.h>
 #include <fmt/format.h>
@@ -12,12 +14,17 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <bitset>
 #include <charconv>
+#include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <sstream>
+#include <thread>
 #include <unordered_map>
 #include <utility>
 
@@ -94,6 +101,11 @@ constexpr std::uint64_t kRollMul = 0x9E3779B97F4A7C15ull;
     return tree / "c" / (Vfs::ToHex(identity) + ".quillmerepack");
 }
 
+[[nodiscard]] fs::path TreePath(const fs::path& tree, const Vfs::SIdentity& identity)
+{
+    return tree / "t" / (Vfs::ToHex(identity) + ".quillmeretree");
+}
+
 [[nodiscard]] std::expected<Vfs::SIndex, std::string> ReadIndexFile(const fs::path& path,
     std::span<const std::uint8_t, 32> root)
 {
@@ -163,7 +175,7 @@ CMapped::CMapped(const fs::path& path)
         }
         else
         {
-            void* p = ::mmap(nullptr, m_size, PROT_READ, MAP_PRIVATE, fd, 0);
+            void* p = ::mmap(nullptr, m_size, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd, 0);
             if (p != MAP_FAILED)
             {
                 m_data = static_cast<const std::uint8_t*>(p);
@@ -411,11 +423,199 @@ std::vector<Vfs::SMoveRun> FindMoves(std::span<const std::uint8_t> container, st
     return runs;
 }
 
+namespace
+{
+// "build: 512 of 1024 MiB, 850 MiB/s" on standard error while it is a terminal, at most four
+// times a second; nothing otherwise.
+class CProgressLine
+{
+public:
+    CProgressLine(std::uint64_t total, std::uint64_t before) noexcept
+        : m_total(total), m_before(before), m_tty(::isatty(2) == 1)
+    {
+    }
+    ~CProgressLine()
+    {
+        if (m_tty && m_shown)
+        {
+            std::fputs("\r\033[K", stderr);
+        }
+    }
+    CProgressLine(const CProgressLine&) = delete;
+    CProgressLine& operator=(const CProgressLine&) = delete;
+
+    void Show(std::uint64_t done)
+    {
+        const auto now = std::chrono::steady_clock::now();
+        if (!m_tty || now - m_last < std::chrono::milliseconds(250))
+        {
+            return;
+        }
+        m_last = now;
+        m_shown = true;
+        static const auto start = std::chrono::steady_clock::now();
+        const double seconds = std::max(1e-3, std::chrono::duration<double>(now - start).count());
+        const std::uint64_t at = m_before + done;
+        std::fprintf(stderr, "\rbuild: %llu of %llu MiB, %.0f MiB/s\033[K", static_cast<unsigned long long>(at >> 20),
+            static_cast<unsigned long long>(m_total >> 20), static_cast<double>(at >> 20) / seconds);
+    }
+
+private:
+    std::uint64_t m_total;
+    std::uint64_t m_before;
+    bool m_tty;
+    bool m_shown = false;
+    std::chrono::steady_clock::time_point m_last{};
+};
+
+struct SHashedContainer
+{
+    Vfs::SIdentity identity{};
+    std::vector<Vfs::SPieceHash> pieces;
+    Bytes tree;
+};
+
+// One piece's hash and tree values into their places.
+void HashPieceInto(std::span<const std::uint8_t> piece, std::uint64_t p, SHashedContainer& hashed)
+{
+    std::vector<std::uint8_t> values;
+    hashed.pieces[p] = Vfs::HashPieceWithGroups(piece, values);
+    std::copy(values.begin(), values.end(), hashed.tree.begin() + static_cast<std::ptrdiff_t>(Vfs::TreeOffset(p)));
+}
+
+// A container's identity, piece hashes and tree values in one read of its content, on every
+// core: one thread derives the identity while the others hash pieces 1 and on, then joins
+// them; piece 0, which holds the header and so the identity, comes last.
+SHashedContainer HashContainer(Vfs::EContainerKind kind, std::span<const std::uint8_t> body, CProgressLine& progress)
+{
+    const std::uint64_t size = Vfs::kContainerHeaderSize + body.size();
+    SHashedContainer hashed;
+    hashed.pieces.resize(static_cast<std::size_t>(Vfs::PieceCount(size)));
+    hashed.tree.resize(static_cast<std::size_t>(Vfs::TreeSize(size)));
+    std::atomic<std::uint64_t> next{1};
+    std::atomic<std::uint64_t> done{0};
+    const auto pieces = [&] {
+        for (std::uint64_t p = next++; p < hashed.pieces.size(); p = next++)
+        {
+            const std::uint64_t at = p * Vfs::kPieceSize - Vfs::kContainerHeaderSize;
+            HashPieceInto(body.subspan(at, std::min(Vfs::kPieceSize, body.size() - at)), p, hashed);
+            done += Vfs::kPieceSize;
+        }
+    };
+    std::vector<std::jthread> workers;
+    workers.emplace_back([&] {
+        hashed.identity = ContainerIdentity(kind, body);
+        pieces();
+    });
+    for (unsigned i = 1; i < std::max(2u, std::thread::hardware_concurrency()); ++i)
+    {
+        workers.emplace_back(pieces);
+    }
+    while (done.load() + Vfs::kPieceSize < size && next.load() < hashed.pieces.size())
+    {
+        progress.Show(done.load());
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    workers.clear();
+    const auto header = Vfs::ContainerHeader({kind, size, hashed.identity});
+    Bytes first(header.begin(), header.end());
+    first.insert(first.end(), body.begin(), body.begin() + static_cast<std::ptrdiff_t>(std::min<std::uint64_t>(
+                                                             body.size(), Vfs::kPieceSize - Vfs::kContainerHeaderSize)));
+    HashPieceInto(first, 0, hashed);
+    progress.Show(size);
+    return hashed;
+}
+
+// Copies `length` bytes of the file into `dest` from offset 64, by the kernel's own copy
+// where the file systems allow it, else by reads and writes.
+[[nodiscard]] bool CopyBody(const fs::path& source, int dest, std::uint64_t length)
+{
+    const int in = ::open(source.c_str(), O_RDONLY | O_CLOEXEC);
+    if (in < 0)
+    {
+        return false;
+    }
+    loff_t from = 0;
+    loff_t to = Vfs::kContainerHeaderSize;
+    bool kernel = true;
+    Bytes buffer;
+    while (static_cast<std::uint64_t>(from) < length)
+    {
+        const std::size_t left = static_cast<std::size_t>(length - static_cast<std::uint64_t>(from));
+        if (kernel && ::copy_file_range(in, &from, dest, &to, left, 0) > 0)
+        {
+            continue;
+        }
+        kernel = false;
+        buffer.resize(static_cast<std::size_t>(Vfs::kPieceSize));
+        const ssize_t n = ::pread(in, buffer.data(), std::min(left, buffer.size()), from);
+        if (n <= 0 || ::pwrite(dest, buffer.data(), static_cast<std::size_t>(n), to) != n)
+        {
+            break;
+        }
+        from += n;
+        to += n;
+    }
+    ::close(in);
+    return static_cast<std::uint64_t>(from) == length;
+}
+
+struct SWrittenContainer
+{
+    Vfs::SContainer record;
+    SHashedContainer hashed;
+};
+
+// A container file and its tree file in the CDN tree: the content is copied once while it
+// is hashed, the header written once the identity is known, and the file then named by it.
+[[nodiscard]] std::expected<SWrittenContainer, std::string> WriteContainer(const SDescription::SContainerSource& source,
+    const fs::path& out, CProgressLine& progress)
+{
+    const CMapped map(source.content);
+    if (!map.Ok())
+    {
+        return std::unexpected(fmt::format("{} does not read", source.content.string()));
+    }
+    const auto body = map.Bytes();
+    const std::uint64_t size = Vfs::kContainerHeaderSize + body.size();
+    if (size > Vfs::kMaxContainerSize)
+    {
+        return std::unexpected(fmt::format("{}: a container holds at most {} bytes of content",
+            source.content.string(), Vfs::kMaxContainerSize - Vfs::kContainerHeaderSize));
+    }
+    const fs::path temp = out / "c" / ".building";
+    const int dest = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (dest < 0)
+    {
+        return std::unexpected(fmt::format("{} could not be written", temp.string()));
+    }
+    bool copied = false;
+    std::jthread writer([&] { copied = CopyBody(source.content, dest, body.size()); });
+    SWrittenContainer written{{}, HashContainer(source.kind, body, progress)};
+    writer.join();
+    written.record = {source.kind, size, written.hashed.identity};
+    const auto header = Vfs::ContainerHeader(written.record);
+    const bool ok = copied && ::pwrite(dest, header.data(), header.size(), 0) == static_cast<ssize_t>(header.size());
+    const fs::path path = ContainerPath(out, written.record.identity);
+    std::error_code ec;
+    if (::close(dest) != 0 || !ok || (fs::rename(temp, path, ec), ec))
+    {
+        fs::remove(temp, ec);
+        return std::unexpected(fmt::format("{} could not be written", path.string()));
+    }
+    if (!WriteBytes(TreePath(out, written.record.identity), written.hashed.tree))
+    {
+        return std::unexpected(fmt::format("{} could not be written", TreePath(out, written.record.identity).string()));
+    }
+    return written;
+}
+}
+
 std::expected<SBuilt, std::string> Build(const SDescription& description, const fs::path& out,
     const SBuildOptions& options)
 {
     std::error_code ec;
-    for (const char* sub : {"c", "f", "i"})
+    for (const char* sub : {"c", "f", "i", "t"})
     {
         fs::create_directories(out / sub, ec);
         if (ec)
@@ -437,22 +637,24 @@ std::expected<SBuilt, std::string> Build(const SDescription& description, const 
     }
 
     SBuilt built;
-    Bytes piece(Vfs::kPieceSize);
+    std::uint64_t totalBytes = 0;
+    std::uint64_t doneBytes = 0;
     for (const auto& source : description.containers)
     {
-        const CMapped map(source.content);
-        if (!map.Ok())
+        std::error_code ignored;
+        totalBytes += Vfs::kContainerHeaderSize + fs::file_size(source.content, ignored);
+    }
+    for (const auto& source : description.containers)
+    {
+        CProgressLine progress(totalBytes, doneBytes);
+        auto written = WriteContainer(source, out, progress);
+        if (!written)
         {
-            return std::unexpected(fmt::format("{} does not read", source.content.string()));
+            return std::unexpected(written.error());
         }
-        const auto body = map.Bytes();
-        const std::uint64_t size = Vfs::kContainerHeaderSize + body.size();
-        if (size > Vfs::kMaxContainerSize)
-        {
-            return std::unexpected(fmt::format("{}: a container holds at most {} bytes of content",
-                source.content.string(), Vfs::kMaxContainerSize - Vfs::kContainerHeaderSize));
-        }
-        const Vfs::SContainer record{source.kind, size, ContainerIdentity(source.kind, body)};
+        const Vfs::SContainer record = written->record;
+        const SHashedContainer& hashed = written->hashed;
+        const fs::path path = ContainerPath(out, record.identity);
         for (const auto& earlier : content.containers)
         {
             if (std::memcmp(earlier.identity.data(), record.identity.data(), 8) == 0)
@@ -460,23 +662,10 @@ std::expected<SBuilt, std::string> Build(const SDescription& description, const 
                 return std::unexpected(fmt::format("{} is named twice", Vfs::ContainerName(record)));
             }
         }
-        const auto header = Vfs::ContainerHeader(record);
-        const fs::path path = ContainerPath(out, record.identity);
-        {
-            std::ofstream file(path, std::ios::binary | std::ios::trunc);
-            file.write(reinterpret_cast<const char*>(header.data()), header.size());
-            file.write(reinterpret_cast<const char*>(body.data()), static_cast<std::streamsize>(body.size()));
-            if (!file.flush())
-            {
-                return std::unexpected(fmt::format("{} could not be written", path.string()));
-            }
-        }
-        const CMapped written(path);
-        const auto whole = written.Bytes();
-        for (std::uint64_t at = 0; at < size; at += Vfs::kPieceSize)
-        {
-            content.pieceHashes.push_back(Vfs::PieceHash(whole.subspan(at, std::min(Vfs::kPieceSize, size - at))));
-        }
+        content.pieceHashes.insert(content.pieceHashes.end(), hashed.pieces.begin(), hashed.pieces.end());
+        doneBytes += record.size;
+        const CMapped copy(old ? path : fs::path());
+        const auto whole = copy.Bytes();
         const auto index = static_cast<std::uint16_t>(content.containers.size());
         content.containers.push_back(record);
         const bool kept = old && std::any_of(old->index.containers.begin(), old->index.containers.end(),
@@ -523,6 +712,68 @@ std::expected<SBuilt, std::string> Build(const SDescription& description, const 
     return built;
 }
 
+namespace
+{
+// The part file the launcher makes for a new container: the runs copied, what they leave
+// open taken from their main source at the same offset, the header written.
+Bytes AssembleLikeTheLauncher(const Vfs::SContainer& record, std::span<const Vfs::SMoveRun> runs,
+    const std::function<std::span<const std::uint8_t>(const Vfs::SIdentity&)>& sourceOf)
+{
+    Bytes part(static_cast<std::size_t>(record.size), 0);
+    if (runs.empty())
+    {
+        return part;
+    }
+    for (const auto& run : runs)
+    {
+        const auto src = sourceOf(run.source).subspan(run.sourceOffset, run.length);
+        std::copy(src.begin(), src.end(), part.begin() + static_cast<std::ptrdiff_t>(run.destinationOffset));
+    }
+    const auto main = sourceOf(*Patch::MainSource(runs));
+    for (const Patch::SRange& gap : Patch::UncoveredRanges(runs, record.size))
+    {
+        if (gap.offset < main.size())
+        {
+            const auto src = main.subspan(gap.offset, std::min(gap.length, main.size() - gap.offset));
+            std::copy(src.begin(), src.end(), part.begin() + static_cast<std::ptrdiff_t>(gap.offset));
+        }
+    }
+    const auto header = Vfs::ContainerHeader(record);
+    std::copy(header.begin(), header.end(), part.begin());
+    return part;
+}
+
+// The bytes a job of groups fetches: its pieces' tree values, then for each piece the groups
+// that differ, or the whole piece where its values are wrong or the groups would not be fewer.
+std::uint64_t GroupJobBytes(const Vfs::SIndex& index, std::uint16_t c, const Patch::SJob& job,
+    std::span<const std::uint8_t> part, std::span<const std::uint8_t> tree)
+{
+    const std::uint64_t size = index.containers[c].size;
+    const std::uint64_t first = job.offset / Vfs::kPieceSize;
+    const std::uint64_t end = first + Vfs::PieceCount(job.length);
+    if (tree.size() != Vfs::TreeSize(size))
+    {
+        return job.length;
+    }
+    std::uint64_t bytes = std::min(Vfs::TreeOffset(end), Vfs::TreeSize(size)) - Vfs::TreeOffset(first);
+    for (std::uint64_t p = first; p < end; ++p)
+    {
+        const std::uint64_t length = std::min(Vfs::kPieceSize, size - p * Vfs::kPieceSize);
+        const auto wanted = *Vfs::ReadGroups(
+            tree.subspan(Vfs::TreeOffset(p), Vfs::GroupCount(length) * Vfs::kChainingValueSize));
+        std::uint64_t groups = 0;
+        for (const auto& range : Patch::GroupFetches(wanted,
+                 Vfs::GroupChainingValues(part.subspan(p * Vfs::kPieceSize, length)), length))
+        {
+            groups += range.length;
+        }
+        const bool valid = Vfs::PieceHashFromGroups(wanted) == index.pieceHashes[index.pieceBases[c] + p];
+        bytes += valid && groups < length ? groups : length;
+    }
+    return bytes;
+}
+}
+
 std::expected<SFetch, std::string> MeasureFetch(const fs::path& oldIndex, const fs::path& newIndex,
     std::span<const std::uint8_t, 32> root)
 {
@@ -550,7 +801,6 @@ std::expected<SFetch, std::string> MeasureFetch(const fs::path& oldIndex, const 
         return {};
     };
 
-    Bytes part(Vfs::kPieceSize);
     for (std::uint16_t c = 0; c < index.containers.size(); ++c)
     {
         const Vfs::SContainer& record = index.containers[c];
@@ -561,44 +811,29 @@ std::expected<SFetch, std::string> MeasureFetch(const fs::path& oldIndex, const 
         }
         ++fetch.newContainers;
         // The runs the launcher can carry out: a source it holds, read whole.
-        std::vector<const Vfs::SMoveRun*> runs;
+        std::vector<Vfs::SMoveRun> runs;
         for (const auto& run : index.moves)
         {
             const auto src = sourceOf(run.source);
             if (run.destination == c && !src.empty() && run.sourceOffset <= src.size() &&
                 run.length <= src.size() - run.sourceOffset)
             {
-                runs.push_back(&run);
+                runs.push_back(run);
             }
         }
-        const auto header = Vfs::ContainerHeader(record);
-        for (std::uint64_t p = 0; p < Vfs::PieceCount(record.size); ++p)
+        const Bytes part = AssembleLikeTheLauncher(record, runs, sourceOf);
+        std::vector<std::uint8_t> have(static_cast<std::size_t>(Vfs::PieceCount(record.size)), 0);
+        for (std::uint64_t p = 0; p < have.size() && !runs.empty(); ++p)
         {
             const std::uint64_t start = p * Vfs::kPieceSize;
-            const std::uint64_t length = std::min(Vfs::kPieceSize, record.size - start);
-            std::fill(part.begin(), part.end(), 0);
-            if (p == 0 && !runs.empty())
-            {
-                std::copy(header.begin(), header.end(), part.begin());
-            }
-            for (const auto* run : runs)
-            {
-                const std::uint64_t from = std::max(start, run->destinationOffset);
-                const std::uint64_t to = std::min(start + length, run->destinationOffset + run->length);
-                if (from < to)
-                {
-                    const auto src = sourceOf(run->source);
-                    std::memcpy(part.data() + (from - start), src.data() + run->sourceOffset + (from - run->destinationOffset), to - from);
-                }
-            }
-            if (!runs.empty() && Vfs::CheckPiece(index, c, p, std::span(part).first(length)))
-            {
-                fetch.copiedBytes += length;
-            }
-            else
-            {
-                fetch.containerBytes += length;
-            }
+            const auto piece = std::span(part).subspan(start, std::min(Vfs::kPieceSize, record.size - start));
+            have[p] = Vfs::CheckPiece(index, c, p, piece) ? 1 : 0;
+            fetch.copiedBytes += have[p] != 0 ? piece.size() : 0;
+        }
+        const auto tree = ReadBytes(newIndex.parent_path() / ".." / Patch::TreeUrl(record));
+        for (const Patch::SJob& job : Patch::ContainerJobs(c, have, record.size, Patch::AssembledPieces(runs, have, record.size)))
+        {
+            fetch.containerBytes += job.groups && tree ? GroupJobBytes(index, c, job, part, *tree) : job.length;
         }
     }
     for (const Vfs::SFile& file : index.files)

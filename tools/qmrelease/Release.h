@@ -101,14 +101,17 @@ struct SBuilt
     std::uint64_t movedBytes = 0;
 };
 
-// Writes c/{identity}.quillmerepack, f/{hash} and i/{identity}.quillmereindex into out.
+// Writes c/{identity}.quillmerepack with its tree file t/{identity}.quillmeretree (the group
+// values of its pieces), f/{hash} and i/{identity}.quillmereindex into out.
 [[nodiscard]] std::expected<SBuilt, std::string> Build(const SDescription& description,
     const std::filesystem::path& out, const SBuildOptions& options);
 
 // What a launcher holding the old release fetches to reach the new one, with its
 // patcher's rules: a container kept by identity costs nothing, a new one is assembled from
-// its move runs and every piece that then fails its hash is fetched; changed loose files
-// are fetched whole; the index itself always is.
+// its move runs (and what they leave open from their main source at the same offset); a
+// piece that then fails its hash costs its differing 16 KiB groups and its tree values
+// where runs cover a group of it and the tree file beside the new index leads to its hash,
+// else the whole piece; changed loose files are fetched whole; the index itself always is.
 struct SFetch
 {
     std::uint64_t containerBytes = 0;

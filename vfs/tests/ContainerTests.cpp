@@ -1,4 +1,5 @@
 #include "vfs/Container.h"
+#include "vfs/PieceTree.h"
 
 #include "tools/qmrelease/Writer.h"
 
@@ -207,4 +208,45 @@ TEST(CheckContainer, ReadsFilesAndFindsContainersByIdentity)
     EXPECT_EQ(CheckContainer(index, 0, pack_folder + "/" + name0, progress), (std::vector<std::uint8_t>{1}));
     EXPECT_TRUE(CheckContainer(index, 0, pack_folder + "/missing", progress).empty());
     std::filesystem::remove_all(folder);
+}
+
+TEST(PieceTree, GroupValuesCombineToTheLibrarysHashForEveryShapeOfPiece)
+{
+    const QmRelease::Bytes bytes = RandomBytes(kPieceSize, 11);
+    // Whole pieces, last pieces ending inside a chunk, a group or on a group's edge.
+    for (const std::size_t length : {std::size_t{kPieceSize}, kPieceSize - 1, std::size_t{16385}, std::size_t{32768},
+             std::size_t{16384 * 3 + 1000}, std::size_t{2049}})
+    {
+        for (const std::uint64_t groupSize : {std::uint64_t{1024}, std::uint64_t{2048}, kGroupSize, std::uint64_t{65536}})
+        {
+            const auto piece = std::span(bytes).first(length);
+            const auto groups = GroupChainingValues(piece, groupSize);
+            ASSERT_EQ(groups.size(), GroupCount(length, groupSize) < 2 ? 0 : GroupCount(length, groupSize));
+            if (!groups.empty())
+            {
+                EXPECT_EQ(PieceHashFromGroups(groups), PieceHash(piece)) << length << " in groups of " << groupSize;
+            }
+        }
+    }
+    EXPECT_FALSE(PieceHashFromGroups(GroupChainingValues(std::span(bytes).first(kGroupSize))));
+}
+
+TEST(PieceTree, ATreeFileIsCheckedAgainstEveryPieceHash)
+{
+    const std::size_t size = 2 * kPieceSize + 20000; // a last piece of two groups
+    SPack pack = MakePack({{EContainerKind::Place, size}});
+    std::vector<std::uint8_t> tree;
+    for (std::size_t at = 0; at < size; at += kPieceSize)
+    {
+        const auto piece = std::span(pack.files[0]).subspan(at, std::min<std::size_t>(kPieceSize, size - at));
+        EXPECT_EQ(HashPieceWithGroups(piece, tree), PieceHash(piece));
+    }
+    ASSERT_EQ(tree.size(), TreeSize(size));
+    EXPECT_EQ(tree.size(), 2 * 2048 + 64u);
+    EXPECT_EQ(CheckTree(pack.index, 0, tree), std::nullopt);
+
+    tree[TreeOffset(1) + 100] ^= 4;
+    EXPECT_EQ(CheckTree(pack.index, 0, tree), "piece 1 does not lead to its hash");
+    tree.pop_back();
+    EXPECT_EQ(CheckTree(pack.index, 0, tree), "it holds 4159 bytes, not 4160");
 }

@@ -1,6 +1,7 @@
 // The builder's round trip: two releases into one CDN tree, the second with move runs, and
 // the launcher's own container code assembling the new container from the old one.
 #include "tools/qmrelease/Release.h"
+#include "vfs/PieceTree.h"
 
 #include "vfs/Container.h"
 
@@ -102,10 +103,13 @@ TEST_F(Release, SecondReleaseIsAssembledFromTheFirstByMoveRuns)
     EXPECT_EQ(fetch->keptContainers, 1u);
     EXPECT_EQ(fetch->newContainers, 2u);
     EXPECT_EQ(fetch->fileBytes, 0u);
-    // Piece 0 of a2 (its 48 new bytes) and piece 2 (the changed byte) are all that is fetched;
-    // tail.bin is copied whole.
-    EXPECT_EQ(fetch->containerBytes, 2 * Vfs::kPieceSize);
+    // Piece 0 of a2 (its 48 new bytes) and piece 2 (the changed byte) are all that is fetched,
+    // each as one group of 16 KiB after its 2 KiB of tree values; tail.bin is copied whole.
+    EXPECT_EQ(fetch->containerBytes, 2 * Vfs::kGroupSize + 2 * Vfs::kTreeBytesPerPiece);
     EXPECT_EQ(fetch->copiedBytes, second.read.containers[0].size - 2 * Vfs::kPieceSize + second.read.containers[2].size);
+    // Without tree files on the CDN both pieces come whole.
+    fs::remove_all(m_dir / "cdn" / "t");
+    EXPECT_EQ(MeasureFetch(IndexPath(first), IndexPath(second), m_root.publicKey)->containerBytes, 2 * Vfs::kPieceSize);
 
     // The launcher's side: old containers in its pack folder under their names, the new
     // ones assembled from the runs with FindContainer, then checked piece by piece.
@@ -203,7 +207,8 @@ TEST_F(Release, VerifyCommandPrintsTheIndexOrTheMessage)
     ASSERT_NE(build, nullptr);
     const std::string tool = std::string(build) + "/tools/qmrelease/qmrelease";
     Write("exe", Bytes{1});
-    const SBuilt built = BuildRelease(Description(3, ""));
+    Write("a.bin", RandomBytes(Vfs::kPieceSize + 40000, 9));
+    const SBuilt built = BuildRelease(Description(3, "container place a.bin\n"));
     const std::string root = Vfs::ToHex(m_root.publicKey);
     const auto run = [&](const std::string& args, const fs::path& out) {
         const int status = std::system((tool + " " + args + " > " + out.string() + " 2>&1").c_str());
@@ -212,7 +217,17 @@ TEST_F(Release, VerifyCommandPrintsTheIndexOrTheMessage)
     EXPECT_EQ(run("verify " + IndexPath(built).string() + " --root " + root, m_dir / "ok.txt"), 0);
     const auto ok = ReadBytes(m_dir / "ok.txt");
     EXPECT_EQ(std::string(ok->begin(), ok->end()),
-        "identity " + built.read.IdentityHex() + "\nrelease 3\ngeneration 0\ncontainers 0\npieces 0\nfiles 1\nmoves 0\n");
+        "identity " + built.read.IdentityHex() + "\nrelease 3\ngeneration 0\ncontainers 1\npieces 2\nfiles 1\nmoves 0\n"
+        "trees 1 of 1\n");
+    // A tree file whose group values do not lead to the signed piece hash.
+    const std::string tree = "t/" + Vfs::ToHex(built.read.containers[0].identity) + ".quillmeretree";
+    Bytes groups = *ReadBytes(m_dir / "cdn" / tree);
+    EXPECT_EQ(groups.size(), 2048u + 3 * 32);
+    groups[2048 + 40] ^= 1;
+    ASSERT_TRUE(WriteBytes(m_dir / "cdn" / tree, groups));
+    EXPECT_EQ(run("verify " + IndexPath(built).string() + " --root " + root, m_dir / "tree.txt"), 1);
+    const auto wrong = ReadBytes(m_dir / "tree.txt");
+    EXPECT_TRUE(std::string(wrong->begin(), wrong->end()).ends_with("moves 0\n" + tree + ": piece 1 does not lead to its hash\n"));
 
     Bytes broken = built.index;
     broken.resize(127);
