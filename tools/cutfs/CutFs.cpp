@@ -180,7 +180,7 @@ void CCutFs::Before(std::uint64_t id, int fd)
     }
 }
 
-int CCutFs::Create(const std::string& path, int fd)
+int CCutFs::Create(const std::string& path)
 {
     if (IdOf(path))
     {
@@ -189,7 +189,6 @@ int CCutFs::Create(const std::string& path, int fd)
     const std::uint64_t id = m_nextId++;
     m_files[id].flushed = std::string();
     Record({EOp::Create, path, {}, id});
-    (void)fd;
     return 0;
 }
 

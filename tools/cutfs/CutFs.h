@@ -112,7 +112,7 @@ public:
     [[nodiscard]] std::string Backing(const std::string& path) const { return m_backing.string() + path; }
     [[nodiscard]] std::optional<std::uint64_t> IdOf(const std::string& path) const;
 
-    int Create(const std::string& path, int fd);
+    int Create(const std::string& path);
     int Mkdir(const std::string& path, unsigned mode);
     int Rename(const std::string& from, const std::string& to, unsigned flags);
     int Unlink(const std::string& path);

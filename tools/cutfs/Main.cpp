@@ -124,7 +124,7 @@ int OpenBacking(const char* path, fuse_file_info* info, int flags, mode_t mode, 
     }
     if (create)
     {
-        (void)Fs().Create(path, fd);
+        (void)Fs().Create(path);
     }
     const auto id = Fs().IdOf(path);
     if (!id)
@@ -292,12 +292,18 @@ int main(int argc, char** argv)
     for (int i = 3; i < argc; ++i)
     {
         const std::string_view arg = argv[i];
-        if ((arg == "--seed" || arg == "--log") && i + 1 < argc)
+        if (arg == "--seed" && i + 1 < argc)
         {
-            (arg == "--seed" ? (void)(seed = std::strtoull(argv[++i], nullptr, 10)) : (void)(g_log = argv[++i]));
-            continue;
+            seed = std::strtoull(argv[++i], nullptr, 10);
         }
-        fuseArgs.push_back(argv[i]);
+        else if (arg == "--log" && i + 1 < argc)
+        {
+            g_log = argv[++i];
+        }
+        else
+        {
+            fuseArgs.push_back(argv[i]);
+        }
     }
     char* real = realpath(argv[1], nullptr);
     if (real == nullptr)
