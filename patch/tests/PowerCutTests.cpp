@@ -321,7 +321,8 @@ TEST_F(PowerCut, AnUpdateCutAtAnyMomentEndsWholeOrRepairedAndNeverWrong)
                                               : static_cast<unsigned>(GetTickCount64());
     std::mt19937 random(seed);
 
-    // The update uncut, twice: the qmcutfs mount works and how long the update takes.
+    // The update uncut, twice: the qmcutfs mount works, and how long the update takes once
+    // Wine and the caches are warm (the second time).
     int span = 0;
     for (int i = 0; i < 2; ++i)
     {
@@ -329,8 +330,7 @@ TEST_F(PowerCut, AnUpdateCutAtAnyMomentEndsWholeOrRepairedAndNeverWrong)
         const auto start = Clock::now();
         std::string notes;
         (void)Update(std::nullopt, notes);
-        span = std::max(span, static_cast<int>(
-            std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count()));
+        span = static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count());
         ASSERT_EQ(Wrong(), std::vector<std::string>{}) << "the uncut update:" << notes;
     }
     const std::string outcomesPath = "Z:" + std::string(std::getenv("QM_BUILD_DIR")) + "/powercut/outcomes.txt";
