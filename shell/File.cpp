@@ -148,7 +148,21 @@ bool MoveReplacing(std::string_view from, std::string_view to)
         SetLastError(ERROR_INVALID_NAME);
         return false;
     }
-    return MoveFileExW(wideFrom.c_str(), wideTo.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
+    if (!MoveFileExW(wideFrom.c_str(), wideTo.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+    {
+        return false;
+    }
+    // Write-through also where the flag is ignored (Wine renames and returns at once): a flush
+    // of the moved file commits the file system's journal, and the move with it, before the
+    // caller goes on. A file that cannot be opened for writing (a running launcher) keeps what
+    // the flag gave; the next flush of any file commits the move.
+    const UniqueHandle moved(CreateFileW(wideTo.c_str(), GENERIC_WRITE,
+        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (moved)
+    {
+        (void)FlushFileBuffers(moved.get());
+    }
+    return true;
 }
 
 bool ReadAt(void* file, std::uint64_t offset, std::span<std::uint8_t> out) noexcept

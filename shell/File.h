@@ -28,7 +28,8 @@
 [[nodiscard]] bool WriteFileAtomically(std::string_view path, std::span<const char> bytes);
 
 // Renames `from` to `to`, replacing a file there, and returns once the change is on the disk
-// (MoveFileExW, replace and write-through). On failure GetLastError tells why.
+// (MoveFileExW, replace and write-through, then a flush of the moved file, which commits the
+// move where the flag is ignored). On failure GetLastError tells why.
 [[nodiscard]] bool MoveReplacing(std::string_view from, std::string_view to);
 
 // Reads `out.size()` bytes of an open file (a HANDLE) at offset; false when a read fails or

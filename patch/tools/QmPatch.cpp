@@ -12,13 +12,16 @@
 //     --throttle           hold transfers to the limit used while the game runs
 //     --self-update        let an update replace the launcher (with --launcher)
 //     --launcher PATH      the launcher exe whose hash is compared (default: qmpatch.exe)
+//     --hand-over          when a new launcher is ready, hand over to it as the window does:
+//                          swap the files, start it and wait for its signal (undone without)
 //     --replay-pause MS    sleep before each journal record (the crash tests)
 //     --stats              print the run's time, its transfer phase's time, the peak working set and
 //                          Windows' count of bytes read (zero under Wine) at the end
 //
 // Prints every report as one line and then the outcome; exits 0 when the run finished,
-// 1 when it stopped with a message or a shortfall, 4 when a new launcher is ready, 3 when it
-// ended without a report, 2 on a usage error.
+// 1 when it stopped with a message or a shortfall (or a hand-over failed), 4 when a new
+// launcher is ready (with --hand-over: is up), 3 when it ended without a report, 2 on a usage
+// error.
 #include "patch/Driver.h"
 #include "shell/Text.h"
 
@@ -29,6 +32,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <future>
 #include <optional>
 #include <string>
 #include <utility>
@@ -39,7 +43,7 @@ namespace
 int Usage()
 {
     std::fputs("usage: qmpatch FOLDER MODE CDN [RELEASE NUMBER] [--recover] [--state PATH] [--free-space BYTES] "
-               "[--throttle] [--self-update] [--launcher PATH] [--replay-pause MS] [--stats]\n",
+               "[--throttle] [--self-update] [--hand-over] [--launcher PATH] [--replay-pause MS] [--stats]\n",
         stderr);
     return 2;
 }
@@ -70,6 +74,26 @@ std::string Describe(const Patch::SPatchReport& r)
     }
     return fmt::format("launcher mode {} path {}", mode, r.launcher);
 }
+
+// The window's part of a self-update: the new launcher takes over, or the old one is put back.
+int HandOver(Patch::CPatcher& patcher, const std::string& downloaded)
+{
+    std::promise<bool> result;
+    if (auto started = patcher.HandOver(downloaded, [&](bool signalled) { result.set_value(signalled); }); !started)
+    {
+        Print(fmt::format("hand-over failed: {}", started.error()));
+        return 1;
+    }
+    if (!result.get_future().get())
+    {
+        patcher.UndoHandOver();
+        Print("hand-over failed: the new launcher did not start");
+        return 1;
+    }
+    patcher.ForgetHandOver();
+    Print("handed over");
+    return 4;
+}
 }
 
 int wmain(int argc, wchar_t** argv)
@@ -79,6 +103,7 @@ int wmain(int argc, wchar_t** argv)
     bool throttle = false;
     bool selfUpdate = false;
     bool stats = false;
+    bool handOver = false;
     Patch::SPatcherParams params;
     for (int i = 1; i < argc; ++i)
     {
@@ -95,6 +120,10 @@ int wmain(int argc, wchar_t** argv)
         else if (arg == "--stats")
         {
             stats = true;
+        }
+        else if (arg == "--hand-over")
+        {
+            handOver = true;
         }
         else if (arg == "--self-update")
         {
@@ -208,6 +237,6 @@ int wmain(int argc, wchar_t** argv)
     case Patch::EPatchPhase::Stopped:
         return 1;
     default:
-        return 4;
+        return handOver ? HandOver(patcher, driven.last->launcher) : 4;
     }
 }
