@@ -23,7 +23,9 @@ ReportFunction PostReportsTo(HWND window)
 
 HandOverResultFunction PostHandOverResultTo(HWND window)
 {
-    return [window](bool signalled) { PostMessageW(window, Shell::kMsgHandOverResult, signalled ? 1 : 0, 0); };
+    return [window](bool signalled, const std::string&) {
+        PostMessageW(window, Shell::kMsgHandOverResult, signalled ? 1 : 0, 0);
+    };
 }
 
 SDriven DriveRun(CPatcher& patcher, SPatchRequest request, const std::function<void(const SPatchReport&)>& onReport)

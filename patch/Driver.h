@@ -16,7 +16,7 @@ namespace Patch
 [[nodiscard]] ReportFunction PostReportsTo(HWND window);
 
 // Posts the hand-over's result to the window as Shell::kMsgHandOverResult, wParam 1 when the
-// new launcher signalled and 0 otherwise.
+// new launcher signalled and 0 otherwise; the failure's text is not carried.
 [[nodiscard]] HandOverResultFunction PostHandOverResultTo(HWND window);
 
 // Starts the run and waits until it ends, handing every report to `onReport` on the calling
