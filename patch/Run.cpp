@@ -270,8 +270,8 @@ void Run(const SRun& run)
     const std::string& exe = run.params.launcherPath;
     if (!exe.empty())
     {
-        (void)DeleteGameFile(exe + ".old");
-        (void)DeleteGameFile(exe + ".bad");
+        (void)DeleteGameFile(exe + ".old", run.stop);
+        (void)DeleteGameFile(exe + ".bad", run.stop);
     }
 
     // 2. The installed index.

@@ -146,7 +146,8 @@ class CHandOver;
 // The hand-over's result: true when the new launcher signalled; false when the exes could not
 // be swapped or the new launcher started (the old exe is back; `error` says why), or when it
 // exited, stayed silent for 30 s or a stop came ("the new launcher did not start"). Called
-// once, on the hand-over's thread.
+// once, on the hand-over's thread, which the patcher may be waiting for: it does not call the
+// patcher.
 using HandOverResultFunction = std::function<void(bool signalled, std::string error)>;
 
 // The patcher: one run at a time on a thread of its own, and the hand-over to a new launcher

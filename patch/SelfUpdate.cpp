@@ -100,24 +100,6 @@ struct SNewLauncher
     }
     return signalled;
 }
-
-// A move of the swap under the file retry rule, given up when a stop comes; false with the
-// Windows error of the last try.
-[[nodiscard]] bool MoveUnlessStopped(std::string_view source, std::string_view destination, std::stop_token stop,
-    DWORD& error)
-{
-    return RetryFileOperation([&] { return MoveReplacing(source, destination); },
-        [&] {
-            error = GetLastError();
-            return stop.stop_requested() ? ERROR_OPERATION_ABORTED : error;
-        },
-        [&](std::uint32_t ms) {
-            for (std::uint32_t slept = 0; slept < ms && !stop.stop_requested(); slept += 10)
-            {
-                Sleep(10);
-            }
-        });
-}
 }
 
 void SelfUpdateStep(const SRun& run, const Vfs::SIndex& index, const Vfs::SFile& launcher)
@@ -181,16 +163,20 @@ std::expected<std::unique_ptr<CHandOver>, std::string> CHandOver::Start(std::str
 std::expected<void, std::string> CHandOver::Swap(std::stop_token stop, const std::string& downloaded,
     UniqueHandle& readEnd)
 {
+    // The moves forward give up on a stop; the ones back never do.
+    const auto move = [&](std::string_view source, std::string_view destination) {
+        return RetryFileOperation([&] { return MoveReplacing(source, destination); }, stop);
+    };
     const std::string old = m_exe + ".old";
-    DWORD error = ERROR_SUCCESS;
-    if (!MoveUnlessStopped(m_exe, old, stop, error))
+    if (!move(m_exe, old))
     {
-        return std::unexpected(WithWindowsError("this launcher's file could not be set aside", error));
+        return std::unexpected(WithWindowsError("this launcher's file could not be set aside", GetLastError()));
     }
-    if (!MoveUnlessStopped(downloaded, m_exe, stop, error))
+    if (!move(downloaded, m_exe))
     {
+        std::string error = WithWindowsError("the new launcher could not take its place", GetLastError());
         (void)MoveLauncher(old, m_exe);
-        return std::unexpected(WithWindowsError("the new launcher could not take its place", error));
+        return std::unexpected(std::move(error));
     }
     auto started = StartNewLauncher(m_exe);
     if (!started)

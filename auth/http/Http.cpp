@@ -483,7 +483,18 @@ std::expected<std::uint32_t, std::string> Fetch(std::string_view base_url, std::
         }
         const std::span<const std::uint8_t> chunk = t.chunk;
         hold.unlock();
-        const bool more = sink(chunk);
+        bool more = false;
+        try
+        {
+            more = sink(chunk);
+        }
+        catch (...)
+        {
+            hold.lock();
+            t.left = true; // the thread is not left waiting for an answer
+            t.changed.notify_all();
+            throw;
+        }
         hold.lock();
         t.more = more;
         t.handed = false;

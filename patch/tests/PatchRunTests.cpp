@@ -586,6 +586,22 @@ TEST_F(HandOver, TheNextRunClearsOldAndBadAndAnEqualLauncherLetsTheUpdateGoOn)
     EXPECT_FALSE(fs::exists(Game() / "Quillmere.exe.bad"));
 }
 
+TEST_F(HandOver, AStopEndsTheRetriesOfARunsCleanUp)
+{
+    // The old launcher's file stays held while that launcher ends; the run deletes it under the
+    // file retry rule, and a stop does not wait for that.
+    const fs::path old = Game() / "Quillmere.exe.old";
+    WriteText(old, "old");
+    const UniqueHandle held(CreateFileW(old.wstring().c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(held);
+    ASSERT_TRUE(m_patcher->Start({EPatchMode::Complete, Nginx()}, {}));
+    Sleep(300);
+    const auto start = std::chrono::steady_clock::now();
+    m_patcher->Stop();
+    EXPECT_LT(MsSince(start), 2'000u) << "the stop waited for the retries";
+    EXPECT_TRUE(fs::exists(old));
+}
+
 TEST_F(HandOver, ALauncherOver64MiBThatMatchesItsRecordLetsTheUpdateGoOn)
 {
     const SRelease r1 = Release("r1");
