@@ -441,7 +441,8 @@ std::expected<std::vector<std::uint8_t>, std::string> FetchIndex(const SRun& run
             bytes.insert(bytes.end(), chunk.begin(), chunk.end());
             tooSlow = !guard.Arrived(chunk.size(), GetTickCount64());
             return !tooSlow && !run.StopRequested() && bytes.size() <= kLargestIndex;
-        });
+        },
+        run.stop);
     if (!status)
     {
         if (bytes.size() > kLargestIndex)
@@ -529,7 +530,8 @@ std::expected<void, std::string> FetchJob(const SRun& run, const Vfs::SIndex& in
                 ApplyTransferLimit(run, chunk.size());
                 tooSlow = !guard.Arrived(chunk.size(), GetTickCount64());
                 return !tooSlow && !run.StopRequested();
-            });
+            },
+            run.stop);
         transfers.inFlight.fetch_sub(1);
         if (writeError == ERROR_SUCCESS && status && !tooSlow &&
             !AnswerError(work.url, *status, received, job.offset, job.length))

@@ -6,6 +6,8 @@
 #include <fmt/format.h>
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <limits>
 #include <mutex>
 
@@ -159,12 +161,36 @@ bool RetryFileOperation(const std::function<bool()>& operation)
     return RetryFileOperation(operation, [] { return GetLastError(); }, [](std::uint32_t ms) { Sleep(ms); });
 }
 
+bool RetryFileOperation(const std::function<bool()>& operation, std::stop_token stop)
+{
+    DWORD last = ERROR_SUCCESS;
+    bool done = false;
+    {
+        std::mutex lock;
+        std::condition_variable_any stopped;
+        done = RetryFileOperation(operation,
+            [&] {
+                last = GetLastError();
+                return stop.stop_requested() ? ERROR_OPERATION_ABORTED : last;
+            },
+            [&](std::uint32_t ms) {
+                std::unique_lock hold(lock);
+                (void)stopped.wait_for(hold, stop, std::chrono::milliseconds(ms), [] { return false; });
+            });
+    }
+    if (!done)
+    {
+        SetLastError(last); // the waits' clean-up may have set another
+    }
+    return done;
+}
+
 bool MoveLauncher(std::string_view source, std::string_view destination)
 {
     return RetryFileOperation([&] { return MoveReplacing(source, destination); });
 }
 
-bool DeleteGameFile(std::string_view path)
+bool DeleteGameFile(std::string_view path, std::stop_token stop)
 {
     const std::wstring wide = Utf8ToWide(path);
     return RetryFileOperation([&] {
@@ -187,7 +213,7 @@ bool DeleteGameFile(std::string_view path)
             SetLastError(error);
         }
         return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
-    });
+    }, stop);
 }
 
 std::expected<void, std::string> RefuseLinkOnTheWay(std::string_view path)

@@ -19,6 +19,7 @@
 #include <map>
 #include <optional>
 #include <span>
+#include <stop_token>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -100,12 +101,15 @@ template <typename Operation, typename LastError, typename Sleep>
 
 // The file retry rule around a Windows call that sets the last error on failure.
 [[nodiscard]] bool RetryFileOperation(const std::function<bool()>& operation);
+// The same, given up when `stop` is asked for: the wait between tries ends at once and no
+// further try is made. The last error is the last try's.
+[[nodiscard]] bool RetryFileOperation(const std::function<bool()>& operation, std::stop_token stop);
 
 // One move replacing the destination (write-through), under the file retry rule.
 [[nodiscard]] bool MoveLauncher(std::string_view source, std::string_view destination);
 
-// Deletes a file under the file retry rule; a missing file counts as deleted.
-[[nodiscard]] bool DeleteGameFile(std::string_view path);
+// Deletes a file under the file retry rule, given up on a stop; a missing file counts as deleted.
+[[nodiscard]] bool DeleteGameFile(std::string_view path, std::stop_token stop = {});
 
 // Refuses a path whose way runs through a symbolic link or junction (shell/File.h): the
 // launcher writes only into folders of its own.

@@ -201,13 +201,24 @@ bool CPatcher::Start(SPatchRequest request, ReportFunction report)
     {
         m_thread.join();
     }
+    if (m_undoing != nullptr && m_undoing->Undone())
+    {
+        m_undoing.reset();
+    }
     m_running = true;
     SRun run{std::move(request), m_params, std::move(report), {}, &m_transfers};
     try
     {
-        m_thread = std::jthread([this, run = std::move(run)](std::stop_token stop) mutable {
+        m_thread = std::jthread([this, run = std::move(run), undoing = m_undoing](std::stop_token stop) mutable {
             run.stop = std::move(stop);
-            Run(run);
+            if (undoing != nullptr)
+            {
+                undoing->WaitUndone(run.stop); // the run's first step deletes what the undo moves
+            }
+            if (!run.StopRequested())
+            {
+                Run(run);
+            }
             m_running = false;
         });
     }
@@ -230,6 +241,10 @@ void CPatcher::Stop()
     if (m_handOver != nullptr)
     {
         m_handOver->StopWatching();
+    }
+    if (m_undoing != nullptr)
+    {
+        m_undoing->StopWatching();
     }
 }
 
@@ -255,8 +270,8 @@ void Run(const SRun& run)
     const std::string& exe = run.params.launcherPath;
     if (!exe.empty())
     {
-        (void)DeleteGameFile(exe + ".old");
-        (void)DeleteGameFile(exe + ".bad");
+        (void)DeleteGameFile(exe + ".old", run.stop);
+        (void)DeleteGameFile(exe + ".bad", run.stop);
     }
 
     // 2. The installed index.

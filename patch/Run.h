@@ -144,9 +144,12 @@ void Run(const SRun& run);
 
 class CHandOver;
 
-// The hand-over's result: true when the new launcher signalled, false when it exited, stayed
-// silent for 30 s, or a stop came. Called once, on the watcher's thread.
-using HandOverResultFunction = std::function<void(bool signalled)>;
+// The hand-over's result: true when the new launcher signalled; false when the exes could not
+// be swapped or the new launcher started (the old exe is back; `error` says why), or when it
+// exited, stayed silent for 30 s or a stop came ("the new launcher did not start"). Called
+// once, on the hand-over's thread, which the patcher may be waiting for: it does not call the
+// patcher.
+using HandOverResultFunction = std::function<void(bool signalled, std::string error)>;
 
 // The patcher: one run at a time on a thread of its own, and the hand-over to a new launcher
 // that an update fetched. Stopping or destroying it stops both and waits for them.
@@ -159,11 +162,14 @@ public:
     CPatcher& operator=(const CPatcher&) = delete;
 
     // Starts a run; false when one is running, the CDN is empty, a new launcher is still
-    // pending or no thread could be started. A stopped run reports nothing more.
+    // pending or no thread could be started. A stopped run reports nothing more. A run started
+    // while a hand-over is being undone waits on its thread for the undo to end.
     [[nodiscard]] bool Start(SPatchRequest request, ReportFunction report);
     [[nodiscard]] bool Running() const noexcept { return m_running.load(); }
 
-    // Asks the run and the hand-over watcher to stop and waits for both.
+    // Asks the run and the hand-over watcher to stop and waits for both, which takes well under
+    // a second: a download waiting for the CDN is left at once. An undo under way is waited for
+    // to its end, which needs no more than the process's end and two moves.
     void Stop();
     // Waits for the run to end by itself.
     void Wait();
@@ -174,10 +180,12 @@ public:
     [[nodiscard]] const std::string& LauncherPath() const noexcept { return m_params.launcherPath; }
     [[nodiscard]] const std::string& StatePath() const noexcept { return m_params.statePath; }
 
-    // For a LauncherReady report, on the owner's thread: swaps the exes and starts the new launcher
-    // (SelfUpdate.h); `onResult` then tells how the hand-over ended.
+    // For a LauncherReady report: returns once the hand-over's thread has started (an error only
+    // when it cannot be); that thread swaps the exes, starts the new launcher (SelfUpdate.h) and
+    // waits for its signal, and `onResult` then tells how the hand-over ended.
     [[nodiscard]] std::expected<void, std::string> HandOver(std::string_view downloaded, HandOverResultFunction onResult);
-    // After a result of false: ends the new process and puts the old exe back.
+    // After a result of false, and returning at once: the hand-over's thread ends the new process
+    // and puts the old exe back where it was swapped. Runs may be started again straight away.
     void UndoHandOver();
     // After a result of true the old launcher ends; a process that goes on (the tests) lets
     // the new process go with this, so that runs may start again.
@@ -191,6 +199,7 @@ private:
     std::atomic<bool> m_running{false};
     mutable std::mutex m_lock; // starting and stopping, the hand-over
     std::unique_ptr<CHandOver> m_handOver;
+    std::shared_ptr<CHandOver> m_undoing; // an undone hand-over, whose undo may still be under way
     std::jthread m_thread;
 };
 }

@@ -82,7 +82,7 @@ struct SNewLauncher
 }
 
 // The watcher: the new launcher's one byte on the pipe, its end, 30 s or a stop.
-void Watch(std::stop_token stop, UniqueHandle readEnd, HANDLE process, HandOverResultFunction onResult)
+[[nodiscard]] bool Watch(std::stop_token stop, UniqueHandle readEnd, HANDLE process)
 {
     bool signalled = false;
     for (DWORD waited = 0; !stop.stop_requested() && waited < kHandOverWaitMs; waited += 100)
@@ -98,11 +98,7 @@ void Watch(std::stop_token stop, UniqueHandle readEnd, HANDLE process, HandOverR
             break; // the new launcher ended (or cannot be waited for)
         }
     }
-    readEnd.reset();
-    if (onResult)
-    {
-        onResult(signalled);
-    }
+    return signalled;
 }
 }
 
@@ -147,67 +143,157 @@ void SelfUpdateStep(const SRun& run, const Vfs::SIndex& index, const Vfs::SFile&
     run.Post(std::move(report));
 }
 
-std::expected<std::unique_ptr<CHandOver>, std::string> CHandOver::Start(std::string exe, std::string_view downloaded,
-    HandOverResultFunction onResult)
+std::expected<std::unique_ptr<CHandOver>, std::string> CHandOver::Start(std::string exe, std::string downloaded,
+    HandOverResultFunction onResult, std::shared_ptr<CHandOver> before)
 {
-    const std::string old = exe + ".old";
-    if (!MoveLauncher(exe, old))
-    {
-        return std::unexpected(WithWindowsError("this launcher's file could not be set aside", GetLastError()));
-    }
-    if (!MoveLauncher(downloaded, exe))
-    {
-        std::string error = WithWindowsError("the new launcher could not take its place", GetLastError());
-        (void)MoveLauncher(old, exe);
-        return std::unexpected(std::move(error));
-    }
-    auto started = StartNewLauncher(exe);
-    if (!started)
-    {
-        (void)MoveLauncher(exe, exe + ".bad");
-        (void)MoveLauncher(old, exe);
-        return std::unexpected(fmt::format("the new launcher did not start (Windows error {})", started.error()));
-    }
-    std::unique_ptr<CHandOver> handOver(new CHandOver(std::move(exe), std::move(started->process)));
+    std::unique_ptr<CHandOver> handOver(new CHandOver(std::move(exe)));
     try
     {
-        handOver->m_watcher = std::jthread(Watch, std::move(started->readEnd), handOver->Process(), std::move(onResult));
+        handOver->m_thread = std::jthread(
+            [self = handOver.get(), downloaded = std::move(downloaded), onResult = std::move(onResult),
+                before = std::move(before)](std::stop_token stop) { self->HandOver(stop, downloaded, onResult, before); });
     }
     catch (const std::system_error& failure)
     {
-        handOver->Undo();
         return std::unexpected(fmt::format("the new launcher could not be watched (error {})", failure.code().value()));
     }
     return handOver;
 }
 
-void CHandOver::StopWatching()
+std::expected<void, std::string> CHandOver::Swap(std::stop_token stop, const std::string& downloaded,
+    UniqueHandle& readEnd)
 {
-    if (m_watcher.joinable())
+    // The moves forward give up on a stop; the ones back never do.
+    const auto move = [&](std::string_view source, std::string_view destination) {
+        return RetryFileOperation([&] { return MoveReplacing(source, destination); }, stop);
+    };
+    const std::string old = m_exe + ".old";
+    if (!move(m_exe, old))
     {
-        m_watcher.request_stop();
-        m_watcher.join();
+        return std::unexpected(WithWindowsError("this launcher's file could not be set aside", GetLastError()));
+    }
+    if (!move(downloaded, m_exe))
+    {
+        std::string error = WithWindowsError("the new launcher could not take its place", GetLastError());
+        (void)MoveLauncher(old, m_exe);
+        return std::unexpected(std::move(error));
+    }
+    auto started = StartNewLauncher(m_exe);
+    if (!started)
+    {
+        (void)MoveLauncher(m_exe, m_exe + ".bad");
+        (void)MoveLauncher(old, m_exe);
+        return std::unexpected(fmt::format("the new launcher did not start (Windows error {})", started.error()));
+    }
+    m_swapped = true;
+    readEnd = std::move(started->readEnd);
+    const std::lock_guard hold(m_lock);
+    m_process = std::move(started->process);
+    return {};
+}
+
+void CHandOver::HandOver(std::stop_token stop, const std::string& downloaded, const HandOverResultFunction& onResult,
+    const std::shared_ptr<CHandOver>& before)
+{
+    if (before != nullptr)
+    {
+        before->WaitUndone(stop);
+    }
+    if (stop.stop_requested())
+    {
+        if (onResult)
+        {
+            onResult(false, "the new launcher did not start");
+        }
+        return;
+    }
+    UniqueHandle readEnd;
+    std::string error;
+    bool signalled = false;
+    if (auto swapped = Swap(stop, downloaded, readEnd); !swapped)
+    {
+        error = std::move(swapped.error());
+    }
+    else
+    {
+        signalled = Watch(stop, std::move(readEnd), Process()); // only Undo, after a join, ends the process
+        error = signalled ? std::string() : std::string("the new launcher did not start");
+    }
+    if (onResult)
+    {
+        onResult(signalled, std::move(error));
     }
 }
 
 void CHandOver::Undo()
 {
-    StopWatching();
-    if (m_process)
+    UniqueHandle process;
     {
-        TerminateProcess(m_process.get(), 1);
-        WaitForSingleObject(m_process.get(), 5'000);
-        m_process.reset();
+        const std::lock_guard hold(m_lock);
+        process = std::move(m_process);
     }
-    (void)MoveLauncher(m_exe, m_exe + ".bad");
-    (void)MoveLauncher(m_exe + ".old", m_exe);
+    if (process)
+    {
+        TerminateProcess(process.get(), 1);
+        WaitForSingleObject(process.get(), 5'000);
+        process.reset();
+    }
+    if (m_swapped)
+    {
+        (void)MoveLauncher(m_exe, m_exe + ".bad");
+        (void)MoveLauncher(m_exe + ".old", m_exe);
+        m_swapped = false;
+    }
+    const std::lock_guard hold(m_lock);
+    m_undone = true;
+    m_changed.notify_all();
+}
+
+void CHandOver::StopWatching()
+{
+    if (m_thread.joinable())
+    {
+        m_thread.request_stop();
+        m_thread.join();
+    }
+}
+
+void CHandOver::StartUndo()
+{
+    StopWatching();
+    try
+    {
+        m_thread = std::jthread([this] { Undo(); });
+    }
+    catch (const std::system_error&)
+    {
+        Undo(); // no thread to be had: the undo cannot be left out
+    }
+}
+
+void CHandOver::WaitUndone(std::stop_token stop)
+{
+    std::unique_lock hold(m_lock);
+    m_changed.wait(hold, stop, [this] { return m_undone; });
+}
+
+bool CHandOver::Undone() const
+{
+    const std::lock_guard hold(m_lock);
+    return m_undone;
+}
+
+HANDLE CHandOver::Process() const
+{
+    const std::lock_guard hold(m_lock);
+    return m_process.get();
 }
 
 std::expected<void, std::string> CPatcher::HandOver(std::string_view downloaded, HandOverResultFunction onResult)
 {
     const std::lock_guard hold(m_lock);
     m_handOver.reset(); // an earlier one that was neither undone nor forgotten
-    auto started = CHandOver::Start(m_params.launcherPath, downloaded, std::move(onResult));
+    auto started = CHandOver::Start(m_params.launcherPath, std::string(downloaded), std::move(onResult), m_undoing);
     if (!started)
     {
         return std::unexpected(std::move(started.error()));
@@ -218,15 +304,13 @@ std::expected<void, std::string> CPatcher::HandOver(std::string_view downloaded,
 
 void CPatcher::UndoHandOver()
 {
-    std::unique_ptr<CHandOver> handOver;
+    const std::lock_guard hold(m_lock);
+    if (m_handOver == nullptr)
     {
-        const std::lock_guard hold(m_lock);
-        handOver = std::move(m_handOver);
+        return;
     }
-    if (handOver != nullptr)
-    {
-        handOver->Undo();
-    }
+    m_handOver->StartUndo();
+    m_undoing = std::move(m_handOver);
 }
 
 void CPatcher::ForgetHandOver()

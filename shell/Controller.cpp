@@ -846,7 +846,7 @@ void CController::On(const Event::SHandOverResult& event)
     }
     m_state.replacingLauncher = false;
     Emit(Effect::SUndoHandOver{});
-    SelfUpdateFailure("the new launcher did not start");
+    SelfUpdateFailure(event.error.empty() ? std::string("the new launcher did not start") : ShownText(event.error));
 }
 
 void CController::SelfUpdateFailure(std::string_view error)

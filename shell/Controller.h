@@ -150,10 +150,11 @@ struct SReleaseReloaded
     std::string firstServiceUrl;
 };
 
-// WM_APP + 7.
+// WM_APP + 7: whether the new launcher signalled, and why not (empty when no reason is known).
 struct SHandOverResult
 {
     bool signalled = false;
+    std::string error;
 };
 
 // Answers to effects.

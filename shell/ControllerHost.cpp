@@ -282,7 +282,9 @@ void CControllerHost::Carry(const SEffect& effect)
             },
             [&](const Effect::SHandOver& handOver) {
                 const auto started = m_patcher.HandOver(handOver.launcher,
-                    [this](bool signalled) { PostOwned(kMsgHandOverResult, Event::SHandOverResult{signalled}); });
+                    [this](bool signalled, std::string error) {
+                        PostOwned(kMsgHandOverResult, Event::SHandOverResult{signalled, std::move(error)});
+                    });
                 m_loop.Dispatch(Event::SHandOverStarted{started.has_value(), started ? std::string() : started.error()});
             },
             [&](const Effect::SUndoHandOver&) { m_patcher.UndoHandOver(); },

@@ -8,8 +8,12 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstring>
 #include <memory>
+#include <mutex>
+#include <system_error>
+#include <thread>
 
 namespace Auth::Http
 {
@@ -314,9 +318,13 @@ std::expected<SAnswer, std::string> Request(std::string_view base_url, std::stri
     return answer;
 }
 
-std::expected<std::uint32_t, std::string> Fetch(std::string_view base_url, std::string_view path, std::uint64_t offset,
-                                                std::uint64_t length,
-                                                const std::function<bool(std::span<const std::uint8_t>)>& sink)
+namespace
+{
+using Sink = std::function<bool(std::span<const std::uint8_t>)>;
+
+// Fetch on the calling thread, which WinHTTP holds for as long as it waits.
+std::expected<std::uint32_t, std::string> FetchHere(std::string_view base_url, std::string_view path,
+                                                    std::uint64_t offset, std::uint64_t length, const Sink& sink)
 {
     std::uint32_t answered = 0;
     const std::string range = RangeHeader(offset, length);
@@ -387,5 +395,110 @@ std::expected<std::uint32_t, std::string> Fetch(std::string_view base_url, std::
         return std::unexpected(std::move(sent.error()));
     }
     return answered;
+}
+
+// A stoppable fetch. WinHTTP's synchronous calls cannot be woken: closing the request handle
+// from another thread leaves a blocked WinHttpReceiveResponse or WinHttpQueryDataAvailable
+// waiting under Wine (Windows documents the close only for asynchronous requests), and a
+// receive timeout cut into short slices ends the request for good while it waits for the
+// headers. So the transfer runs on a thread of its own that owns all it touches and hands each
+// chunk to the caller, one at a time; a caller that stops leaves at once, and the thread hands
+// nothing more and ends when its WinHTTP call returns.
+struct STransfer
+{
+    std::string base;
+    std::string path;
+    std::uint64_t offset = 0;
+    std::uint64_t length = 0;
+
+    std::mutex lock;
+    std::condition_variable_any changed;
+    std::span<const std::uint8_t> chunk; // the thread's buffer, while handed
+    bool handed = false;                 // a chunk waits for the caller's sink
+    bool more = true;                    // the sink's answer to the last chunk
+    bool left = false;                   // the caller has stopped and gone
+    bool finished = false;
+    std::expected<std::uint32_t, std::string> result;
+};
+
+void Transfer(const std::shared_ptr<STransfer>& transfer)
+{
+    STransfer& t = *transfer;
+    auto result = FetchHere(t.base, t.path, t.offset, t.length, [&t](std::span<const std::uint8_t> chunk) {
+        std::unique_lock hold(t.lock);
+        if (t.left)
+        {
+            return false;
+        }
+        t.chunk = chunk;
+        t.handed = true;
+        t.changed.notify_all();
+        t.changed.wait(hold, [&t] { return !t.handed || t.left; });
+        return !t.left && t.more;
+    });
+    const std::lock_guard hold(t.lock);
+    t.result = std::move(result);
+    t.finished = true;
+    t.changed.notify_all();
+}
+}
+
+std::expected<std::uint32_t, std::string> Fetch(std::string_view base_url, std::string_view path, std::uint64_t offset,
+                                                std::uint64_t length, const Sink& sink, std::stop_token stop)
+{
+    if (!stop.stop_possible())
+    {
+        return FetchHere(base_url, path, offset, length, sink);
+    }
+    if (stop.stop_requested())
+    {
+        return std::unexpected(std::string("stopped"));
+    }
+    const auto transfer = std::make_shared<STransfer>();
+    transfer->base = base_url;
+    transfer->path = path;
+    transfer->offset = offset;
+    transfer->length = length;
+    try
+    {
+        std::thread([transfer] { Transfer(transfer); }).detach();
+    }
+    catch (const std::system_error&)
+    {
+        return FetchHere(base_url, path, offset, length, sink); // only the stop comes later
+    }
+    STransfer& t = *transfer;
+    std::unique_lock hold(t.lock);
+    for (;;)
+    {
+        if (!t.changed.wait(hold, stop, [&t] { return t.handed || t.finished; }))
+        {
+            t.left = true;
+            t.changed.notify_all();
+            return std::unexpected(std::string("stopped"));
+        }
+        if (t.finished)
+        {
+            return std::move(t.result);
+        }
+        const std::span<const std::uint8_t> chunk = t.chunk;
+        hold.unlock();
+        bool more = false;
+        try
+        {
+            more = sink(chunk);
+        }
+        catch (...)
+        {
+            hold.lock();
+            t.left = true; // the thread is not left waiting for an answer
+            t.changed.notify_all();
+            throw;
+        }
+        hold.lock();
+        t.more = more;
+        t.handed = false;
+        t.changed.notify_all();
+    }
 }
 }

@@ -12,6 +12,7 @@
 #include <expected>
 #include <functional>
 #include <span>
+#include <stop_token>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -73,8 +74,14 @@ inline constexpr std::uint32_t kRequestDeadlineMs = 15000;
 // most 256 KiB, and at least once a second while bytes keep coming however slowly; any other
 // status is returned unread, so the caller checks for 200 or 206. `sink` returning false ends
 // the transfer with "stopped". Receive timeout 30 s.
+//
+// A stop on `stop` ends the call at once with "stopped", whatever WinHTTP waits for (the
+// answer's headers or more of its body): a stoppable fetch talks to the server from a thread
+// of its own, which calls `sink` no more once the caller has left and ends by itself when its
+// WinHTTP call returns, by the receive timeout at the latest. `sink` is always called on the
+// caller's thread.
 [[nodiscard]] std::expected<std::uint32_t, std::string> Fetch(
     std::string_view base_url, std::string_view path, std::uint64_t offset, std::uint64_t length,
-    const std::function<bool(std::span<const std::uint8_t>)>& sink);
+    const std::function<bool(std::span<const std::uint8_t>)>& sink, std::stop_token stop = {});
 #endif
 }

@@ -318,6 +318,26 @@ TEST_F(PatchRun, AStopDuringTransferLeavesThePartsAndTheNextRunFetchesOnlyTheRes
     EXPECT_EQ(Differences(Game(), r1), std::vector<std::string>{});
 }
 
+TEST_F(PatchRun, AStopWhileTheCdnStallsEndsTheRunAtOnce)
+{
+    // Every answer breaks off halfway and the CDN then says nothing: the stop must not wait for
+    // WinHTTP's 30 s receive timeout.
+    Install(Release("r1"));
+    double stopSeconds = -1;
+    const SPatchReport stopped = Drive(EPatchMode::Complete, Faulty("stall"), {}, false, [&](const SPatchReport& r) {
+        if (r.phase == EPatchPhase::Transferring && stopSeconds < 0)
+        {
+            Sleep(1'500); // the answers have stalled
+            const auto start = std::chrono::steady_clock::now();
+            m_patcher->Stop();
+            stopSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        }
+    });
+    EXPECT_EQ(stopped.phase, EPatchPhase::Transferring) << "a stop posts nothing";
+    EXPECT_GE(stopSeconds, 0.0);
+    EXPECT_LT(stopSeconds, 5.0) << "the stop waited for the silent CDN";
+}
+
 TEST_F(PatchRun, RefusesAnIndexThatIsNotTheNamedRelease)
 {
     const SRelease r1 = Release("r1");
@@ -503,7 +523,26 @@ protected:
     std::expected<void, std::string> HandOverTo(std::string_view downloaded)
     {
         m_result = -1;
-        return m_patcher->HandOver(downloaded, [this](bool signalled) { m_result = signalled ? 1 : 0; });
+        return m_patcher->HandOver(downloaded, [this](bool signalled, std::string error) {
+            m_error = std::move(error);
+            m_result = signalled ? 1 : 0;
+        });
+    }
+
+    // The new launcher's process, once the hand-over's thread has started it; null after 10 s.
+    HANDLE WaitForPendingLauncher()
+    {
+        for (int waited = 0; waited < 10'000 && m_patcher->PendingLauncher() == nullptr; waited += 20)
+        {
+            Sleep(20);
+        }
+        return m_patcher->PendingLauncher();
+    }
+
+    static std::uint64_t MsSince(std::chrono::steady_clock::time_point start)
+    {
+        return static_cast<std::uint64_t>(
+            std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count());
     }
 
     // The watcher's result (1 signalled, 0 not), and the milliseconds it took; -1 when nothing
@@ -527,6 +566,7 @@ protected:
     }
 
     std::atomic<int> m_result{-1};
+    std::string m_error; // written before m_result
     fs::path m_exe;
     std::string m_standIn;
 };
@@ -572,6 +612,22 @@ TEST_F(HandOver, TheNextRunClearsOldAndBadAndAnEqualLauncherLetsTheUpdateGoOn)
     EXPECT_FALSE(fs::exists(Game() / "Quillmere.exe.bad"));
 }
 
+TEST_F(HandOver, AStopEndsTheRetriesOfARunsCleanUp)
+{
+    // The old launcher's file stays held while that launcher ends; the run deletes it under the
+    // file retry rule, and a stop does not wait for that.
+    const fs::path old = Game() / "Quillmere.exe.old";
+    WriteText(old, "old");
+    const UniqueHandle held(CreateFileW(old.wstring().c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(held);
+    ASSERT_TRUE(m_patcher->Start({EPatchMode::Complete, Nginx()}, {}));
+    Sleep(300);
+    const auto start = std::chrono::steady_clock::now();
+    m_patcher->Stop();
+    EXPECT_LT(MsSince(start), 2'000u) << "the stop waited for the retries";
+    EXPECT_TRUE(fs::exists(old));
+}
+
 TEST_F(HandOver, ALauncherOver64MiBThatMatchesItsRecordLetsTheUpdateGoOn)
 {
     const SRelease r1 = Release("r1");
@@ -600,7 +656,9 @@ TEST_F(HandOver, ALauncherThatExitsIsUndoneAtOnceAndASilentOneOnStop)
         const auto [signalled, ms] = WaitForWatcher();
         EXPECT_EQ(signalled, 0);
         EXPECT_LT(ms, 20'000u) << "not the 30 s limit";
-        m_patcher->UndoHandOver();
+        EXPECT_EQ(m_error, "the new launcher did not start");
+        m_patcher->UndoHandOver(); // at once; a stop waits for the undo to end
+        m_patcher->Stop();
         EXPECT_EQ(ReadText(m_exe), "the running launcher");
         EXPECT_EQ(ReadText(Game() / "Quillmere.exe.bad"), m_standIn);
         EXPECT_FALSE(fs::exists(Game() / "Quillmere.exe.old"));
@@ -613,13 +671,30 @@ TEST_F(HandOver, AHeldLauncherCannotBeSetAside)
 {
     WriteText(m_exe, "the running launcher");
     WriteText(Game() / "Client/pack/incoming/new.part", m_standIn);
-    UniqueHandle held(CreateFileW(m_exe.wstring().c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    const auto hold = [&] {
+        return UniqueHandle(CreateFileW(m_exe.wstring().c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    };
+    UniqueHandle held = hold();
     ASSERT_TRUE(held);
-    const auto handedOver = HandOverTo("Client/pack/incoming/new.part");
+    // The moves retry for about 15.5 s on the hand-over's thread, not the caller's.
+    auto start = std::chrono::steady_clock::now();
+    auto handedOver = HandOverTo("Client/pack/incoming/new.part");
+    EXPECT_LT(MsSince(start), 2'000u) << "the caller waited for the moves";
+    ASSERT_TRUE(handedOver) << handedOver.error();
+    EXPECT_EQ(WaitForWatcher().first, 0);
+    EXPECT_TRUE(m_error.starts_with("this launcher's file could not be set aside (Windows error ")) << m_error;
+    EXPECT_EQ(ReadText(Game() / "Client/pack/incoming/new.part"), m_standIn);
+
+    // A stop gives up on the retries at once.
+    handedOver = HandOverTo("Client/pack/incoming/new.part");
+    ASSERT_TRUE(handedOver) << handedOver.error();
+    Sleep(300);
+    start = std::chrono::steady_clock::now();
+    m_patcher->Stop();
+    EXPECT_LT(MsSince(start), 2'000u) << "the stop waited for the moves";
+    EXPECT_EQ(m_result.load(), 0);
+    EXPECT_TRUE(m_error.starts_with("this launcher's file could not be set aside (Windows error ")) << m_error;
     held.reset();
-    ASSERT_FALSE(handedOver);
-    EXPECT_TRUE(handedOver.error().starts_with("this launcher's file could not be set aside (Windows error "))
-        << handedOver.error();
     EXPECT_EQ(ReadText(m_exe), "the running launcher");
     EXPECT_EQ(ReadText(Game() / "Client/pack/incoming/new.part"), m_standIn);
 }
@@ -645,9 +720,10 @@ TEST_F(HandOver, ASecondHandOverEndsTheFirstsWatcher)
     WriteText(Game() / "Client/pack/incoming/new.part", m_standIn);
     SetEnvironmentVariableW(L"QM_STANDIN", L"silent");
     std::atomic<int> first{-1};
-    ASSERT_TRUE(m_patcher->HandOver("Client/pack/incoming/new.part", [&](bool signalled) { first = signalled; }));
+    ASSERT_TRUE(m_patcher->HandOver("Client/pack/incoming/new.part",
+        [&](bool signalled, const std::string&) { first = signalled; }));
     HANDLE copy = nullptr;
-    ASSERT_TRUE(DuplicateHandle(GetCurrentProcess(), m_patcher->PendingLauncher(), GetCurrentProcess(), &copy, 0,
+    ASSERT_TRUE(DuplicateHandle(GetCurrentProcess(), WaitForPendingLauncher(), GetCurrentProcess(), &copy, 0,
         FALSE, DUPLICATE_SAME_ACCESS));
     const UniqueHandle silent(copy);
 
@@ -656,7 +732,7 @@ TEST_F(HandOver, ASecondHandOverEndsTheFirstsWatcher)
     const auto second = HandOverTo("Client/pack/incoming/new.part");
     ASSERT_TRUE(second) << second.error();
     EXPECT_EQ(first.load(), 0) << "the first watcher has ended before the second began";
-    EXPECT_NE(m_patcher->PendingLauncher(), nullptr);
+    EXPECT_NE(WaitForPendingLauncher(), nullptr);
     EXPECT_EQ(WaitForWatcher().first, 1);
     TerminateProcess(silent.get(), 1);
     WaitForSingleObject(silent.get(), 5'000);

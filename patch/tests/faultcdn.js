@@ -14,6 +14,8 @@
 //               pattern bytes without end, chunked, until the client gives up
 //     drip      every request (the index too) answered with the right length, one byte a
 //               second
+//     stall     a container or a loose file answered with its headers and half its bytes,
+//               then nothing until the client goes
 // Index paths ("i/") are otherwise always answered well.
 'use strict';
 
@@ -29,7 +31,7 @@ if (!state || !root || !bench) {
 const answered = new Map();
 
 function serve(req, res) {
-  const m = /^\/(ok|corrupt2|corrupt3|range200|more|endless|drip)(?:-[0-9a-z]+)?\/(.+)$/.exec(req.url);
+  const m = /^\/(ok|corrupt2|corrupt3|range200|more|endless|drip|stall)(?:-[0-9a-z]+)?\/(.+)$/.exec(req.url);
   const file = m && path.join(root, path.normalize(m[2]));
   if (!m || !file.startsWith(path.resolve(root) + path.sep) || !fs.existsSync(file) || !fs.statSync(file).isFile()) {
     res.writeHead(404, { 'Content-Length': 9 });
@@ -66,6 +68,11 @@ function serve(req, res) {
     };
     res.on('close', () => res.removeAllListeners('drain'));
     pump();
+    return;
+  }
+  if (content && fault === 'stall') {
+    res.writeHead(range ? 206 : 200, { 'Content-Length': body.length });
+    res.write(body.subarray(0, body.length >> 1));
     return;
   }
   if (fault === 'drip') {

@@ -628,6 +628,14 @@ TEST(Controller, LauncherReplacement)
         "The update stopped. It goes on from there next time.\nthe new launcher did not start");
     EXPECT_TRUE(controller.Handle(E::SHandOverResult{false}).empty()); // answered once
 
+    // The swap failed on the hand-over's own thread: its reason is shown.
+    controller = updating();
+    (void)controller.Handle(E::SHandOverStarted{true, {}});
+    effects = controller.Handle(E::SHandOverResult{false, "the new launcher could not take its place (Windows error 5)"});
+    EXPECT_NE(Find<F::SUndoHandOver>(effects), std::nullopt);
+    EXPECT_EQ(controller.State().statusMessage, "The update stopped. It goes on from there next time.\nthe new "
+                                                "launcher could not take its place (Windows error 5)");
+
     // It could not be started at all.
     controller = updating();
     effects = controller.Handle(E::SHandOverStarted{false, "this launcher's file could not be set aside (Windows error 5)"});

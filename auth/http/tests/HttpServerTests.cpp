@@ -6,8 +6,10 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <stop_token>
 #include <string>
 #include <thread>
 #include <vector>
@@ -176,6 +178,42 @@ TEST_F(Servers, ReceiveTimeoutEndsAStalledAnswer)
     auto body = Request(m_faults, "GET", "/stall-body/8000", {}, 16384);
     ASSERT_FALSE(body);
     EXPECT_PRED2(timed_out, body.error(), "the answer breaks off");
+}
+
+TEST_F(Servers, AStopEndsAFetchThatWaitsForAStalledAnswer)
+{
+    // Stalled before the headers, and after half the body: the stop ends the call at once,
+    // not the 30 s receive timeout, and the sink sees nothing after it.
+    for (const char* path : {"/stall/30000", "/stall-body/30000"})
+    {
+        std::stop_source stop;
+        std::size_t got = 0;
+        const auto start = std::chrono::steady_clock::now();
+        std::thread stopper([&] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(500));
+            stop.request_stop();
+        });
+        auto fetched = Fetch(m_faults, path, 0, 0, [&](std::span<const std::uint8_t> chunk) {
+            got += chunk.size();
+            return true;
+        }, stop.get_token());
+        const auto seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        stopper.join();
+        ASSERT_FALSE(fetched) << path;
+        EXPECT_EQ(fetched.error(), "stopped") << path;
+        EXPECT_LT(seconds, 5.0) << path;
+        EXPECT_LE(got, 4u) << path;
+    }
+    // A stoppable fetch that is not stopped streams as any other.
+    std::stop_source unused;
+    std::vector<std::uint8_t> bytes;
+    auto whole = Fetch(m_faults, "/bytes/600000", 0, 0, [&](std::span<const std::uint8_t> chunk) {
+        bytes.insert(bytes.end(), chunk.begin(), chunk.end());
+        return true;
+    }, unused.get_token());
+    ASSERT_TRUE(whole) << whole.error();
+    EXPECT_EQ(*whole, 200u);
+    EXPECT_TRUE(bytes == Pattern(0, 600000));
 }
 
 TEST_F(Servers, RequestNeitherFollowsRedirectsNorOutlivesItsDeadline)
