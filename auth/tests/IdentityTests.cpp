@@ -514,3 +514,55 @@ TEST_F(IdentityWorker, StopFailsQueuedExchangesAndLaterOnes)
     EXPECT_EQ(Calls().size(), 1u); // the exchange never went out
     EXPECT_EQ(m_store.entries.size(), 1u); // the entry stays for the next start
 }
+
+TEST(ExchangeSpacing, OneAtATimeAnIntervalApartAndALimitsRetryHonoured)
+{
+    using namespace std::chrono_literals;
+    Auth::CExchangeSpacing spacing;
+    const auto t0 = std::chrono::steady_clock::time_point() + 1h;
+    ASSERT_EQ(spacing.Begin(t0), 0u);
+    EXPECT_EQ(spacing.Begin(t0 + 1h), 5u); // the first is still in flight
+    spacing.Finish(t0 + 2s, SLoginOutcome(EOutcome::Unreachable));
+    EXPECT_EQ(spacing.Begin(t0 + 2s), 5u);
+    EXPECT_EQ(spacing.Begin(t0 + 6s + 1ms), 1u); // rounded up, never 0
+    ASSERT_EQ(spacing.Begin(t0 + 7s), 0u);
+
+    SLoginOutcome limited(EOutcome::Limited);
+    limited.retrySeconds = 30;
+    spacing.Finish(t0 + 8s, limited);
+    EXPECT_EQ(spacing.Begin(t0 + 20s), 18u);
+    ASSERT_EQ(spacing.Begin(t0 + 38s), 0u);
+    limited.retrySeconds = 0xFFFFFFFF; // the largest the wire carries
+    spacing.Finish(t0 + 40s, limited);
+    EXPECT_EQ(spacing.Begin(t0 + 41s), 0xFFFFFFFFu - 1);
+}
+
+TEST_F(IdentityWorker, AClientAskingInALoopIsHeldBackWithoutTraffic)
+{
+    m_store.entries["Quillmere/identity/https://id0"] = {"Rowan", std::vector<std::uint8_t>(32, 1)};
+    Answer("/v1/exchange/new", 200, R"({"refresh":")" + kToken2 + R"(","code":")" + kToken1 + R"("})");
+    auto identity = Make();
+    const auto started = identity->StartIdentity();
+    ASSERT_TRUE(started) << started.error();
+
+    Gate(false);
+    auto first = std::async(std::launch::async, [&] { return identity->ExchangeForGame(); });
+    while (Calls().empty())
+    {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    const SLoginOutcome during = identity->ExchangeForGame(); // while the first is in flight
+    Gate(true);
+    EXPECT_EQ(first.get().kind, EOutcome::SignedIn);
+    EXPECT_EQ(during.kind, EOutcome::Limited);
+    EXPECT_EQ(during.retrySeconds, 5u);
+    for (int i = 0; i < 100; ++i)
+    {
+        const SLoginOutcome again = identity->ExchangeForGame();
+        ASSERT_EQ(again.kind, EOutcome::Limited);
+        EXPECT_GE(again.retrySeconds, 1u);
+        EXPECT_EQ(again.code, (std::array<std::uint8_t, 32>{}));
+    }
+    EXPECT_EQ(Calls().size(), 1u);
+    EXPECT_EQ(m_store.writes, 1); // the entry was rewritten once
+}
