@@ -43,12 +43,31 @@ std::expected<std::string, unsigned long> ReadWholeFile(std::string_view path, s
         }
         if (read == 0)
         {
-            break; // the file shrank while we read it
+            return std::unexpected(ERROR_HANDLE_EOF); // the file shrank while we read it
         }
         done += read;
     }
-    bytes.resize(done);
     return bytes;
+}
+
+namespace
+{
+// Writes all the bytes to the open file from its start and flushes them to the disk.
+[[nodiscard]] std::expected<void, unsigned long> WriteAllAndFlush(HANDLE file, std::span<const char> bytes)
+{
+    SetLastError(ERROR_SUCCESS);
+    if (!WriteAt(file, 0, std::span(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size())))
+    {
+        // A write that moved nothing has no error of its own.
+        const DWORD error = GetLastError();
+        return std::unexpected(error != ERROR_SUCCESS ? error : ERROR_WRITE_FAULT);
+    }
+    if (!FlushFileBuffers(file))
+    {
+        return std::unexpected(GetLastError());
+    }
+    return {};
+}
 }
 
 std::expected<void, unsigned long> WriteWholeFile(std::string_view path, std::span<const char> bytes)
@@ -64,22 +83,7 @@ std::expected<void, unsigned long> WriteWholeFile(std::string_view path, std::sp
     {
         return std::unexpected(GetLastError());
     }
-    std::size_t done = 0;
-    while (done < bytes.size())
-    {
-        const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size() - done, 1u << 30));
-        DWORD written = 0;
-        if (!WriteFile(file.get(), bytes.data() + done, chunk, &written, nullptr))
-        {
-            return std::unexpected(GetLastError());
-        }
-        done += written;
-    }
-    if (!FlushFileBuffers(file.get()))
-    {
-        return std::unexpected(GetLastError());
-    }
-    return {};
+    return WriteAllAndFlush(file.get(), bytes);
 }
 
 namespace
@@ -132,9 +136,25 @@ std::optional<std::string> LinkOnTheWay(std::string_view path)
 bool WriteFileAtomically(std::string_view path, std::span<const char> bytes)
 {
     const std::string temporary = std::string(path) + ".tmp";
-    if (!WriteWholeFile(temporary, bytes))
+    const std::wstring wide = Utf8ToWide(temporary);
+    if (wide.empty())
     {
+        SetLastError(ERROR_INVALID_NAME);
         return false;
+    }
+    {
+        // Nobody else opens it while it is written.
+        const UniqueHandle file(CreateFileW(wide.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                            FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!file)
+        {
+            return false;
+        }
+        if (const auto written = WriteAllAndFlush(file.get(), bytes); !written)
+        {
+            SetLastError(written.error());
+            return false;
+        }
     }
     return MoveReplacing(temporary, path);
 }

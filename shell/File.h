@@ -14,7 +14,8 @@
 
 // The file's bytes. A missing file (or missing folder) is the error code 2 (or 3) so that
 // callers can tell "absent" from "unreadable"; the error value is the Windows error number,
-// ERROR_FILE_TOO_LARGE (223) for a file above maxSize.
+// ERROR_FILE_TOO_LARGE (223) for a file above maxSize, ERROR_HANDLE_EOF (38) for a file
+// that ends before the size it had when opened.
 [[nodiscard]] std::expected<std::string, unsigned long> ReadWholeFile(std::string_view path,
                                                                       std::uint64_t maxSize = 0x7FFFFFFF);
 
@@ -22,9 +23,9 @@
 // The error value is the Windows error number.
 [[nodiscard]] std::expected<void, unsigned long> WriteWholeFile(std::string_view path, std::span<const char> bytes);
 
-// The atomic file write: writes path + ".tmp", flushes it to the disk and renames it over
-// path (replacing, write-through). On failure the old file is as it was; the ".tmp" file may
-// be left behind.
+// The atomic file write: writes path + ".tmp", open to nobody else while it is written,
+// flushes it to the disk and renames it over path (replacing, write-through). On failure the
+// old file is as it was, the ".tmp" file may be left behind, and GetLastError tells why.
 [[nodiscard]] bool WriteFileAtomically(std::string_view path, std::span<const char> bytes);
 
 // Renames `from` to `to`, replacing a file there, and returns once the change is on the disk
