@@ -114,9 +114,9 @@ bool IsPlainFolder(std::string_view path)
            !IsLink(wide, attributes);
 }
 
-std::optional<std::string> LinkOnTheWay(std::string_view path)
+std::optional<std::string> LinkOnTheWay(std::string_view path, std::size_t from)
 {
-    for (std::size_t end = path.find_first_of("/\\"); end != std::string_view::npos;
+    for (std::size_t end = path.find_first_of("/\\", from); end != std::string_view::npos;
          end = path.find_first_of("/\\", end + 1))
     {
         const std::wstring wide = Utf8ToWide(path.substr(0, end));
@@ -142,10 +142,13 @@ bool WriteFileAtomically(std::string_view path, std::span<const char> bytes)
         SetLastError(ERROR_INVALID_NAME);
         return false;
     }
+    // A left-over ".tmp", or a link planted at its name, goes (a link itself, never what it
+    // points at); the new one is then made afresh, so a link that comes back in between
+    // fails the create instead of being followed. Nobody else opens it while it is written.
+    DeleteFileW(wide.c_str());
     {
-        // Nobody else opens it while it is written.
-        const UniqueHandle file(CreateFileW(wide.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                            FILE_ATTRIBUTE_NORMAL, nullptr));
+        const UniqueHandle file(CreateFileW(wide.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
+                                            nullptr));
         if (!file)
         {
             return false;
@@ -233,34 +236,50 @@ DWORD ForEachEntry(const std::wstring& folder, Visit&& visit)
     return GetLastError();
 }
 
-// The wide-path side of RemoveTree.
+// Whether the entry at path is a link or a junction, asked twice: of the handle that opened
+// the entry itself, and of the path (Wine opens the target of its links whatever the flags
+// say, and shows the link only in the path's attributes).
+[[nodiscard]] bool OpenedALink(HANDLE entry, const std::wstring& path)
+{
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!GetFileInformationByHandle(entry, &info) || (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0)
+    {
+        return true;
+    }
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    return attributes == INVALID_FILE_ATTRIBUTES || IsLink(path, attributes);
+}
+
+// The wide-path side of RemoveTree. The folder is opened without following a link and held
+// without delete sharing while its entries go, so nobody can rename it away and swap a link
+// into its place between the check and the listing; a link found there is removed itself.
 void RemoveWideTree(const std::wstring& folder)
 {
-    // An empty folder, or a link or junction given as the folder, goes at once.
-    if (RemoveDirectoryW(folder.c_str()) || GetLastError() != ERROR_DIR_NOT_EMPTY)
     {
-        return;
+        const UniqueHandle pinned(CreateFileW(folder.c_str(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
+            FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+            FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+        if (pinned && !OpenedALink(pinned.get(), folder))
+        {
+            (void)ForEachEntry(folder, [&](const WIN32_FIND_DATAW& entry) {
+                const std::wstring path = folder + L"\\" + entry.cFileName;
+                const DWORD attributes = entry.dwFileAttributes;
+                if ((attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_REPARSE_POINT)) == FILE_ATTRIBUTE_READONLY)
+                {
+                    SetFileAttributesW(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
+                }
+                if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
+                {
+                    RemoveWideTree(path); // which checks again, on what it opens
+                }
+                else
+                {
+                    DeleteFileW(path.c_str()); // a link swapped in goes itself
+                }
+            });
+        }
     }
-    (void)ForEachEntry(folder, [&](const WIN32_FIND_DATAW& entry) {
-        const std::wstring path = folder + L"\\" + entry.cFileName;
-        const DWORD attributes = entry.dwFileAttributes;
-        if ((attributes & FILE_ATTRIBUTE_READONLY) != 0)
-        {
-            SetFileAttributesW(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
-        }
-        if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
-        {
-            DeleteFileW(path.c_str());
-        }
-        else if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0)
-        {
-            RemoveDirectoryW(path.c_str()); // the link itself, never what it points at
-        }
-        else
-        {
-            RemoveWideTree(path);
-        }
-    });
+    // The emptied folder, or the link itself when it is one, never what it points at.
     RemoveDirectoryW(folder.c_str());
 }
 }

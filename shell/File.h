@@ -23,9 +23,10 @@
 // The error value is the Windows error number.
 [[nodiscard]] std::expected<void, unsigned long> WriteWholeFile(std::string_view path, std::span<const char> bytes);
 
-// The atomic file write: writes path + ".tmp", open to nobody else while it is written,
-// flushes it to the disk and renames it over path (replacing, write-through). On failure the
-// old file is as it was, the ".tmp" file may be left behind, and GetLastError tells why.
+// The atomic file write: writes path + ".tmp", made afresh (a link at that name is removed,
+// never followed) and open to nobody else while it is written, flushes it to the disk and
+// renames it over path (replacing, write-through). On failure the old file is as it was, the
+// ".tmp" file may be left behind, and GetLastError tells why.
 [[nodiscard]] bool WriteFileAtomically(std::string_view path, std::span<const char> bytes);
 
 // Renames `from` to `to`, replacing a file there, and returns once the change is on the disk
@@ -52,8 +53,9 @@ struct SFolderEntry
 [[nodiscard]] std::expected<std::vector<SFolderEntry>, unsigned long> ListFolder(std::string_view folder);
 
 // Deletes the folder with everything below it. Links and junctions are removed themselves,
-// never followed, the folder's own included; read-only files are made writable first.
-// Failures are ignored: whatever could not go stays.
+// never followed, the folder's own included, also one swapped in for a folder while the
+// removal runs; read-only files are made writable first. Failures are ignored: whatever
+// could not go stays.
 void RemoveTree(std::string_view folder);
 
 // Creates every missing folder of the path's part before its last "/" or "\".
@@ -73,8 +75,10 @@ void CreateParentFolders(std::string_view path);
 
 // The first folder on the path's way (each part before a "/" or "\\") that is a symbolic link
 // or a junction, as the path writes it; nothing when there is none. Whoever writes below a
-// folder it owns refuses a path for which this names a folder.
-[[nodiscard]] std::optional<std::string> LinkOnTheWay(std::string_view path);
+// folder it owns refuses a path for which this names a folder. With `from`, only the folders
+// whose path is at least that long are looked at: path.substr(0, from) names the owned
+// folder, which is looked at itself, and what lies above it is taken as it is.
+[[nodiscard]] std::optional<std::string> LinkOnTheWay(std::string_view path, std::size_t from = 0);
 
 // The running executable's full path, and its folder with the trailing separator; empty when
 // Windows cannot name it.

@@ -3,6 +3,7 @@
 #include "install/Install.h"
 
 #include "shell/Text.h"
+#include "shell/tests/Links.h"
 #include "shell/tests/TempFolder.h"
 #include "install/tests/TestFiles.h"
 
@@ -247,6 +248,32 @@ TEST_F(InstallTest, AnInstallFolderThatCannotBeMadeGivesTheErrorText)
     EXPECT_EQ(handled.error(), places.installFolder + " could not be written (Windows error 3)");
     EXPECT_FALSE(fs::exists(places.shortcut));
     EXPECT_FALSE(KeyExists());
+}
+
+// A link at the install folder, or on the way below it to a file the install writes: the
+// install refuses before it makes or writes anything, and where the link points stays empty.
+TEST_F(InstallTest, NeverWritesThroughALink)
+{
+    const fs::path elsewhere = root.path() / "elsewhere";
+    fs::create_directories(elsewhere);
+    const fs::path installed = Installed();
+    fs::create_directories(installed);
+    ASSERT_TRUE(MakeLink(installed, L"Client", L"../../../elsewhere"));
+    const auto below = Install::CheckInstall(places);
+    ASSERT_FALSE(below.has_value());
+    EXPECT_EQ(below.error(), places.installFolder + " could not be written (Windows error 267)");
+
+    ASSERT_TRUE(MakeLink(root.path() / "Local" / "Programs", L"Linked", L"../../elsewhere"));
+    places.installFolder = Utf8(root.path() / "Local" / "Programs" / "Linked");
+    const auto itself = Install::CheckInstall(places);
+    ASSERT_FALSE(itself.has_value());
+    EXPECT_EQ(itself.error(), places.installFolder + " could not be written (Windows error 267)");
+
+    EXPECT_TRUE(fs::is_empty(elsewhere));
+    EXPECT_FALSE(fs::exists(places.shortcut));
+    EXPECT_FALSE(KeyExists());
+    RemoveLink(installed, L"Client");
+    RemoveLink(root.path() / "Local" / "Programs", L"Linked");
 }
 
 TEST_F(InstallTest, TheEntryFollowsTheInstalledIndexInTheInstalledLauncherOnly)

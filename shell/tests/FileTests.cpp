@@ -2,6 +2,7 @@
 #include "shell/File.h"
 #include "shell/Handle.h"
 #include "shell/Text.h"
+#include "shell/tests/Links.h"
 #include "shell/tests/TempFolder.h"
 
 #include <gtest/gtest.h>
@@ -21,8 +22,8 @@ std::string Contents(const std::string& path)
 }
 }
 
-// The ".tmp" is shared with nobody: a program that held a left-over one open, writing,
-// cannot reach into the file that takes the target's place.
+// The ".tmp" is made afresh and shared with nobody: a program that held a left-over one
+// open, writing, cannot reach into the file that takes the target's place.
 TEST(Files, TheAtomicWriteKeepsItsTemporaryToItself)
 {
     const TempFolder folder(L"qm-files");
@@ -55,4 +56,28 @@ TEST(Files, AShortReadIsAnError)
     const auto read = ReadWholeFile(shrinking);
     ASSERT_FALSE(read.has_value()) << *read;
     EXPECT_EQ(read.error(), static_cast<unsigned long>(ERROR_HANDLE_EOF));
+}
+
+// A link in the tree, or the tree's folder given as a link, is never gone through: what it
+// points at stays whole. (Wine shows only links to folders as links, and removes what a link
+// points at where Windows removes the link; so here the links themselves may stay.)
+TEST(Files, TheTreeRemovalNeverFollowsALink)
+{
+    const TempFolder folder(L"qm-files");
+    const std::filesystem::path tree = folder.path() / "tree";
+    CreateDirectoryW((folder.path() / "kept").c_str(), nullptr);
+    const std::string kept = Utf8(folder.path() / "kept" / "keep.txt");
+    ASSERT_TRUE(WriteWholeFile(kept, std::string_view("kept")));
+    CreateParentFolders(Utf8(tree / "inner" / "file.txt"));
+    ASSERT_TRUE(WriteWholeFile(Utf8(tree / "inner" / "file.txt"), std::string_view("goes")));
+    ASSERT_TRUE(MakeLink(tree / "inner", L"folder-link", L"../../kept"));
+    ASSERT_TRUE(MakeLink(folder.path(), L"tree-link", L"kept"));
+
+    RemoveTree(Utf8(folder.path() / "tree-link"));
+    EXPECT_EQ(Contents(kept), "kept");
+    RemoveTree(Utf8(tree));
+    EXPECT_FALSE(PathExists(Utf8(tree / "inner" / "file.txt")));
+    EXPECT_EQ(Contents(kept), "kept");
+    RemoveLink(tree / "inner", L"folder-link");
+    RemoveLink(folder.path(), L"tree-link");
 }
