@@ -12,7 +12,9 @@
 #include <shlobj.h>
 #include <shobjidl.h>
 #include <windows.h>
+#include <bcrypt.h>
 
+#include <array>
 #include <optional>
 #include <utility>
 #include <vector>
@@ -319,16 +321,32 @@ std::expected<bool, std::string> CheckInstall(const SPlaces& places)
     return true;
 }
 
+// The copy is made afresh under a name nobody can guess, then held open (readable, but
+// neither writable nor removable by others) and read back against the launcher's own bytes
+// until it has started: nothing can be put in its place between the write and the start.
 bool RelaunchForUninstall(const SPlaces& places)
 {
     if (places.temporaryFolder.empty() || !RunsFrom(places, places.installFolder))
     {
         return false;
     }
-    const std::string copy = places.temporaryFolder + std::string(kTemporaryCopyName);
-    const std::wstring wideSelf = Utf8ToWide(places.executable);
-    const std::wstring wideCopy = Utf8ToWide(copy);
-    if (wideSelf.empty() || wideCopy.empty() || !CopyFileW(wideSelf.c_str(), wideCopy.c_str(), FALSE))
+    std::array<std::uint8_t, 16> random{};
+    if (!BCRYPT_SUCCESS(BCryptGenRandom(nullptr, random.data(), static_cast<ULONG>(random.size()),
+            BCRYPT_USE_SYSTEM_PREFERRED_RNG)))
+    {
+        return false;
+    }
+    const std::string copy = places.temporaryFolder + UninstallCopyName(random);
+    const auto self = ReadWholeFile(places.executable, kMaxReadSize);
+    if (!self || !WriteFileAtomically(copy, *self))
+    {
+        return false;
+    }
+    const UniqueHandle held(CreateFileW(Utf8ToWide(copy).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+        FILE_ATTRIBUTE_NORMAL, nullptr));
+    std::string written(self->size(), '\0');
+    if (!held || !ReadAt(held.get(), 0, std::span(reinterpret_cast<std::uint8_t*>(written.data()), written.size())) ||
+        written != *self)
     {
         return false;
     }

@@ -186,6 +186,11 @@ int RunWindow(HINSTANCE instance, int showCommand, UniqueHandle handOverPipe)
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand)
 {
+    // The launcher starts from a downloads folder, its uninstall copy from the temporary
+    // folder: a DLL that something dropped beside it must never load. From here on every
+    // load, the delayed imports' included, searches System32 alone.
+    SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
+
     // The manifest asks for the UTF-8 code page; without it every narrow Windows call would
     // mangle paths and texts. No language is known yet, so this one text is English.
     if (GetACP() != CP_UTF8)

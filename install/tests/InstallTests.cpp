@@ -305,13 +305,30 @@ TEST_F(InstallTest, UninstallHandsOverToACopyInTheTemporaryFolder)
     ASSERT_TRUE(Install::CheckInstall(places).has_value());
     ASSERT_TRUE(WaitForStart(Installed() / "Quillmere.exe").has_value());
 
+    // Each copy has a name of its own that no other program could have known ahead.
     places.executable = Utf8(Installed() / "Quillmere.exe");
-    ASSERT_TRUE(Install::RelaunchForUninstall(places));
-    const fs::path copy = root.path() / "Temp" / "Quillmere-uninstall.exe";
-    const auto started = WaitForStart(copy);
-    ASSERT_TRUE(started.has_value());
-    EXPECT_EQ(started->first, L"\"" + copy.wstring() + L"\" --uninstall");
-    EXPECT_EQ(started->second, (root.path() / "Temp").wstring());
+    std::vector<fs::path> copies;
+    for (int relaunch = 0; relaunch < 2; ++relaunch)
+    {
+        ASSERT_TRUE(Install::RelaunchForUninstall(places));
+        for (const auto& entry : fs::directory_iterator(root.path() / "Temp"))
+        {
+            if (entry.path().extension() == ".exe" && std::ranges::find(copies, entry.path()) == copies.end())
+            {
+                copies.push_back(entry.path());
+            }
+        }
+        ASSERT_EQ(copies.size(), relaunch + 1u);
+        const fs::path& copy = copies.back();
+        const std::wstring name = copy.filename().wstring();
+        EXPECT_EQ(name.size(), 56u) << copy;
+        EXPECT_EQ(name.find_first_not_of(L"0123456789abcdef", 20), 52u) << copy;
+        EXPECT_EQ(Read(copy), Read(StandIn()));
+        const auto started = WaitForStart(copy);
+        ASSERT_TRUE(started.has_value());
+        EXPECT_EQ(started->first, L"\"" + copy.wstring() + L"\" --uninstall");
+        EXPECT_EQ(started->second, (root.path() / "Temp").wstring());
+    }
 }
 
 TEST_F(InstallTest, RemovalWaitsForHeldFilesKeepsSettingsAndFinishesAPartialRemoval)

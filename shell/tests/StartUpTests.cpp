@@ -7,7 +7,9 @@
 #include <winver.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstring>
+#include <string>
 #include <vector>
 
 std::wstring TestFolder()
@@ -178,4 +180,34 @@ TEST(StartUp, TheVersionRecordMarksADevelopmentBuild)
     const bool named = std::search(record.begin(), record.end(), text, text + name.size() * 2) != record.end();
     EXPECT_EQ((flags & VS_FF_PRIVATEBUILD) != 0, QM_DEVELOPMENT_BUILD == 1);
     EXPECT_EQ(named, QM_DEVELOPMENT_BUILD == 1);
+}
+
+// A DLL that Windows would look for beside the executable (in the downloads folder the
+// installer runs from) is imported delayed, so it loads only after the start has limited the
+// search to System32. What loads with the executable is System32's by Windows' own rules.
+TEST(StartUp, OnlySystemDllsLoadWithTheLauncher)
+{
+    const std::wstring exe = TestFolder() + L"Quillmere.exe";
+    const HMODULE image = LoadLibraryExW(exe.c_str(), nullptr, DONT_RESOLVE_DLL_REFERENCES);
+    ASSERT_NE(image, nullptr);
+    const auto* base = reinterpret_cast<const std::uint8_t*>(image);
+    const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
+    const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
+    const IMAGE_DATA_DIRECTORY& imports = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+    std::vector<std::string> loaded;
+    for (const auto* entry = reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR*>(base + imports.VirtualAddress);
+         entry->Name != 0; ++entry)
+    {
+        std::string name = reinterpret_cast<const char*>(base + entry->Name);
+        std::ranges::transform(name, name.begin(), [](char c) { return static_cast<char>(std::tolower(c)); });
+        loaded.push_back(name);
+    }
+    FreeLibrary(image);
+    const std::vector<std::string> known = {"advapi32.dll", "comctl32.dll", "gdi32.dll", "kernel32.dll",
+        "msvcrt.dll", "ole32.dll", "shell32.dll", "user32.dll", "ws2_32.dll"};
+    for (const std::string& name : loaded)
+    {
+        EXPECT_TRUE(std::ranges::find(known, name) != known.end()) << name << " loads with the launcher";
+    }
+    EXPECT_TRUE(std::ranges::find(loaded, "kernel32.dll") != loaded.end());
 }
