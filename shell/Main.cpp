@@ -46,6 +46,16 @@ UniqueHandle HandOverPipe(std::string_view commandLine)
         return {};
     }
     const auto handle = reinterpret_cast<HANDLE>(static_cast<std::uintptr_t>(*value));
+    // A standard handle is the starter's redirection (a console, a log pipe), never an older
+    // launcher's pipe: taking it would skip the install check and the single instance, and
+    // write into whatever reads it.
+    for (const DWORD standard : {STD_INPUT_HANDLE, STD_OUTPUT_HANDLE, STD_ERROR_HANDLE})
+    {
+        if (handle == GetStdHandle(standard))
+        {
+            return {};
+        }
+    }
     if (GetFileType(handle) != FILE_TYPE_PIPE)
     {
         return {};

@@ -145,6 +145,46 @@ TEST(StartUp, AStartWaitsOutAnEndingLauncher)
     CloseHandle(held);
 }
 
+// "--handover" naming the start's own redirected output is no hand-over: the start stays a
+// normal one (here turned away by a held single-instance mutex) and writes nothing into it.
+TEST(StartUp, AStandardHandleIsNoHandOverPipe)
+{
+    const HANDLE held = CreateMutexW(nullptr, FALSE, L"Local\\QuillmereLauncher");
+    ASSERT_NE(GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS)) << "another launcher runs";
+    SECURITY_ATTRIBUTES inherited{sizeof(inherited), nullptr, TRUE};
+    HANDLE readEnd = nullptr;
+    HANDLE writeEnd = nullptr;
+    ASSERT_TRUE(CreatePipe(&readEnd, &writeEnd, &inherited, 0));
+    const UniqueHandle reader(readEnd);
+    SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
+
+    const std::wstring exe = TestFolder() + L"Quillmere.exe";
+    wchar_t value[32]{};
+    swprintf(value, 32, L"%llx", static_cast<unsigned long long>(reinterpret_cast<std::uintptr_t>(writeEnd)));
+    std::wstring commandLine = L"\"" + exe + L"\" --handover " + value;
+    STARTUPINFOW startup{sizeof(startup)};
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdOutput = writeEnd;
+    PROCESS_INFORMATION info{};
+    ASSERT_TRUE(CreateProcessW(exe.c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
+                               &info));
+    CloseHandle(info.hThread);
+    CloseHandle(writeEnd);
+    const SChild launcher{UniqueHandle(info.hProcess), info.dwProcessId};
+    const DWORD code = WaitForExit(launcher, 20000);
+    if (const HWND window = FindWindowW(L"QuillmereLauncher", nullptr); window != nullptr)
+    {
+        PostMessageW(window, WM_CLOSE, 0, 0);
+        ADD_FAILURE() << "the launcher took its output for a hand-over pipe";
+        WaitForExit(launcher, 20000);
+    }
+    EXPECT_EQ(code, 0u);
+    DWORD available = 0;
+    PeekNamedPipe(readEnd, nullptr, 0, nullptr, &available, nullptr);
+    EXPECT_EQ(available, 0u) << "a byte was written into the launcher's output";
+    CloseHandle(held);
+}
+
 TEST(StartUp, WithoutTheManifestTheLauncherRefusesToStart)
 {
     const SChild launcher = StartBeside(L"QuillmereNoManifest.exe");
