@@ -254,26 +254,21 @@ TEST_F(InstallTest, AnInstallFolderThatCannotBeMadeGivesTheErrorText)
 // install refuses before it makes or writes anything, and where the link points stays empty.
 TEST_F(InstallTest, NeverWritesThroughALink)
 {
-    const fs::path elsewhere = root.path() / "elsewhere";
-    fs::create_directories(elsewhere);
-    const fs::path installed = Installed();
-    fs::create_directories(installed);
-    ASSERT_TRUE(MakeLink(installed, L"Client", L"../../../elsewhere"));
-    const auto below = Install::CheckInstall(places);
-    ASSERT_FALSE(below.has_value());
-    EXPECT_EQ(below.error(), places.installFolder + " could not be written (Windows error 267)");
-
-    ASSERT_TRUE(MakeLink(root.path() / "Local" / "Programs", L"Linked", L"../../elsewhere"));
-    places.installFolder = Utf8(root.path() / "Local" / "Programs" / "Linked");
-    const auto itself = Install::CheckInstall(places);
-    ASSERT_FALSE(itself.has_value());
-    EXPECT_EQ(itself.error(), places.installFolder + " could not be written (Windows error 267)");
-
-    EXPECT_TRUE(fs::is_empty(elsewhere));
-    EXPECT_FALSE(fs::exists(places.shortcut));
+    const fs::path programs = root.path() / "Local" / "Programs";
+    fs::create_directories(root.path() / "elsewhere");
+    fs::create_directories(Installed());
+    ASSERT_TRUE(MakeLink(Installed(), L"Client", L"../../../elsewhere"));
+    ASSERT_TRUE(MakeLink(programs, L"Linked", L"../../elsewhere"));
+    for (const fs::path& folder : {Installed(), programs / "Linked"})
+    {
+        places.installFolder = Utf8(folder);
+        const auto refused = Install::CheckInstall(places);
+        EXPECT_EQ(refused ? "" : refused.error(), places.installFolder + " could not be written (Windows error 267)");
+    }
+    EXPECT_TRUE(fs::is_empty(root.path() / "elsewhere"));
     EXPECT_FALSE(KeyExists());
-    RemoveLink(installed, L"Client");
-    RemoveLink(root.path() / "Local" / "Programs", L"Linked");
+    RemoveLink(programs / "Quillmere", L"Client");
+    RemoveLink(programs, L"Linked");
 }
 
 TEST_F(InstallTest, TheEntryFollowsTheInstalledIndexInTheInstalledLauncherOnly)
@@ -307,23 +302,14 @@ TEST_F(InstallTest, UninstallHandsOverToACopyInTheTemporaryFolder)
 
     // Each copy has a name of its own that no other program could have known ahead.
     places.executable = Utf8(Installed() / "Quillmere.exe");
+    ASSERT_TRUE(Install::RelaunchForUninstall(places) && Install::RelaunchForUninstall(places));
     std::vector<fs::path> copies;
-    for (int relaunch = 0; relaunch < 2; ++relaunch)
+    std::ranges::copy_if(fs::directory_iterator(root.path() / "Temp"), std::back_inserter(copies),
+        [](const fs::path& path) { return path.extension() == ".exe"; }, &fs::directory_entry::path);
+    ASSERT_EQ(copies.size(), 2u);
+    for (const fs::path& copy : copies)
     {
-        ASSERT_TRUE(Install::RelaunchForUninstall(places));
-        for (const auto& entry : fs::directory_iterator(root.path() / "Temp"))
-        {
-            if (entry.path().extension() == ".exe" && std::ranges::find(copies, entry.path()) == copies.end())
-            {
-                copies.push_back(entry.path());
-            }
-        }
-        ASSERT_EQ(copies.size(), relaunch + 1u);
-        const fs::path& copy = copies.back();
-        const std::wstring name = copy.filename().wstring();
-        EXPECT_EQ(name.size(), 56u) << copy;
-        EXPECT_EQ(name.find_first_not_of(L"0123456789abcdef", 20), 52u) << copy;
-        EXPECT_EQ(Read(copy), Read(StandIn()));
+        EXPECT_EQ(copy.filename().wstring().find_first_not_of(L"0123456789abcdef", 20), 52u) << copy;
         const auto started = WaitForStart(copy);
         ASSERT_TRUE(started.has_value());
         EXPECT_EQ(started->first, L"\"" + copy.wstring() + L"\" --uninstall");
