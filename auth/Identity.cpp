@@ -4,6 +4,8 @@
 
 #include <fmt/format.h>
 
+#include <chrono>
+
 #include <fstream>
 #include <iterator>
 #include <system_error>
@@ -208,10 +210,21 @@ SLoginOutcome Identity::ExchangeForGame()
             request.promise.reset();
             return SLoginOutcome(EOutcome::Failed);
         }
+        // Too soon: the client hears what a limited exchange tells it, without any traffic.
+        if (const std::uint32_t wait = m_exchangeSpacing.Begin(std::chrono::steady_clock::now()); wait != 0)
+        {
+            request.promise.reset();
+            SLoginOutcome held(EOutcome::Limited);
+            held.retrySeconds = wait;
+            return held;
+        }
         m_queue.push_back(std::move(request));
     }
     m_wake.notify_one();
-    return answer.get();
+    SLoginOutcome outcome = answer.get();
+    const std::lock_guard lock(m_queueLock);
+    m_exchangeSpacing.Finish(std::chrono::steady_clock::now(), outcome);
+    return outcome;
 }
 
 void Identity::Enqueue(SRequest request)

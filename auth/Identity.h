@@ -11,6 +11,7 @@
 //   identity.StopIdentity(); // fails queued requests, joins the thread
 #pragma once
 
+#include "auth/ExchangeSpacing.h"
 #include "auth/Request.h"
 #include "auth/SignIn.h"
 #include "auth/Status.h"
@@ -102,7 +103,9 @@ public:
     void SignIn(std::string login, std::string password);
 
     // For the game hand-off thread: a fresh one-time code, blocking until the worker has
-    // served the request. Failed at once when the worker is stopping or not running.
+    // served the request. Failed at once when the worker is stopping or not running; Limited
+    // at once, with the seconds to wait, while another exchange is in flight or the last one
+    // is too recent (auth/ExchangeSpacing.h).
     [[nodiscard]] SLoginOutcome ExchangeForGame();
 
     // Copies, under the configuration lock.
@@ -148,9 +151,10 @@ private:
     SIdentityConfig m_config;
     std::string m_login;
 
-    std::mutex m_queueLock; // m_queue, m_running, m_stopping
+    std::mutex m_queueLock; // m_queue, m_running, m_stopping, m_exchangeSpacing
     std::condition_variable_any m_wake;
     std::deque<SRequest> m_queue;
+    CExchangeSpacing m_exchangeSpacing;
     bool m_running = false;
     bool m_stopping = false;
     std::jthread m_worker;

@@ -12,7 +12,9 @@
 #include <shlobj.h>
 #include <shobjidl.h>
 #include <windows.h>
+#include <bcrypt.h>
 
+#include <array>
 #include <optional>
 #include <utility>
 #include <vector>
@@ -131,12 +133,39 @@ private:
     std::optional<std::string> m_indexBytes;
 };
 
+// A link or a junction at the install folder or below it on the way to path, which the
+// install would write through.
+[[nodiscard]] bool LinkInInstall(const SPlaces& places, std::string_view path)
+{
+    return LinkOnTheWay(path, places.installFolder.size()).has_value();
+}
+
+// Writes one file of the install, never through a link.
+[[nodiscard]] std::expected<void, unsigned long> WriteInstallFile(const SPlaces& places, const std::string& path,
+    const std::string& bytes)
+{
+    if (LinkInInstall(places, path))
+    {
+        return std::unexpected(ERROR_DIRECTORY);
+    }
+    if (!WriteFileAtomically(path, bytes))
+    {
+        return std::unexpected(GetLastError());
+    }
+    return {};
+}
+
 // The pack folder of the install, the index and the executable; the Windows error when
 // one of them could not be made.
 [[nodiscard]] std::expected<void, unsigned long> CopyInstall(const SPlaces& places, const std::string& indexBytes,
     const std::string& installed)
 {
     const std::string indexPath = JoinWindowsPath(places.installFolder, kIndexPath);
+    // Checked before the folders are made too: a folder is never created through a link.
+    if (LinkInInstall(places, indexPath))
+    {
+        return std::unexpected(ERROR_DIRECTORY);
+    }
     CreateParentFolders(indexPath);
     const std::string_view pack = FolderOf(indexPath);
     if (!IsPlainFolder(pack))
@@ -145,20 +174,16 @@ private:
         // A link or a file in its place has no error of its own to report.
         return std::unexpected(PathExists(pack) ? ERROR_DIRECTORY : error);
     }
-    if (!WriteFileAtomically(indexPath, indexBytes))
+    if (auto written = WriteInstallFile(places, indexPath, indexBytes); !written)
     {
-        return std::unexpected(GetLastError());
+        return written;
     }
     const auto self = ReadWholeFile(places.executable, kMaxReadSize);
     if (!self)
     {
         return std::unexpected(self.error());
     }
-    if (!WriteFileAtomically(installed, *self))
-    {
-        return std::unexpected(GetLastError());
-    }
-    return {};
+    return WriteInstallFile(places, installed, *self);
 }
 
 [[nodiscard]] bool SaveShortcut(const std::wstring& shortcut, const std::wstring& target, const std::wstring& folder)
@@ -193,6 +218,10 @@ private:
     const std::wstring wideShortcut = Utf8ToWide(shortcut);
     const std::wstring wideTarget = Utf8ToWide(target);
     const std::wstring wideFolder = Utf8ToWide(folder);
+    if (!wideShortcut.empty())
+    {
+        DeleteFileW(wideShortcut.c_str()); // a link at its name goes itself, never written through
+    }
     const bool saved = !wideShortcut.empty() && !wideTarget.empty() && !wideFolder.empty() &&
                        SaveShortcut(wideShortcut, wideTarget, wideFolder);
     if (SUCCEEDED(com))
@@ -292,16 +321,32 @@ std::expected<bool, std::string> CheckInstall(const SPlaces& places)
     return true;
 }
 
+// The copy is made afresh under a name nobody can guess, then held open (readable, but
+// neither writable nor removable by others) and read back against the launcher's own bytes
+// until it has started: nothing can be put in its place between the write and the start.
 bool RelaunchForUninstall(const SPlaces& places)
 {
     if (places.temporaryFolder.empty() || !RunsFrom(places, places.installFolder))
     {
         return false;
     }
-    const std::string copy = places.temporaryFolder + std::string(kTemporaryCopyName);
-    const std::wstring wideSelf = Utf8ToWide(places.executable);
-    const std::wstring wideCopy = Utf8ToWide(copy);
-    if (wideSelf.empty() || wideCopy.empty() || !CopyFileW(wideSelf.c_str(), wideCopy.c_str(), FALSE))
+    std::array<std::uint8_t, 16> random{};
+    if (!BCRYPT_SUCCESS(BCryptGenRandom(nullptr, random.data(), static_cast<ULONG>(random.size()),
+            BCRYPT_USE_SYSTEM_PREFERRED_RNG)))
+    {
+        return false;
+    }
+    const std::string copy = places.temporaryFolder + UninstallCopyName(random);
+    const auto self = ReadWholeFile(places.executable, kMaxReadSize);
+    if (!self || !WriteFileAtomically(copy, *self))
+    {
+        return false;
+    }
+    const UniqueHandle held(CreateFileW(Utf8ToWide(copy).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+        FILE_ATTRIBUTE_NORMAL, nullptr));
+    std::string written(self->size(), '\0');
+    if (!held || !ReadAt(held.get(), 0, std::span(reinterpret_cast<std::uint8_t*>(written.data()), written.size())) ||
+        written != *self)
     {
         return false;
     }

@@ -177,6 +177,11 @@ std::vector<SRegistryValue> ReleaseValues(const Vfs::SIndex& index)
     };
 }
 
+std::string UninstallCopyName(std::span<const std::uint8_t, 16> random)
+{
+    return fmt::format("Quillmere-uninstall-{:02x}.exe", fmt::join(random, ""));
+}
+
 std::string CommandLine(std::string_view executable, std::string_view argument)
 {
     if (argument.empty())

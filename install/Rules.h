@@ -6,6 +6,7 @@
 #include "vfs/Index.h"
 
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -20,7 +21,6 @@ inline constexpr std::string_view kPackFolder = "Client/pack";
 // Under HKEY_CURRENT_USER.
 inline constexpr std::string_view kUninstallKey = "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Quillmere";
 inline constexpr std::string_view kUninstallSwitch = "--uninstall";
-inline constexpr std::string_view kTemporaryCopyName = "Quillmere-uninstall.exe";
 
 // "<local application data>\Programs\Quillmere"; empty when the local folder is unknown.
 [[nodiscard]] std::string InstallFolder(std::string_view localAppData);
@@ -90,6 +90,10 @@ struct SRegistryValue
 
 // The two values that follow each completed update: "DisplayVersion", "EstimatedSize".
 [[nodiscard]] std::vector<SRegistryValue> ReleaseValues(const Vfs::SIndex& index);
+
+// The uninstall copy's file name in the temporary folder, "Quillmere-uninstall-{}.exe" with
+// 16 random bytes in hexadecimal: no other program can know it ahead and put a file there.
+[[nodiscard]] std::string UninstallCopyName(std::span<const std::uint8_t, 16> random);
 
 // The command line a started program receives: "\"{exe}\"" or "\"{exe}\" {argument}".
 [[nodiscard]] std::string CommandLine(std::string_view executable, std::string_view argument = {});

@@ -43,12 +43,31 @@ std::expected<std::string, unsigned long> ReadWholeFile(std::string_view path, s
         }
         if (read == 0)
         {
-            break; // the file shrank while we read it
+            return std::unexpected(ERROR_HANDLE_EOF); // the file shrank while we read it
         }
         done += read;
     }
-    bytes.resize(done);
     return bytes;
+}
+
+namespace
+{
+// Writes all the bytes to the open file from its start and flushes them to the disk.
+[[nodiscard]] std::expected<void, unsigned long> WriteAllAndFlush(HANDLE file, std::span<const char> bytes)
+{
+    SetLastError(ERROR_SUCCESS);
+    if (!WriteAt(file, 0, std::span(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size())))
+    {
+        // A write that moved nothing has no error of its own.
+        const DWORD error = GetLastError();
+        return std::unexpected(error != ERROR_SUCCESS ? error : ERROR_WRITE_FAULT);
+    }
+    if (!FlushFileBuffers(file))
+    {
+        return std::unexpected(GetLastError());
+    }
+    return {};
+}
 }
 
 std::expected<void, unsigned long> WriteWholeFile(std::string_view path, std::span<const char> bytes)
@@ -64,22 +83,7 @@ std::expected<void, unsigned long> WriteWholeFile(std::string_view path, std::sp
     {
         return std::unexpected(GetLastError());
     }
-    std::size_t done = 0;
-    while (done < bytes.size())
-    {
-        const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size() - done, 1u << 30));
-        DWORD written = 0;
-        if (!WriteFile(file.get(), bytes.data() + done, chunk, &written, nullptr))
-        {
-            return std::unexpected(GetLastError());
-        }
-        done += written;
-    }
-    if (!FlushFileBuffers(file.get()))
-    {
-        return std::unexpected(GetLastError());
-    }
-    return {};
+    return WriteAllAndFlush(file.get(), bytes);
 }
 
 namespace
@@ -110,9 +114,9 @@ bool IsPlainFolder(std::string_view path)
            !IsLink(wide, attributes);
 }
 
-std::optional<std::string> LinkOnTheWay(std::string_view path)
+std::optional<std::string> LinkOnTheWay(std::string_view path, std::size_t from)
 {
-    for (std::size_t end = path.find_first_of("/\\"); end != std::string_view::npos;
+    for (std::size_t end = path.find_first_of("/\\", from); end != std::string_view::npos;
          end = path.find_first_of("/\\", end + 1))
     {
         const std::wstring wide = Utf8ToWide(path.substr(0, end));
@@ -132,9 +136,28 @@ std::optional<std::string> LinkOnTheWay(std::string_view path)
 bool WriteFileAtomically(std::string_view path, std::span<const char> bytes)
 {
     const std::string temporary = std::string(path) + ".tmp";
-    if (!WriteWholeFile(temporary, bytes))
+    const std::wstring wide = Utf8ToWide(temporary);
+    if (wide.empty())
     {
+        SetLastError(ERROR_INVALID_NAME);
         return false;
+    }
+    // A left-over ".tmp", or a link planted at its name, goes (a link itself, never what it
+    // points at); the new one is then made afresh, so a link that comes back in between
+    // fails the create instead of being followed. Nobody else opens it while it is written.
+    DeleteFileW(wide.c_str());
+    {
+        const UniqueHandle file(CreateFileW(wide.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
+                                            nullptr));
+        if (!file)
+        {
+            return false;
+        }
+        if (const auto written = WriteAllAndFlush(file.get(), bytes); !written)
+        {
+            SetLastError(written.error());
+            return false;
+        }
     }
     return MoveReplacing(temporary, path);
 }
@@ -227,34 +250,50 @@ DWORD ForEachEntry(const std::wstring& folder, Visit&& visit)
     return GetLastError();
 }
 
-// The wide-path side of RemoveTree.
+// Whether the entry at path is a link or a junction, asked twice: of the handle that opened
+// the entry itself, and of the path (Wine opens the target of its links whatever the flags
+// say, and shows the link only in the path's attributes).
+[[nodiscard]] bool OpenedALink(HANDLE entry, const std::wstring& path)
+{
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!GetFileInformationByHandle(entry, &info) || (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0)
+    {
+        return true;
+    }
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    return attributes == INVALID_FILE_ATTRIBUTES || IsLink(path, attributes);
+}
+
+// The wide-path side of RemoveTree. The folder is opened without following a link and held
+// without delete sharing while its entries go, so nobody can rename it away and swap a link
+// into its place between the check and the listing; a link found there is removed itself.
 void RemoveWideTree(const std::wstring& folder)
 {
-    // An empty folder, or a link or junction given as the folder, goes at once.
-    if (RemoveDirectoryW(folder.c_str()) || GetLastError() != ERROR_DIR_NOT_EMPTY)
     {
-        return;
+        const UniqueHandle pinned(CreateFileW(folder.c_str(), FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES,
+            FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+            FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+        if (pinned && !OpenedALink(pinned.get(), folder))
+        {
+            (void)ForEachEntry(folder, [&](const WIN32_FIND_DATAW& entry) {
+                const std::wstring path = folder + L"\\" + entry.cFileName;
+                const DWORD attributes = entry.dwFileAttributes;
+                if ((attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_REPARSE_POINT)) == FILE_ATTRIBUTE_READONLY)
+                {
+                    SetFileAttributesW(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
+                }
+                if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
+                {
+                    RemoveWideTree(path); // which checks again, on what it opens
+                }
+                else
+                {
+                    DeleteFileW(path.c_str()); // a link swapped in goes itself
+                }
+            });
+        }
     }
-    (void)ForEachEntry(folder, [&](const WIN32_FIND_DATAW& entry) {
-        const std::wstring path = folder + L"\\" + entry.cFileName;
-        const DWORD attributes = entry.dwFileAttributes;
-        if ((attributes & FILE_ATTRIBUTE_READONLY) != 0)
-        {
-            SetFileAttributesW(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
-        }
-        if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
-        {
-            DeleteFileW(path.c_str());
-        }
-        else if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0)
-        {
-            RemoveDirectoryW(path.c_str()); // the link itself, never what it points at
-        }
-        else
-        {
-            RemoveWideTree(path);
-        }
-    });
+    // The emptied folder, or the link itself when it is one, never what it points at.
     RemoveDirectoryW(folder.c_str());
 }
 }

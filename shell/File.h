@@ -14,7 +14,8 @@
 
 // The file's bytes. A missing file (or missing folder) is the error code 2 (or 3) so that
 // callers can tell "absent" from "unreadable"; the error value is the Windows error number,
-// ERROR_FILE_TOO_LARGE (223) for a file above maxSize.
+// ERROR_FILE_TOO_LARGE (223) for a file above maxSize, ERROR_HANDLE_EOF (38) for a file
+// that ends before the size it had when opened.
 [[nodiscard]] std::expected<std::string, unsigned long> ReadWholeFile(std::string_view path,
                                                                       std::uint64_t maxSize = 0x7FFFFFFF);
 
@@ -22,9 +23,10 @@
 // The error value is the Windows error number.
 [[nodiscard]] std::expected<void, unsigned long> WriteWholeFile(std::string_view path, std::span<const char> bytes);
 
-// The atomic file write: writes path + ".tmp", flushes it to the disk and renames it over
-// path (replacing, write-through). On failure the old file is as it was; the ".tmp" file may
-// be left behind.
+// The atomic file write: writes path + ".tmp", made afresh (a link at that name is removed,
+// never followed) and open to nobody else while it is written, flushes it to the disk and
+// renames it over path (replacing, write-through). On failure the old file is as it was, the
+// ".tmp" file may be left behind, and GetLastError tells why.
 [[nodiscard]] bool WriteFileAtomically(std::string_view path, std::span<const char> bytes);
 
 // Renames `from` to `to`, replacing a file there, and returns once the change is on the disk
@@ -52,8 +54,9 @@ struct SFolderEntry
 [[nodiscard]] std::expected<std::vector<SFolderEntry>, unsigned long> ListFolder(std::string_view folder);
 
 // Deletes the folder with everything below it. Links and junctions are removed themselves,
-// never followed, the folder's own included; read-only files are made writable first.
-// Failures are ignored: whatever could not go stays.
+// never followed, the folder's own included, also one swapped in for a folder while the
+// removal runs; read-only files are made writable first. Failures are ignored: whatever
+// could not go stays.
 void RemoveTree(std::string_view folder);
 
 // Creates every missing folder of the path's part before its last "/" or "\".
@@ -73,8 +76,10 @@ void CreateParentFolders(std::string_view path);
 
 // The first folder on the path's way (each part before a "/" or "\\") that is a symbolic link
 // or a junction, as the path writes it; nothing when there is none. Whoever writes below a
-// folder it owns refuses a path for which this names a folder.
-[[nodiscard]] std::optional<std::string> LinkOnTheWay(std::string_view path);
+// folder it owns refuses a path for which this names a folder. With `from`, only the folders
+// whose path is at least that long are looked at: path.substr(0, from) names the owned
+// folder, which is looked at itself, and what lies above it is taken as it is.
+[[nodiscard]] std::optional<std::string> LinkOnTheWay(std::string_view path, std::size_t from = 0);
 
 // The running executable's full path, and its folder with the trailing separator; empty when
 // Windows cannot name it.

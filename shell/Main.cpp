@@ -47,6 +47,16 @@ UniqueHandle HandOverPipe(std::string_view commandLine)
         return {};
     }
     const auto handle = reinterpret_cast<HANDLE>(static_cast<std::uintptr_t>(*value));
+    // A standard handle is the starter's redirection (a console, a log pipe), never an older
+    // launcher's pipe: taking it would skip the install check and the single instance, and
+    // write into whatever reads it.
+    for (const DWORD standard : {STD_INPUT_HANDLE, STD_OUTPUT_HANDLE, STD_ERROR_HANDLE})
+    {
+        if (handle == GetStdHandle(standard))
+        {
+            return {};
+        }
+    }
     if (GetFileType(handle) != FILE_TYPE_PIPE)
     {
         return {};
@@ -198,6 +208,11 @@ int RunWindow(HINSTANCE instance, int showCommand, UniqueHandle handOverPipe)
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand)
 {
+    // The launcher starts from a downloads folder, its uninstall copy from the temporary
+    // folder: a DLL that something dropped beside it must never load. From here on every
+    // load, the delayed imports' included, searches System32 alone.
+    SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
+
     // The manifest asks for the UTF-8 code page; without it every narrow Windows call would
     // mangle paths and texts. No language is known yet, so this one text is English.
     if (GetACP() != CP_UTF8)

@@ -514,3 +514,49 @@ TEST_F(IdentityWorker, StopFailsQueuedExchangesAndLaterOnes)
     EXPECT_EQ(Calls().size(), 1u); // the exchange never went out
     EXPECT_EQ(m_store.entries.size(), 1u); // the entry stays for the next start
 }
+
+TEST(ExchangeSpacing, OneAtATimeAnIntervalApartAndALimitsRetryHonoured)
+{
+    using namespace std::chrono_literals;
+    Auth::CExchangeSpacing spacing;
+    const auto t0 = std::chrono::steady_clock::time_point() + 1h;
+    ASSERT_EQ(spacing.Begin(t0), 0u);
+    EXPECT_EQ(spacing.Begin(t0 + 1h), 5u); // the first is still in flight
+    spacing.Finish(t0 + 2s, SLoginOutcome(EOutcome::Unreachable));
+    EXPECT_EQ(spacing.Begin(t0 + 6s + 1ms), 1u); // rounded up, never 0
+    ASSERT_EQ(spacing.Begin(t0 + 7s), 0u);
+    SLoginOutcome limited(EOutcome::Limited);
+    limited.retrySeconds = 0xFFFFFFFF; // the largest the reply carries
+    spacing.Finish(t0 + 8s, limited);
+    EXPECT_EQ(spacing.Begin(t0 + 9s), 0xFFFFFFFFu - 1);
+}
+
+// A client that asks while an exchange runs, and again and again after it, gets "wait" at
+// once; only the first request reaches the service and rewrites the stored sign-in.
+TEST_F(IdentityWorker, AClientAskingInALoopIsHeldBackWithoutTraffic)
+{
+    m_store.entries["Quillmere/identity/https://id0"] = {"Rowan", std::vector<std::uint8_t>(32, 1)};
+    Answer("/v1/exchange/new", 200, R"({"refresh":")" + kToken2 + R"(","code":")" + kToken1 + R"("})");
+    auto identity = Make();
+    ASSERT_TRUE(identity->StartIdentity());
+    Gate(false);
+    auto first = std::async(std::launch::async, [&] { return identity->ExchangeForGame(); });
+    while (Calls().empty())
+    {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    auto opener = std::async(std::launch::async, [&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        Gate(true);
+    });
+    const SLoginOutcome during = identity->ExchangeForGame();
+    EXPECT_EQ(during.kind, EOutcome::Limited);
+    EXPECT_EQ(during.retrySeconds, 5u);
+    EXPECT_EQ(first.get().kind, EOutcome::SignedIn);
+    for (int i = 0; i < 10; ++i)
+    {
+        EXPECT_EQ(identity->ExchangeForGame().kind, EOutcome::Limited);
+    }
+    EXPECT_EQ(Calls().size(), 1u);
+    EXPECT_EQ(m_store.writes, 1);
+}

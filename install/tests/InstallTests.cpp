@@ -3,6 +3,7 @@
 #include "install/Install.h"
 
 #include "shell/Text.h"
+#include "shell/tests/Links.h"
 #include "shell/tests/TempFolder.h"
 #include "install/tests/TestFiles.h"
 
@@ -249,6 +250,27 @@ TEST_F(InstallTest, AnInstallFolderThatCannotBeMadeGivesTheErrorText)
     EXPECT_FALSE(KeyExists());
 }
 
+// A link at the install folder, or on the way below it to a file the install writes: the
+// install refuses before it makes or writes anything, and where the link points stays empty.
+TEST_F(InstallTest, NeverWritesThroughALink)
+{
+    const fs::path programs = root.path() / "Local" / "Programs";
+    fs::create_directories(root.path() / "elsewhere");
+    fs::create_directories(Installed());
+    ASSERT_TRUE(MakeLink(Installed(), L"Client", L"../../../elsewhere"));
+    ASSERT_TRUE(MakeLink(programs, L"Linked", L"../../elsewhere"));
+    for (const fs::path& folder : {Installed(), programs / "Linked"})
+    {
+        places.installFolder = Utf8(folder);
+        const auto refused = Install::CheckInstall(places);
+        EXPECT_EQ(refused ? "" : refused.error(), places.installFolder + " could not be written (Windows error 267)");
+    }
+    EXPECT_TRUE(fs::is_empty(root.path() / "elsewhere"));
+    EXPECT_FALSE(KeyExists());
+    RemoveLink(programs / "Quillmere", L"Client");
+    RemoveLink(programs, L"Linked");
+}
+
 TEST_F(InstallTest, TheEntryFollowsTheInstalledIndexInTheInstalledLauncherOnly)
 {
     ASSERT_TRUE(Install::CheckInstall(places).has_value());
@@ -278,13 +300,21 @@ TEST_F(InstallTest, UninstallHandsOverToACopyInTheTemporaryFolder)
     ASSERT_TRUE(Install::CheckInstall(places).has_value());
     ASSERT_TRUE(WaitForStart(Installed() / "Quillmere.exe").has_value());
 
+    // Each copy has a name of its own that no other program could have known ahead.
     places.executable = Utf8(Installed() / "Quillmere.exe");
-    ASSERT_TRUE(Install::RelaunchForUninstall(places));
-    const fs::path copy = root.path() / "Temp" / "Quillmere-uninstall.exe";
-    const auto started = WaitForStart(copy);
-    ASSERT_TRUE(started.has_value());
-    EXPECT_EQ(started->first, L"\"" + copy.wstring() + L"\" --uninstall");
-    EXPECT_EQ(started->second, (root.path() / "Temp").wstring());
+    ASSERT_TRUE(Install::RelaunchForUninstall(places) && Install::RelaunchForUninstall(places));
+    std::vector<fs::path> copies;
+    std::ranges::copy_if(fs::directory_iterator(root.path() / "Temp"), std::back_inserter(copies),
+        [](const fs::path& path) { return path.extension() == ".exe"; }, &fs::directory_entry::path);
+    ASSERT_EQ(copies.size(), 2u);
+    for (const fs::path& copy : copies)
+    {
+        EXPECT_EQ(copy.filename().wstring().find_first_not_of(L"0123456789abcdef", 20), 52u) << copy;
+        const auto started = WaitForStart(copy);
+        ASSERT_TRUE(started.has_value());
+        EXPECT_EQ(started->first, L"\"" + copy.wstring() + L"\" --uninstall");
+        EXPECT_EQ(started->second, (root.path() / "Temp").wstring());
+    }
 }
 
 TEST_F(InstallTest, RemovalWaitsForHeldFilesKeepsSettingsAndFinishesAPartialRemoval)

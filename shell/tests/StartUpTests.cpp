@@ -2,12 +2,15 @@
 
 #include "Version.h"
 
+#include <fmt/xchar.h>
 #include <gtest/gtest.h>
 
 #include <winver.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstring>
+#include <string>
 #include <vector>
 
 std::wstring TestFolder()
@@ -143,6 +146,34 @@ TEST(StartUp, AStartWaitsOutAnEndingLauncher)
     CloseHandle(held);
 }
 
+// "--handover" naming the start's own redirected output is no hand-over: the start stays a
+// normal one (here turned away by a held single-instance mutex) and writes nothing into it.
+TEST(StartUp, AStandardHandleIsNoHandOverPipe)
+{
+    const HANDLE held = CreateMutexW(nullptr, FALSE, L"Local\\QuillmereLauncher");
+    SECURITY_ATTRIBUTES inherited{sizeof(inherited), nullptr, TRUE};
+    HANDLE readEnd = nullptr;
+    STARTUPINFOW startup{sizeof(startup)};
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    ASSERT_TRUE(CreatePipe(&readEnd, &startup.hStdOutput, &inherited, 0));
+    const UniqueHandle reader(readEnd);
+    const std::wstring exe = TestFolder() + L"Quillmere.exe";
+    std::wstring commandLine =
+        fmt::format(L"\"{}\" --handover {:x}", exe, reinterpret_cast<std::uintptr_t>(startup.hStdOutput));
+    PROCESS_INFORMATION info{};
+    ASSERT_TRUE(
+        CreateProcessW(exe.c_str(), commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &info));
+    CloseHandle(info.hThread);
+    CloseHandle(startup.hStdOutput);
+    const SChild launcher{UniqueHandle(info.hProcess), info.dwProcessId};
+    EXPECT_EQ(WaitForExit(launcher, 20000), 0u) << "the launcher took its output for a hand-over pipe";
+    PostMessageW(FindWindowW(L"QuillmereLauncher", nullptr), WM_CLOSE, 0, 0);
+    DWORD available = 0;
+    PeekNamedPipe(readEnd, nullptr, 0, nullptr, &available, nullptr);
+    EXPECT_EQ(available, 0u);
+    CloseHandle(held);
+}
+
 TEST(StartUp, WithoutTheManifestTheLauncherRefusesToStart)
 {
     const SChild launcher = StartBeside(L"QuillmereNoManifest.exe");
@@ -178,4 +209,25 @@ TEST(StartUp, TheVersionRecordMarksADevelopmentBuild)
     const bool named = std::search(record.begin(), record.end(), text, text + name.size() * 2) != record.end();
     EXPECT_EQ((flags & VS_FF_PRIVATEBUILD) != 0, QM_DEVELOPMENT_BUILD == 1);
     EXPECT_EQ(named, QM_DEVELOPMENT_BUILD == 1);
+}
+
+// A DLL that Windows would look for beside the executable (in the downloads folder the
+// installer runs from) is delay-loaded, after the start has limited the search to System32.
+TEST(StartUp, OnlySystemDllsLoadWithTheLauncher)
+{
+    const std::wstring exe = TestFolder() + L"Quillmere.exe";
+    const HMODULE image = LoadLibraryExW(exe.c_str(), nullptr, DONT_RESOLVE_DLL_REFERENCES);
+    ASSERT_NE(image, nullptr);
+    const auto* base = reinterpret_cast<const char*>(image);
+    const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
+    const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
+    const DWORD imports = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT].VirtualAddress;
+    const std::string_view system = "advapi32 comctl32 gdi32 kernel32 msvcrt ole32 shell32 user32 ws2_32";
+    for (auto* entry = reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR*>(base + imports); entry->Name != 0; ++entry)
+    {
+        std::string name = base + entry->Name;
+        std::ranges::transform(name, name.begin(), [](char c) { return static_cast<char>(std::tolower(c)); });
+        EXPECT_NE(system.find(name.substr(0, name.size() - 4)), std::string_view::npos) << name;
+    }
+    FreeLibrary(image);
 }
