@@ -78,16 +78,19 @@ std::string Describe(const Patch::SPatchReport& r)
 // The window's part of a self-update: the new launcher takes over, or the old one is put back.
 int HandOver(Patch::CPatcher& patcher, const std::string& downloaded)
 {
-    std::promise<bool> result;
-    if (auto started = patcher.HandOver(downloaded, [&](bool signalled) { result.set_value(signalled); }); !started)
+    std::promise<std::string> result; // empty when the new launcher signalled
+    const auto answer = [&](bool signalled, std::string error) {
+        result.set_value(signalled ? std::string() : error.empty() ? "the new launcher did not start" : std::move(error));
+    };
+    if (auto started = patcher.HandOver(downloaded, answer); !started)
     {
         Print(fmt::format("hand-over failed: {}", started.error()));
         return 1;
     }
-    if (!result.get_future().get())
+    if (const std::string error = result.get_future().get(); !error.empty())
     {
         patcher.UndoHandOver();
-        Print("hand-over failed: the new launcher did not start");
+        Print(fmt::format("hand-over failed: {}", error));
         return 1;
     }
     patcher.ForgetHandOver();
