@@ -321,6 +321,22 @@ std::expected<bool, std::string> CheckInstall(const SPlaces& places)
     return true;
 }
 
+namespace
+{
+// Copies that earlier removals left in the temporary folder; one that still runs stays.
+void RemoveEarlierUninstallCopies(const std::string& temporaryFolder)
+{
+    const auto entries = ListFolder(temporaryFolder);
+    for (const SFolderEntry& entry : entries ? *entries : std::vector<SFolderEntry>{})
+    {
+        if (!entry.folder && !entry.link && IsUninstallCopyName(entry.name))
+        {
+            DeleteFileW(Utf8ToWide(temporaryFolder + entry.name).c_str());
+        }
+    }
+}
+}
+
 // The copy is made afresh under a name nobody can guess, then held open (readable, but
 // neither writable nor removable by others) and read back against the launcher's own bytes
 // until it has started: nothing can be put in its place between the write and the start.
@@ -330,6 +346,7 @@ bool RelaunchForUninstall(const SPlaces& places)
     {
         return false;
     }
+    RemoveEarlierUninstallCopies(places.temporaryFolder);
     std::array<std::uint8_t, 16> random{};
     if (!BCRYPT_SUCCESS(BCryptGenRandom(nullptr, random.data(), static_cast<ULONG>(random.size()),
             BCRYPT_USE_SYSTEM_PREFERRED_RNG)))

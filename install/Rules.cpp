@@ -182,6 +182,19 @@ std::string UninstallCopyName(std::span<const std::uint8_t, 16> random)
     return fmt::format("Quillmere-uninstall-{:02x}.exe", fmt::join(random, ""));
 }
 
+bool IsUninstallCopyName(std::string_view name)
+{
+    constexpr std::string_view prefix = "Quillmere-uninstall-";
+    constexpr std::string_view suffix = ".exe";
+    if (name.size() != prefix.size() + 32 + suffix.size() || !name.starts_with(prefix) || !name.ends_with(suffix))
+    {
+        return false;
+    }
+    const std::string_view digits = name.substr(prefix.size(), 32);
+    return std::all_of(digits.begin(), digits.end(),
+        [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); });
+}
+
 std::string CommandLine(std::string_view executable, std::string_view argument)
 {
     if (argument.empty())

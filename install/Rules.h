@@ -94,6 +94,8 @@ struct SRegistryValue
 // The uninstall copy's file name in the temporary folder, "Quillmere-uninstall-{}.exe" with
 // 16 random bytes in hexadecimal: no other program can know it ahead and put a file there.
 [[nodiscard]] std::string UninstallCopyName(std::span<const std::uint8_t, 16> random);
+// Whether a file name is one that UninstallCopyName gives.
+[[nodiscard]] bool IsUninstallCopyName(std::string_view name);
 
 // The command line a started program receives: "\"{exe}\"" or "\"{exe}\" {argument}".
 [[nodiscard]] std::string CommandLine(std::string_view executable, std::string_view argument = {});

@@ -300,20 +300,34 @@ TEST_F(InstallTest, UninstallHandsOverToACopyInTheTemporaryFolder)
     ASSERT_TRUE(Install::CheckInstall(places).has_value());
     ASSERT_TRUE(WaitForStart(Installed() / "Quillmere.exe").has_value());
 
-    // Each copy has a name of its own that no other program could have known ahead.
+    // Each copy has a name of its own that no other program could have known ahead, and a
+    // relaunch removes the copies that earlier ones left (not other files).
     places.executable = Utf8(Installed() / "Quillmere.exe");
-    ASSERT_TRUE(Install::RelaunchForUninstall(places) && Install::RelaunchForUninstall(places));
-    std::vector<fs::path> copies;
-    std::ranges::copy_if(fs::directory_iterator(root.path() / "Temp"), std::back_inserter(copies),
-        [](const fs::path& path) { return path.extension() == ".exe"; }, &fs::directory_entry::path);
-    ASSERT_EQ(copies.size(), 2u);
-    for (const fs::path& copy : copies)
+    const fs::path temporary = root.path() / "Temp";
+    const fs::path left = temporary / ("Quillmere-uninstall-" + std::string(32, 'a') + ".exe");
+    const fs::path other = temporary / "Quillmere-uninstall-notes.exe";
+    std::vector<fs::path> seen{left};
+    for (int round = 0; round < 2; ++round)
     {
+        Write(left, "a copy an earlier removal left");
+        Write(other, "not a copy");
+        ASSERT_TRUE(Install::RelaunchForUninstall(places));
+        EXPECT_FALSE(fs::exists(left));
+        EXPECT_TRUE(fs::exists(other));
+        std::vector<fs::path> copies;
+        std::ranges::copy_if(fs::directory_iterator(temporary), std::back_inserter(copies),
+            [&](const fs::path& path) {
+                return path.extension() == ".exe" && path != other && std::ranges::find(seen, path) == seen.end();
+            },
+            &fs::directory_entry::path);
+        ASSERT_EQ(copies.size(), 1u);
+        const fs::path& copy = copies.front();
         EXPECT_EQ(copy.filename().wstring().find_first_not_of(L"0123456789abcdef", 20), 52u) << copy;
         const auto started = WaitForStart(copy);
         ASSERT_TRUE(started.has_value());
         EXPECT_EQ(started->first, L"\"" + copy.wstring() + L"\" --uninstall");
-        EXPECT_EQ(started->second, (root.path() / "Temp").wstring());
+        EXPECT_EQ(started->second, temporary.wstring());
+        seen.push_back(copy);
     }
 }
 

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
+#include <cstdint>
 #include <limits>
 
 namespace
@@ -139,4 +141,19 @@ TEST(InstallRules, CommandLinesAndErrorTexts)
         "C:\\L\\Programs\\Quillmere\\Quillmere.exe did not start (Windows error 193)");
     EXPECT_EQ(Install::kEntriesError, "the Start menu's entry or the uninstall entry could not be made");
 }
+}
+
+TEST(InstallRules, UninstallCopiesAreKnownByTheirWholeName)
+{
+    std::array<std::uint8_t, 16> random{};
+    random.fill(0xA5);
+    const std::string name = Install::UninstallCopyName(random);
+    EXPECT_EQ(name, "Quillmere-uninstall-a5a5a5a5a5a5a5a5a5a5a5a5a5a5a5a5.exe");
+    EXPECT_TRUE(Install::IsUninstallCopyName(name));
+    for (const char* other : {"Quillmere-uninstall-notes.exe", "Quillmere.exe", "Quillmere-uninstall-.exe",
+             "Quillmere-uninstall-A5A5A5A5A5A5A5A5A5A5A5A5A5A5A5A5.exe",
+             "Quillmere-uninstall-a5a5a5a5a5a5a5a5a5a5a5a5a5a5a5a5.exe.started"})
+    {
+        EXPECT_FALSE(Install::IsUninstallCopyName(other)) << other;
+    }
 }
