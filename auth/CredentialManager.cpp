@@ -1,7 +1,7 @@
 // The stored sign-in's entry in the Windows Credential Manager.
 #include "auth/StoredSignIn.h"
 
-#include "shell/Text.h"
+#include "base/Text.h"
 
 #include <windows.h>
 #include <wincred.h>
@@ -21,7 +21,7 @@ public:
     {
         if (m_credential != nullptr)
         {
-            SecureWipe(m_credential->CredentialBlob, m_credential->CredentialBlobSize);
+            Secure::Wipe(m_credential->CredentialBlob, m_credential->CredentialBlobSize);
             CredFree(m_credential);
         }
     }
@@ -36,7 +36,7 @@ class CredentialManager final : public ICredentialStore
 public:
     std::optional<SStoredEntry> Read(std::string_view target) override
     {
-        const std::wstring name = Utf8ToWide(target);
+        const std::wstring name = Text::Utf8ToWide(target);
         PCREDENTIALW raw = nullptr;
         if (name.empty() || !CredReadW(name.c_str(), CRED_TYPE_GENERIC, 0, &raw))
         {
@@ -46,7 +46,7 @@ public:
         SStoredEntry entry;
         if (credential->UserName != nullptr)
         {
-            entry.userName = WideToUtf8(credential->UserName);
+            entry.userName = Text::WideToUtf8(credential->UserName);
         }
         if (credential->CredentialBlob != nullptr)
         {
@@ -57,8 +57,8 @@ public:
 
     void Write(std::string_view target, std::string_view user_name, std::span<const std::uint8_t> blob) override
     {
-        std::wstring name = Utf8ToWide(target);
-        std::wstring user = Utf8ToWide(user_name);
+        std::wstring name = Text::Utf8ToWide(target);
+        std::wstring user = Text::Utf8ToWide(user_name);
         CREDENTIALW credential{};
         credential.Flags = 0;
         credential.Type = CRED_TYPE_GENERIC;
@@ -72,7 +72,7 @@ public:
 
     void Delete(std::string_view target) override
     {
-        const std::wstring name = Utf8ToWide(target);
+        const std::wstring name = Text::Utf8ToWide(target);
         (void)CredDeleteW(name.c_str(), CRED_TYPE_GENERIC, 0);
     }
 };

@@ -21,7 +21,7 @@ constexpr std::string_view kNoService = "the release names no identity service";
 // short string keeps its old characters in place.
 void WipeCapacity(std::string& text) noexcept
 {
-    SecureWipe(text.data(), text.capacity());
+    Secure::Wipe(text.data(), text.capacity());
     text.clear();
 }
 }

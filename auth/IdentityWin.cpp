@@ -16,10 +16,10 @@ SIdentityParams LauncherIdentityParams(SIdentityReports reports)
 {
     SIdentityParams params;
     params.post = [](std::string_view base_url, std::string_view path, std::span<const std::uint8_t> body) {
-        return Http::Request(base_url, "POST", path, body, kSignInAnswerLimit);
+        return Net::Request(base_url, "POST", path, body, kSignInAnswerLimit);
     };
     params.get = [](std::string_view base_url, std::string_view path) {
-        return Http::Request(base_url, "GET", path, {}, kStatusAnswerLimit);
+        return Net::Request(base_url, "GET", path, {}, kStatusAnswerLimit);
     };
     params.store = MakeCredentialManager();
     params.load = [] { return LoadIdentityConfig({}, Vfs::TrustRoot()); };

@@ -1,6 +1,6 @@
 #include "auth/Json.h"
 
-#include "shell/Text.h"
+#include "base/Text.h"
 
 #include <array>
 #include <limits>
@@ -71,7 +71,7 @@ std::uint32_t ParseU32(SValue value) noexcept
         return 0;
     }
     return static_cast<std::uint32_t>(
-        ParseLeadingDecimal(value.text, std::numeric_limits<std::uint32_t>::max()).value_or(0));
+        Text::ParseLeadingDecimal(value.text, std::numeric_limits<std::uint32_t>::max()).value_or(0));
 }
 
 std::optional<std::uint64_t> ParseU64(SValue value) noexcept
@@ -80,7 +80,7 @@ std::optional<std::uint64_t> ParseU64(SValue value) noexcept
     {
         return std::nullopt;
     }
-    return ParseLeadingDecimal(value.text, std::numeric_limits<std::uint64_t>::max());
+    return Text::ParseLeadingDecimal(value.text, std::numeric_limits<std::uint64_t>::max());
 }
 }
 
@@ -140,7 +140,7 @@ std::optional<std::vector<std::uint8_t>> DecodeBase64Url(std::string_view text)
         const std::uint8_t value = kDecodeTable[static_cast<unsigned char>(c)];
         if (value == 0xFF)
         {
-            SecureWipe(bytes); // the text may be a token: its first bytes are decoded already
+            Secure::Wipe(bytes); // the text may be a token: its first bytes are decoded already
             return std::nullopt;
         }
         bits = (bits << 6) | value;
@@ -154,7 +154,7 @@ std::optional<std::vector<std::uint8_t>> DecodeBase64Url(std::string_view text)
     // The 2 or 4 bits that no byte took must be zero, or the text is not canonical.
     if ((bits & ((1u << count) - 1)) != 0)
     {
-        SecureWipe(bytes);
+        Secure::Wipe(bytes);
         return std::nullopt;
     }
     return bytes;

@@ -10,7 +10,7 @@
 //     not found.
 #pragma once
 
-#include "shell/Secure.h" // SecureWipe, for the answers that carry secrets
+#include "base/Secure.h" // Secure::Wipe, for the answers that carry secrets
 
 #include <cstddef>
 #include <cstdint>

@@ -1,6 +1,6 @@
 #include "auth/Opaque.h"
 
-#include "shell/Secure.h"
+#include "base/Secure.h"
 #include "auth/OpaqueCore.h"
 
 #include <sodium.h>
@@ -39,7 +39,7 @@ struct SSecret
     SSecret() noexcept = default;
     SSecret(const SSecret&) = delete;
     SSecret& operator=(const SSecret&) = delete;
-    ~SSecret() { SecureWipe(bytes); }
+    ~SSecret() { Secure::Wipe(bytes); }
 
     [[nodiscard]] std::uint8_t* data() noexcept { return bytes.data(); }
     [[nodiscard]] const std::uint8_t* data() const noexcept { return bytes.data(); }
@@ -55,7 +55,7 @@ public:
     CSha512() noexcept { crypto_hash_sha512_init(&m_state); }
     CSha512(const CSha512&) noexcept = default;
     CSha512& operator=(const CSha512&) = delete;
-    ~CSha512() { SecureWipe(&m_state, sizeof m_state); }
+    ~CSha512() { Secure::Wipe(&m_state, sizeof m_state); }
 
     CSha512& Add(Bytes bytes) noexcept
     {
@@ -89,7 +89,7 @@ public:
     }
     CHmac(const CHmac&) = delete;
     CHmac& operator=(const CHmac&) = delete;
-    ~CHmac() { SecureWipe(&m_state, sizeof m_state); }
+    ~CHmac() { Secure::Wipe(&m_state, sizeof m_state); }
 
     CHmac& Add(Bytes bytes) noexcept
     {
@@ -647,7 +647,7 @@ extern "C" std::int32_t opaque_client_start(const std::uint8_t* password, std::s
         std::copy(message.begin(), message.end(), ke1);
         *state_length = Auth::kClientStateSize;
     }
-    SecureWipe(own);
+    Secure::Wipe(own);
     return code;
 }
 
@@ -689,7 +689,7 @@ extern "C" std::int32_t opaque_client_finish(const std::uint8_t* state, std::siz
         std::copy(message.begin(), message.end(), ke3);
         std::copy(session.begin(), session.end(), key);
     }
-    SecureWipe(session);
+    Secure::Wipe(session);
     return code;
 }
 
@@ -698,7 +698,7 @@ namespace Auth
 SLoginStart::SLoginStart(SLoginStart&& other) noexcept
     : state(other.state), stateLength(other.stateLength), ke1(other.ke1), ok(other.ok), failure(other.failure)
 {
-    SecureWipe(other.state);
+    Secure::Wipe(other.state);
     other.stateLength = 0;
 }
 
@@ -711,7 +711,7 @@ SLoginStart& SLoginStart::operator=(SLoginStart&& other) noexcept
         ke1 = other.ke1;
         ok = other.ok;
         failure = other.failure;
-        SecureWipe(other.state);
+        Secure::Wipe(other.state);
         other.stateLength = 0;
     }
     return *this;
@@ -719,7 +719,7 @@ SLoginStart& SLoginStart::operator=(SLoginStart&& other) noexcept
 
 SLoginStart::~SLoginStart()
 {
-    SecureWipe(state);
+    Secure::Wipe(state);
 }
 
 SLoginStart LoginStart(std::string_view password) noexcept
@@ -739,7 +739,7 @@ SLoginStart LoginStart(std::string_view password) noexcept
     {
         result.failure = FailureOf(code);
     }
-    SecureWipe(buffer);
+    Secure::Wipe(buffer);
     return result;
 }
 
@@ -748,7 +748,7 @@ SLoginFinish LoginFinish(SLoginStart& start, std::string_view password, std::spa
 {
     std::array<std::uint8_t, kClientStateSize> state = start.state;
     const auto stateLength = static_cast<std::size_t>(start.stateLength);
-    SecureWipe(start.state);
+    Secure::Wipe(start.state);
     start.stateLength = 0;
 
     SLoginFinish result;
@@ -757,8 +757,8 @@ SLoginFinish LoginFinish(SLoginStart& start, std::string_view password, std::spa
                                            reinterpret_cast<const std::uint8_t*>(password.data()), password.size(),
                                            ke2.data(), context.data(), context.size(), suite, result.ke3.data(),
                                            key.data());
-    SecureWipe(key);
-    SecureWipe(state);
+    Secure::Wipe(key);
+    Secure::Wipe(state);
     if (code == kOk)
     {
         result.ok = true;

@@ -29,7 +29,7 @@ constexpr unsigned kMostProofs = 3;
 struct SSecretText
 {
     std::string text;
-    ~SSecretText() { SecureWipe(text); }
+    ~SSecretText() { Secure::Wipe(text); }
 };
 
 // A decoded secret; wiped when it goes.
@@ -40,7 +40,7 @@ struct SSecretBytes
     {
         if (bytes)
         {
-            SecureWipe(*bytes);
+            Secure::Wipe(*bytes);
         }
     }
     [[nodiscard]] bool HasSize(std::size_t size) const noexcept { return bytes && bytes->size() == size; }
@@ -49,12 +49,12 @@ struct SSecretBytes
 // The transport's result; the answer body is wiped when it goes.
 struct SCall
 {
-    std::expected<Http::SAnswer, std::string> result;
+    std::expected<Net::SAnswer, std::string> result;
     ~SCall()
     {
         if (result)
         {
-            SecureWipe(result->body);
+            Secure::Wipe(result->body);
         }
     }
     [[nodiscard]] Json::SValue Find(std::string_view key) const noexcept
@@ -175,8 +175,8 @@ SLoginOutcome::SLoginOutcome(SLoginOutcome&& other) noexcept
     : kind(other.kind), retrySeconds(other.retrySeconds), message(std::move(other.message)),
       login(std::move(other.login)), refresh(other.refresh), code(other.code)
 {
-    SecureWipe(other.refresh);
-    SecureWipe(other.code);
+    Secure::Wipe(other.refresh);
+    Secure::Wipe(other.code);
 }
 
 SLoginOutcome& SLoginOutcome::operator=(SLoginOutcome&& other) noexcept
@@ -189,16 +189,16 @@ SLoginOutcome& SLoginOutcome::operator=(SLoginOutcome&& other) noexcept
         login = std::move(other.login);
         refresh = other.refresh;
         code = other.code;
-        SecureWipe(other.refresh);
-        SecureWipe(other.code);
+        Secure::Wipe(other.refresh);
+        Secure::Wipe(other.code);
     }
     return *this;
 }
 
 SLoginOutcome::~SLoginOutcome()
 {
-    SecureWipe(refresh);
-    SecureWipe(code);
+    Secure::Wipe(refresh);
+    Secure::Wipe(code);
 }
 
 bool IsWellFormedLogin(std::string_view login) noexcept
@@ -228,7 +228,7 @@ std::string SolveWork(std::span<const std::uint8_t, 16> nonce, std::uint32_t bit
     }
 }
 
-SLoginOutcome ReadError(const Http::SAnswer& answer)
+SLoginOutcome ReadError(const Net::SAnswer& answer)
 {
     const auto body = std::span<const char>(reinterpret_cast<const char*>(answer.body.data()), answer.body.size());
     const auto error = Json::FindValue(body, "error");
@@ -412,7 +412,7 @@ namespace
 const PostFn& Https()
 {
     static const PostFn post = [](std::string_view base_url, std::string_view path, std::span<const std::uint8_t> body) {
-        return Http::Request(base_url, "POST", path, body, 16384);
+        return Net::Request(base_url, "POST", path, body, 16384);
     };
     return post;
 }

@@ -13,7 +13,7 @@
 // ends an operation, and once a sign-in's first step has been answered no other URL is tried.
 #pragma once
 
-#include "auth/http/Http.h"
+#include "net/Http.h"
 
 #include <array>
 #include <cstdint>
@@ -69,11 +69,11 @@ using ServiceUrls = std::span<const std::string>;
 [[nodiscard]] std::string SolveWork(std::span<const std::uint8_t, 16> nonce, std::uint32_t bits);
 
 // The outcome of an answer that is not the call's success.
-[[nodiscard]] SLoginOutcome ReadError(const Http::SAnswer& answer);
+[[nodiscard]] SLoginOutcome ReadError(const Net::SAnswer& answer);
 
 // How a call reaches the service: POST `body` to base_url + path, the answer limited to
-// 16 KiB. The product's goes through Auth::Http::Request; tests hand in their own.
-using PostFn = std::function<std::expected<Http::SAnswer, std::string>(
+// 16 KiB. The product's goes through Net::Request; tests hand in their own.
+using PostFn = std::function<std::expected<Net::SAnswer, std::string>(
     std::string_view base_url, std::string_view path, std::span<const std::uint8_t> body)>;
 
 [[nodiscard]] SLoginOutcome Login(const PostFn& post, ServiceUrls urls, std::string_view login,

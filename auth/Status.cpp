@@ -92,7 +92,7 @@ SServiceStatus PollStatus(ServiceUrls urls, std::string_view release_hex)
 {
     return PollStatus(
         [](std::string_view base_url, std::string_view path) {
-            return Http::Request(base_url, "GET", path, {}, 65536);
+            return Net::Request(base_url, "GET", path, {}, 65536);
         },
         urls, release_hex);
 }

@@ -43,7 +43,7 @@ struct SServiceStatus
 void ReadStatusAnswer(std::span<const char> body, SServiceStatus& status);
 
 // How the poll reaches the service: GET base_url + path, the answer limited to 64 KiB.
-using GetFn = std::function<std::expected<Http::SAnswer, std::string>(std::string_view base_url,
+using GetFn = std::function<std::expected<Net::SAnswer, std::string>(std::string_view base_url,
                                                                       std::string_view path)>;
 
 [[nodiscard]] SServiceStatus PollStatus(const GetFn& get, ServiceUrls urls, std::string_view release_hex);

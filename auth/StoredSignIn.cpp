@@ -40,7 +40,7 @@ void StoredSignIn::ApplyOutcome(SLoginOutcome& outcome)
     case EOutcome::SignedIn:
         m_signedIn = true;
         m_token = outcome.refresh;
-        SecureWipe(outcome.refresh);
+        Secure::Wipe(outcome.refresh);
         if (!outcome.login.empty())
         {
             m_login = outcome.login;
@@ -61,7 +61,7 @@ void StoredSignIn::ApplyOutcome(SLoginOutcome& outcome)
 
 void StoredSignIn::Drop() noexcept
 {
-    SecureWipe(m_token);
+    Secure::Wipe(m_token);
     m_signedIn = false;
 }
 }

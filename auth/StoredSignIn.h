@@ -33,7 +33,7 @@ struct SStoredEntry
     SStoredEntry() = default;
     SStoredEntry(SStoredEntry&&) noexcept = default;
     SStoredEntry& operator=(SStoredEntry&&) noexcept = default;
-    ~SStoredEntry() { SecureWipe(blob); }
+    ~SStoredEntry() { Secure::Wipe(blob); }
 };
 
 // Where entries live: the Credential Manager on Windows. Failures are silent by design: an

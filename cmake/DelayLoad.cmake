@@ -5,7 +5,7 @@
 # import library; it goes on the link line right after the library that calls the DLL and
 # before the regular import library, followed by delayimp (the loader helper).
 #
-#   qm_delay_load(qm_http winhttp crypt32)   # in place of linking winhttp and crypt32
+#   qm_delay_load(qm_net winhttp crypt32)   # in place of linking winhttp and crypt32
 find_program(QM_DLLTOOL NAMES x86_64-w64-mingw32-dlltool REQUIRED)
 find_program(QM_NM NAMES x86_64-w64-mingw32-nm REQUIRED)
 

@@ -1,7 +1,7 @@
 # qm_test(<name> LABEL <label> SOURCES ... [DEPS ...] [TIMEOUT s] [ARGS ...] [WINDOWS_ONLY])
 #   A GoogleTest executable run by ctest as one test. In the windows configuration ctest runs
 #   it under Wine through scripts/wine-run (the toolchain's emulator); in the host one natively
-#   under the sanitizers. Labels: shell vfs patch auth game ui install tools integration journey
+#   under the sanitizers. Labels: base net shell vfs patch auth game ui install tools integration journey
 #   powercut.
 #
 # qm_fuzz(<name> SOURCES ... [DEPS ...])
@@ -9,7 +9,7 @@
 #   listed in fuzz-targets.txt of the build folder, with its corpus under fuzz/corpus/<name>.
 enable_testing()
 
-set(QM_TEST_LABELS shell vfs patch auth game ui install tools integration journey powercut)
+set(QM_TEST_LABELS base net shell vfs patch auth game ui install tools integration journey powercut)
 
 function(qm_test name)
   cmake_parse_arguments(T "WINDOWS_ONLY" "LABEL;TIMEOUT" "SOURCES;DEPS;ARGS" ${ARGN})

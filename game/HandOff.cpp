@@ -126,7 +126,7 @@ void ServeRequests(const ReadFn& read, const WriteFn& write, const ExchangeFn& e
         // statement; the reply right after it has gone out.
         HandOffReply reply = request[0] == kCodeRequest && exchange ? ReplyFor(exchange()) : RefusedReply();
         const bool written = WriteExactly(write, reply);
-        SecureWipe(reply);
+        Secure::Wipe(reply);
         if (!written)
         {
             return;

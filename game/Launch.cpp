@@ -1,7 +1,7 @@
 #include "game/Launch.h"
 
-#include "shell/Handle.h"
-#include "shell/Text.h"
+#include "base/Handle.h"
+#include "base/Text.h"
 
 #include <fmt/format.h>
 #include <pthread.h>
@@ -155,7 +155,7 @@ std::expected<void, std::string> GameLaunch::Start()
         m_pipe.join();
     }
 
-    std::wstring path = m_params.folder + Utf8ToWide(kClientPath);
+    std::wstring path = m_params.folder + Text::Utf8ToWide(kClientPath);
     std::replace(path.begin(), path.end(), L'/', L'\\');
 
     // The request pipe carries the client's requests, the reply pipe the launcher's replies;
@@ -173,8 +173,8 @@ std::expected<void, std::string> GameLaunch::Start()
     {
         HANDLE inherited[] = {replyRead.get(), requestWrite.get()};
         const InheritList list(inherited);
-        std::wstring commandLine = Utf8ToWide(ClientCommandLine(
-            WideToUtf8(path), reinterpret_cast<std::uintptr_t>(inherited[0]), reinterpret_cast<std::uintptr_t>(inherited[1])));
+        std::wstring commandLine = Text::Utf8ToWide(ClientCommandLine(
+            Text::WideToUtf8(path), reinterpret_cast<std::uintptr_t>(inherited[0]), reinterpret_cast<std::uintptr_t>(inherited[1])));
         STARTUPINFOEXW startup{};
         startup.StartupInfo.cb = sizeof(startup);
         startup.lpAttributeList = list.get();

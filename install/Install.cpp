@@ -1,9 +1,10 @@
 // The install check, the uninstall hand-over and removal, and the uninstall entry's refresh.
 #include "install/Install.h"
 
-#include "shell/File.h"
-#include "shell/Handle.h"
-#include "shell/Text.h"
+#include "base/File.h"
+#include "base/Handle.h"
+#include "base/Path.h"
+#include "base/Text.h"
 #include "vfs/Container.h"
 #include "vfs/Index.h"
 
@@ -46,7 +47,7 @@ using UniqueCom = UniqueResource<SPointerTraits<T*, &ReleaseInterface<T>>>;
 [[nodiscard]] bool SameFile(std::string_view first, std::string_view second)
 {
     const auto identify = [](std::string_view path, BY_HANDLE_FILE_INFORMATION& info) {
-        const std::wstring wide = Utf8ToWide(path);
+        const std::wstring wide = Text::Utf8ToWide(path);
         if (wide.empty())
         {
             return false;
@@ -64,7 +65,7 @@ using UniqueCom = UniqueResource<SPointerTraits<T*, &ReleaseInterface<T>>>;
 
 [[nodiscard]] bool RunsFrom(const SPlaces& places, std::string_view folder)
 {
-    std::string here(FolderOf(places.executable));
+    std::string here(Path::FolderOf(places.executable));
     if (here.ends_with(':'))
     {
         here += '\\'; // a drive's root, not its current folder
@@ -75,7 +76,7 @@ using UniqueCom = UniqueResource<SPointerTraits<T*, &ReleaseInterface<T>>>;
 // The verified index of the install below folder, or nothing.
 [[nodiscard]] std::optional<std::string> ReadTrustedIndex(std::string_view folder, Vfs::SIndex& index)
 {
-    auto bytes = ReadWholeFile(JoinWindowsPath(folder, kIndexPath), kMaxReadSize);
+    auto bytes = File::ReadWhole(JoinWindowsPath(folder, kIndexPath), kMaxReadSize);
     if (!bytes)
     {
         return std::nullopt;
@@ -94,7 +95,7 @@ using UniqueCom = UniqueResource<SPointerTraits<T*, &ReleaseInterface<T>>>;
 {
     for (const Vfs::SContainer& container : index.containers)
     {
-        if (PathExists(JoinWindowsPath(folder, fmt::format("{}/{}", kPackFolder, Vfs::ContainerName(container)))))
+        if (File::Exists(JoinWindowsPath(folder, fmt::format("{}/{}", kPackFolder, Vfs::ContainerName(container)))))
         {
             return true;
         }
@@ -107,7 +108,7 @@ using UniqueCom = UniqueResource<SPointerTraits<T*, &ReleaseInterface<T>>>;
 class CStartProbe final : public IStartProbe
 {
 public:
-    explicit CStartProbe(const SPlaces& places) : m_places(places), m_here(FolderOf(places.executable)) {}
+    explicit CStartProbe(const SPlaces& places) : m_places(places), m_here(Path::FolderOf(places.executable)) {}
 
     [[nodiscard]] bool PlacesKnown() override
     {
@@ -120,7 +121,7 @@ public:
         return m_indexBytes.has_value();
     }
     [[nodiscard]] bool HoldsContainer() override { return ContainerPresent(m_here, m_index); }
-    [[nodiscard]] bool InstalledExecutableExists() override { return PathExists(Installed()); }
+    [[nodiscard]] bool InstalledExecutableExists() override { return File::Exists(Installed()); }
 
     [[nodiscard]] std::string Installed() const { return JoinWindowsPath(m_places.installFolder, kExecutableName); }
     [[nodiscard]] const Vfs::SIndex& Index() const noexcept { return m_index; }
@@ -137,7 +138,7 @@ private:
 // install would write through.
 [[nodiscard]] bool LinkInInstall(const SPlaces& places, std::string_view path)
 {
-    return LinkOnTheWay(path, places.installFolder.size()).has_value();
+    return File::LinkOnTheWay(path, places.installFolder.size()).has_value();
 }
 
 // Writes one file of the install, never through a link.
@@ -148,7 +149,7 @@ private:
     {
         return std::unexpected(ERROR_DIRECTORY);
     }
-    if (!WriteFileAtomically(path, bytes))
+    if (!File::WriteAtomically(path, bytes))
     {
         return std::unexpected(GetLastError());
     }
@@ -166,19 +167,19 @@ private:
     {
         return std::unexpected(ERROR_DIRECTORY);
     }
-    CreateParentFolders(indexPath);
-    const std::string_view pack = FolderOf(indexPath);
-    if (!IsPlainFolder(pack))
+    File::CreateParentFolders(indexPath);
+    const std::string_view pack = Path::FolderOf(indexPath);
+    if (!File::IsPlainFolder(pack))
     {
         const DWORD error = GetLastError();
         // A link or a file in its place has no error of its own to report.
-        return std::unexpected(PathExists(pack) ? ERROR_DIRECTORY : error);
+        return std::unexpected(File::Exists(pack) ? ERROR_DIRECTORY : error);
     }
     if (auto written = WriteInstallFile(places, indexPath, indexBytes); !written)
     {
         return written;
     }
-    const auto self = ReadWholeFile(places.executable, kMaxReadSize);
+    const auto self = File::ReadWhole(places.executable, kMaxReadSize);
     if (!self)
     {
         return std::unexpected(self.error());
@@ -195,7 +196,7 @@ private:
         return false;
     }
     const UniqueCom<IShellLinkW> link(made);
-    const std::wstring description = Utf8ToWide(kProductName);
+    const std::wstring description = Text::Utf8ToWide(kProductName);
     IPersistFile* persist = nullptr;
     if (FAILED(link.get()->SetPath(target.c_str())) || FAILED(link.get()->SetWorkingDirectory(folder.c_str())) ||
         FAILED(link.get()->SetDescription(description.c_str())) ||
@@ -215,9 +216,9 @@ private:
         return true;
     }
     const HRESULT com = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED | COINIT_DISABLE_OLE1DDE);
-    const std::wstring wideShortcut = Utf8ToWide(shortcut);
-    const std::wstring wideTarget = Utf8ToWide(target);
-    const std::wstring wideFolder = Utf8ToWide(folder);
+    const std::wstring wideShortcut = Text::Utf8ToWide(shortcut);
+    const std::wstring wideTarget = Text::Utf8ToWide(target);
+    const std::wstring wideFolder = Text::Utf8ToWide(folder);
     if (!wideShortcut.empty())
     {
         DeleteFileW(wideShortcut.c_str()); // a link at its name goes itself, never written through
@@ -236,7 +237,7 @@ static_assert(static_cast<DWORD>(SRegistryValue::EType::Number) == REG_DWORD);
 
 [[nodiscard]] bool SetValue(HKEY key, const SRegistryValue& value)
 {
-    const std::wstring name = Utf8ToWide(value.name);
+    const std::wstring name = Text::Utf8ToWide(value.name);
     const std::vector<std::uint8_t> data = RegistryData(value);
     return RegSetValueExW(key, name.c_str(), 0, static_cast<DWORD>(value.type), data.data(),
                static_cast<DWORD>(data.size())) == ERROR_SUCCESS;
@@ -257,7 +258,7 @@ static_assert(static_cast<DWORD>(SRegistryValue::EType::Number) == REG_DWORD);
 
 [[nodiscard]] bool MakeUninstallEntry(const SPlaces& places, std::string_view installed, const Vfs::SIndex& index)
 {
-    const std::wstring keyPath = Utf8ToWide(places.uninstallKey);
+    const std::wstring keyPath = Text::Utf8ToWide(places.uninstallKey);
     HKEY made = nullptr;
     if (keyPath.empty() || RegCreateKeyExW(HKEY_CURRENT_USER, keyPath.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr,
                                &made, nullptr) != ERROR_SUCCESS)
@@ -275,20 +276,20 @@ SPlaces DefaultPlaces()
     wchar_t local[MAX_PATH]{};
     if (SUCCEEDED(SHGetFolderPathW(nullptr, CSIDL_LOCAL_APPDATA | CSIDL_FLAG_CREATE, nullptr, SHGFP_TYPE_CURRENT, local)))
     {
-        places.installFolder = InstallFolder(WideToUtf8(local));
+        places.installFolder = InstallFolder(Text::WideToUtf8(local));
     }
     PWSTR programs = nullptr;
     if (SUCCEEDED(SHGetKnownFolderPath(FOLDERID_Programs, 0, nullptr, &programs)))
     {
-        places.shortcut = JoinWindowsPath(WideToUtf8(programs), kShortcutName);
+        places.shortcut = JoinWindowsPath(Text::WideToUtf8(programs), kShortcutName);
     }
     CoTaskMemFree(programs);
-    places.executable = RunningExecutablePath();
+    places.executable = File::RunningExecutablePath();
     wchar_t temporary[MAX_PATH + 1]{};
     const DWORD length = GetTempPathW(MAX_PATH + 1, temporary);
     if (length > 0 && length <= MAX_PATH)
     {
-        places.temporaryFolder = WideToUtf8(std::wstring_view(temporary, length));
+        places.temporaryFolder = Text::WideToUtf8(std::wstring_view(temporary, length));
     }
     return places;
 }
@@ -326,12 +327,12 @@ namespace
 // Copies that earlier removals left in the temporary folder; one that still runs stays.
 void RemoveEarlierUninstallCopies(const std::string& temporaryFolder)
 {
-    const auto entries = ListFolder(temporaryFolder);
-    for (const SFolderEntry& entry : entries ? *entries : std::vector<SFolderEntry>{})
+    const auto entries = File::ListFolder(temporaryFolder);
+    for (const File::SFolderEntry& entry : entries ? *entries : std::vector<File::SFolderEntry>{})
     {
         if (!entry.folder && !entry.link && IsUninstallCopyName(entry.name))
         {
-            DeleteFileW(Utf8ToWide(temporaryFolder + entry.name).c_str());
+            DeleteFileW(Text::Utf8ToWide(temporaryFolder + entry.name).c_str());
         }
     }
 }
@@ -354,15 +355,15 @@ bool RelaunchForUninstall(const SPlaces& places)
         return false;
     }
     const std::string copy = places.temporaryFolder + UninstallCopyName(random);
-    const auto self = ReadWholeFile(places.executable, kMaxReadSize);
-    if (!self || !WriteFileAtomically(copy, *self))
+    const auto self = File::ReadWhole(places.executable, kMaxReadSize);
+    if (!self || !File::WriteAtomically(copy, *self))
     {
         return false;
     }
-    const UniqueHandle held(CreateFileW(Utf8ToWide(copy).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+    const UniqueHandle held(CreateFileW(Text::Utf8ToWide(copy).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
         FILE_ATTRIBUTE_NORMAL, nullptr));
     std::string written(self->size(), '\0');
-    if (!held || !ReadAt(held.get(), 0, std::span(reinterpret_cast<std::uint8_t*>(written.data()), written.size())) ||
+    if (!held || !File::ReadAt(held.get(), 0, std::span(reinterpret_cast<std::uint8_t*>(written.data()), written.size())) ||
         written != *self)
     {
         return false;
@@ -372,22 +373,22 @@ bool RelaunchForUninstall(const SPlaces& places)
 
 std::expected<void, std::string> Uninstall(const SPlaces& places)
 {
-    if (const std::wstring shortcut = Utf8ToWide(places.shortcut); !shortcut.empty())
+    if (const std::wstring shortcut = Text::Utf8ToWide(places.shortcut); !shortcut.empty())
     {
         DeleteFileW(shortcut.c_str());
     }
-    if (const std::wstring key = Utf8ToWide(places.uninstallKey); !key.empty())
+    if (const std::wstring key = Text::Utf8ToWide(places.uninstallKey); !key.empty())
     {
         RegDeleteTreeW(HKEY_CURRENT_USER, key.c_str());
     }
-    const std::wstring folder = Utf8ToWide(places.installFolder);
+    const std::wstring folder = Text::Utf8ToWide(places.installFolder);
     if (folder.empty())
     {
         return std::unexpected(places.installFolder);
     }
     for (int attempt = 1;; ++attempt)
     {
-        RemoveTree(places.installFolder);
+        File::RemoveTree(places.installFolder);
         if (GetFileAttributesW(folder.c_str()) == INVALID_FILE_ATTRIBUTES)
         {
             return {};
@@ -407,7 +408,7 @@ void RefreshUninstallEntry(const SPlaces& places)
         return;
     }
     Vfs::SIndex index;
-    const std::wstring keyPath = Utf8ToWide(places.uninstallKey);
+    const std::wstring keyPath = Text::Utf8ToWide(places.uninstallKey);
     HKEY opened = nullptr;
     if (!ReadTrustedIndex(places.installFolder, index) || keyPath.empty() ||
         RegOpenKeyExW(HKEY_CURRENT_USER, keyPath.c_str(), 0, KEY_SET_VALUE, &opened) != ERROR_SUCCESS)
@@ -420,9 +421,9 @@ void RefreshUninstallEntry(const SPlaces& places)
 
 bool StartProgram(std::string_view executable, std::string_view argument)
 {
-    const std::wstring application = Utf8ToWide(executable);
-    std::wstring commandLine = Utf8ToWide(CommandLine(executable, argument));
-    const std::wstring folder = Utf8ToWide(fmt::format("{}\\", FolderOf(executable)));
+    const std::wstring application = Text::Utf8ToWide(executable);
+    std::wstring commandLine = Text::Utf8ToWide(CommandLine(executable, argument));
+    const std::wstring folder = Text::Utf8ToWide(Path::FolderOf(executable));
     if (application.empty() || commandLine.empty() || folder.empty())
     {
         SetLastError(ERROR_INVALID_NAME);

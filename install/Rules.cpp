@@ -1,6 +1,6 @@
 #include "install/Rules.h"
 
-#include "shell/Text.h"
+#include "base/Text.h"
 
 #include <fmt/format.h>
 
@@ -104,12 +104,6 @@ std::string JoinWindowsPath(std::string_view folder, std::string_view name)
     return path;
 }
 
-std::string_view FolderOf(std::string_view path) noexcept
-{
-    const std::size_t slash = path.find_last_of("\\/");
-    return slash == std::string_view::npos ? std::string_view() : path.substr(0, slash);
-}
-
 std::uint32_t EstimatedSizeKiB(const Vfs::SIndex& index) noexcept
 {
     constexpr std::uint64_t kMax = std::numeric_limits<std::uint64_t>::max();
@@ -206,11 +200,11 @@ std::string CommandLine(std::string_view executable, std::string_view argument)
 
 std::string NotWrittenError(std::string_view installFolder, unsigned long windowsError)
 {
-    return WithWindowsError(fmt::format("{} could not be written", installFolder), windowsError);
+    return Text::WithWindowsError(fmt::format("{} could not be written", installFolder), windowsError);
 }
 
 std::string NotStartedError(std::string_view executable, unsigned long windowsError)
 {
-    return WithWindowsError(fmt::format("{} did not start", executable), windowsError);
+    return Text::WithWindowsError(fmt::format("{} did not start", executable), windowsError);
 }
 }

@@ -28,9 +28,6 @@ inline constexpr std::string_view kUninstallSwitch = "--uninstall";
 // "<folder>\<name>" with every "/" turned into "\"; empty when the folder is unknown.
 [[nodiscard]] std::string JoinWindowsPath(std::string_view folder, std::string_view name);
 
-// The folder part of a path: everything before its last "\" or "/" (empty without one).
-[[nodiscard]] std::string_view FolderOf(std::string_view path) noexcept;
-
 // The sizes of all containers and loose files in KiB, rounded down. A total beyond what a
 // REG_DWORD holds reads as its largest value rather than wrapping to a small one.
 [[nodiscard]] std::uint32_t EstimatedSizeKiB(const Vfs::SIndex& index) noexcept;

@@ -1,7 +1,7 @@
 #include "patch/Check.h"
 
-#include "shell/Handle.h"
-#include "shell/Text.h"
+#include "base/Handle.h"
+#include "base/Text.h"
 
 #include <blake3.h>
 
@@ -14,13 +14,13 @@ namespace
 {
 [[nodiscard]] bool Exists(std::string_view path)
 {
-    const std::wstring wide = Utf8ToWide(path);
+    const std::wstring wide = Text::Utf8ToWide(path);
     return !wide.empty() && GetFileAttributesW(wide.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
 [[nodiscard]] bool HeaderNames(const Vfs::SIndex& index, std::size_t container, std::string_view path)
 {
-    UniqueHandle file(CreateFileW(Utf8ToWide(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+    UniqueHandle file(CreateFileW(Text::Utf8ToWide(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                   nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file)
     {
@@ -39,7 +39,7 @@ namespace
 std::optional<std::uint64_t> FileSize(std::string_view path)
 {
     WIN32_FILE_ATTRIBUTE_DATA data{};
-    const std::wstring wide = Utf8ToWide(path);
+    const std::wstring wide = Text::Utf8ToWide(path);
     if (wide.empty() || !GetFileAttributesExW(wide.c_str(), GetFileExInfoStandard, &data) ||
         (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
     {
@@ -55,7 +55,7 @@ bool IsTrusted(const SPatchState& state, EPatchMode mode, std::string_view path,
 
 std::optional<Vfs::SIdentity> HashFile(std::string_view path, std::uint64_t largest, SProgress* progress)
 {
-    UniqueHandle file(CreateFileW(Utf8ToWide(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+    UniqueHandle file(CreateFileW(Text::Utf8ToWide(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                   nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
     LARGE_INTEGER size{};
     if (!file || !GetFileSizeEx(file.get(), &size) || static_cast<std::uint64_t>(size.QuadPart) > largest)

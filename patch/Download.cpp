@@ -1,11 +1,11 @@
 #include "patch/Download.h"
 
-#include "auth/http/Http.h"
+#include "net/Http.h"
 #include "patch/Check.h"
 #include "patch/Pieces.h"
-#include "shell/File.h"
-#include "shell/Handle.h"
-#include "shell/Text.h"
+#include "base/File.h"
+#include "base/Handle.h"
+#include "base/Text.h"
 #include "vfs/PieceTree.h"
 
 #include <blake3.h>
@@ -59,14 +59,14 @@ void ApplyTransferLimit(const SRun& run, std::uint64_t bytes)
 
 [[nodiscard]] UniqueHandle OpenForWriting(std::string_view path)
 {
-    return UniqueHandle(CreateFileW(Utf8ToWide(path).c_str(), GENERIC_READ | GENERIC_WRITE,
+    return UniqueHandle(CreateFileW(Text::Utf8ToWide(path).c_str(), GENERIC_READ | GENERIC_WRITE,
                                     FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
                                     nullptr));
 }
 
 [[nodiscard]] UniqueHandle OpenForReading(std::string_view path)
 {
-    return UniqueHandle(CreateFileW(Utf8ToWide(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+    return UniqueHandle(CreateFileW(Text::Utf8ToWide(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                     nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 
@@ -77,7 +77,7 @@ void ApplyTransferLimit(const SRun& run, std::uint64_t bytes)
     {
         const std::size_t count = static_cast<std::size_t>(std::min<std::uint64_t>(run.length - at, buffer.size()));
         const std::span<std::uint8_t> bytes(buffer.data(), count);
-        if (!ReadAt(source, run.sourceOffset + at, bytes) || !WriteAt(part, run.destinationOffset + at, bytes))
+        if (!File::ReadAt(source, run.sourceOffset + at, bytes) || !File::WriteAt(part, run.destinationOffset + at, bytes))
         {
             return false;
         }
@@ -97,7 +97,7 @@ void ApplyTransferLimit(const SRun& run, std::uint64_t bytes)
         bytes.clear();
         CSlowTransferGuard guard(GetTickCount64());
         transfers.inFlight.fetch_add(1);
-        const auto status = Auth::Http::Fetch(run.cdn, "/" + url, offset, length, [&](std::span<const std::uint8_t> chunk) {
+        const auto status = Net::Fetch(run.cdn, "/" + url, offset, length, [&](std::span<const std::uint8_t> chunk) {
             if (chunk.size() > length - bytes.size())
             {
                 return false;
@@ -134,7 +134,7 @@ void ApplyTransferLimit(const SRun& run, std::uint64_t bytes)
         return false;
     }
     std::vector<std::uint8_t> bytes(static_cast<std::size_t>(std::min(Vfs::kPieceSize, work.size - offset)));
-    if (!ReadAt(part, offset, bytes))
+    if (!File::ReadAt(part, offset, bytes))
     {
         return false;
     }
@@ -158,7 +158,7 @@ void ApplyTransferLimit(const SRun& run, std::uint64_t bytes)
         fetched += range.length;
         std::copy(groups.begin(), groups.end(), bytes.begin() + static_cast<std::ptrdiff_t>(range.offset));
     }
-    return Vfs::CheckPiece(index, container, piece, bytes) && WriteAt(part, offset, bytes);
+    return Vfs::CheckPiece(index, container, piece, bytes) && File::WriteAt(part, offset, bytes);
 }
 
 // The bytes no run covers come from the source most of the runs come from, at the same
@@ -184,7 +184,7 @@ void FillGaps(HANDLE part, std::span<const Vfs::SMoveRun> runs, std::map<Vfs::SI
 
 bool MakePartFile(std::string_view path, std::uint64_t size)
 {
-    UniqueHandle file(CreateFileW(Utf8ToWide(path).c_str(), GENERIC_READ | GENERIC_WRITE,
+    UniqueHandle file(CreateFileW(Text::Utf8ToWide(path).c_str(), GENERIC_READ | GENERIC_WRITE,
                                   FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
                                   nullptr));
     LARGE_INTEGER end{};
@@ -252,7 +252,7 @@ bool AssembleFreshPart(const Vfs::SIndex& index, const SWork& work, std::span<co
     {
         FillGaps(part.get(), runs, sources, work.size, buffer);
         const auto header = Vfs::ContainerHeader(index.containers[static_cast<std::size_t>(work.container)]);
-        (void)WriteAt(part.get(), 0, header); // a failure shows as a bad piece 0
+        (void)File::WriteAt(part.get(), 0, header); // a failure shows as a bad piece 0
     }
     return copied;
 }
@@ -265,7 +265,7 @@ std::expected<void, std::string> PrepareContainerPart(const Vfs::SIndex& index, 
     work.fresh = FileSize(work.part) != work.size;
     if (work.fresh && !MakePartFile(work.part, work.size))
     {
-        return std::unexpected(WithWindowsError(fmt::format("{} could not be made", work.part), GetLastError()));
+        return std::unexpected(Text::WithWindowsError(fmt::format("{} could not be made", work.part), GetLastError()));
     }
 
     std::map<Vfs::SIdentity, std::string> sources;
@@ -295,8 +295,8 @@ std::expected<void, std::string> PrepareContainerPart(const Vfs::SIndex& index, 
             const std::span<std::uint8_t> piece(buffer.data(),
                 static_cast<std::size_t>(std::min(work.size - offset, Vfs::kPieceSize)));
             // Checked again as it is copied: the old file may have changed since the check.
-            if (ReadAt(target.get(), offset, piece) && Vfs::CheckPiece(index, container, i, piece) &&
-                WriteAt(part.get(), offset, piece))
+            if (File::ReadAt(target.get(), offset, piece) && Vfs::CheckPiece(index, container, i, piece) &&
+                File::WriteAt(part.get(), offset, piece))
             {
                 work.have[i] = 1;
             }
@@ -321,7 +321,7 @@ std::expected<std::vector<SJob>, std::string> PrepareWorks(const SRun& run, cons
         SWork& work = works[i];
         if (work.complete)
         {
-            if (!WriteFileAtomically(work.part, std::span(reinterpret_cast<const char*>(newIndex.data()), newIndex.size())))
+            if (!File::WriteAtomically(work.part, std::span(reinterpret_cast<const char*>(newIndex.data()), newIndex.size())))
             {
                 return std::unexpected(fmt::format("{} could not be written", work.part));
             }
@@ -436,7 +436,7 @@ std::expected<std::vector<std::uint8_t>, std::string> FetchIndex(const SRun& run
     std::vector<std::uint8_t> bytes;
     CSlowTransferGuard guard(GetTickCount64());
     bool tooSlow = false;
-    const auto status = Auth::Http::Fetch(run.cdn, fmt::format("/i/{}.quillmereindex", run.release), 0, 0,
+    const auto status = Net::Fetch(run.cdn, fmt::format("/i/{}.quillmereindex", run.release), 0, 0,
         [&](std::span<const std::uint8_t> chunk) {
             bytes.insert(bytes.end(), chunk.begin(), chunk.end());
             tooSlow = !guard.Arrived(chunk.size(), GetTickCount64());
@@ -476,11 +476,11 @@ std::expected<void, std::string> FetchJob(const SRun& run, const Vfs::SIndex& in
     UniqueHandle part = OpenForWriting(work.part);
     if (!part)
     {
-        return std::unexpected(WithWindowsError(fmt::format("{} could not be written", work.part), GetLastError()));
+        return std::unexpected(Text::WithWindowsError(fmt::format("{} could not be written", work.part), GetLastError()));
     }
     DWORD writeError = ERROR_SUCCESS;
     const auto write = [&](std::uint64_t offset, std::span<const std::uint8_t> bytes) {
-        if (WriteAt(part.get(), offset, bytes))
+        if (File::WriteAt(part.get(), offset, bytes))
         {
             if (written != nullptr)
             {
@@ -510,7 +510,7 @@ std::expected<void, std::string> FetchJob(const SRun& run, const Vfs::SIndex& in
         CSlowTransferGuard guard(GetTickCount64());
         bool tooSlow = false;
         transfers.inFlight.fetch_add(1);
-        const auto status = Auth::Http::Fetch(run.cdn, "/" + work.url, job.offset, job.length,
+        const auto status = Net::Fetch(run.cdn, "/" + work.url, job.offset, job.length,
             [&](std::span<const std::uint8_t> chunk) {
                 if (chunk.size() > job.length - received)
                 {
@@ -540,7 +540,7 @@ std::expected<void, std::string> FetchJob(const SRun& run, const Vfs::SIndex& in
         }
         if (writeError != ERROR_SUCCESS)
         {
-            return std::unexpected(WithWindowsError(fmt::format("{} could not be written", work.part), writeError));
+            return std::unexpected(Text::WithWindowsError(fmt::format("{} could not be written", work.part), writeError));
         }
         if (tooSlow)
         {

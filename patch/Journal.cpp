@@ -1,7 +1,7 @@
 #include "patch/Journal.h"
 
-#include "shell/Lines.h"
-#include "shell/Text.h"
+#include "base/Text.h"
+#include "base/Text.h"
 
 #include <fmt/format.h>
 
@@ -12,7 +12,7 @@
 #include <mutex>
 
 #ifdef _WIN32
-#include "shell/File.h"
+#include "base/File.h"
 
 #include <windows.h>
 #endif
@@ -57,7 +57,7 @@ std::optional<std::vector<SJournalRecord>> ParseJournal(std::string_view text)
         return std::nullopt;
     }
     std::vector<SJournalRecord> records;
-    for (const std::string_view line : SplitLines(AfterFirstLine(text)))
+    for (const std::string_view line : Text::SplitLines(AfterFirstLine(text)))
     {
         const std::size_t tab = line.find('\t');
         if (tab == std::string_view::npos)
@@ -102,17 +102,17 @@ SPatchState ParsePatchState(std::string_view text)
     }
     constexpr std::string_view kRelease = "release\t";
     constexpr std::string_view kGeneration = "generation\t";
-    for (const std::string_view line : SplitLines(AfterFirstLine(text)))
+    for (const std::string_view line : Text::SplitLines(AfterFirstLine(text)))
     {
         if (line.size() > 7 && line.starts_with(kRelease))
         {
-            state.release = ParseLeadingDecimal(line.substr(kRelease.size()), std::numeric_limits<std::uint64_t>::max())
+            state.release = Text::ParseLeadingDecimal(line.substr(kRelease.size()), std::numeric_limits<std::uint64_t>::max())
                                 .value_or(state.release);
             continue;
         }
         if (line.size() > 10 && line.starts_with(kGeneration))
         {
-            if (const auto generation = ParseLeadingDecimal(line.substr(kGeneration.size()),
+            if (const auto generation = Text::ParseLeadingDecimal(line.substr(kGeneration.size()),
                                                             std::numeric_limits<std::uint32_t>::max()))
             {
                 state.generation = static_cast<std::uint32_t>(*generation);
@@ -126,7 +126,7 @@ SPatchState ParsePatchState(std::string_view text)
             continue;
         }
         const auto number = [](std::string_view field) {
-            return ParseLeadingDecimal(field, std::numeric_limits<std::uint64_t>::max()).value_or(0);
+            return Text::ParseLeadingDecimal(field, std::numeric_limits<std::uint64_t>::max()).value_or(0);
         };
         state.files[std::string(line.substr(second + 1))] =
             SStamp{number(line.substr(0, first)), number(line.substr(first + 1, second - first - 1))};
@@ -142,9 +142,9 @@ namespace
 // A folder that still holds a file stays, and the move then fails.
 void RemoveEmptyFolders(const std::string& folder)
 {
-    if (const auto entries = ListFolder(folder))
+    if (const auto entries = File::ListFolder(folder))
     {
-        for (const SFolderEntry& entry : *entries)
+        for (const File::SFolderEntry& entry : *entries)
         {
             if (entry.folder && !entry.link)
             {
@@ -152,7 +152,7 @@ void RemoveEmptyFolders(const std::string& folder)
             }
         }
     }
-    RemoveDirectoryW(Utf8ToWide(folder).c_str());
+    RemoveDirectoryW(Text::Utf8ToWide(folder).c_str());
 }
 }
 
@@ -187,12 +187,12 @@ bool RetryFileOperation(const std::function<bool()>& operation, std::stop_token 
 
 bool MoveLauncher(std::string_view source, std::string_view destination)
 {
-    return RetryFileOperation([&] { return MoveReplacing(source, destination); });
+    return RetryFileOperation([&] { return File::MoveReplacing(source, destination); });
 }
 
 bool DeleteGameFile(std::string_view path, std::stop_token stop)
 {
-    const std::wstring wide = Utf8ToWide(path);
+    const std::wstring wide = Text::Utf8ToWide(path);
     return RetryFileOperation([&] {
         if (DeleteFileW(wide.c_str()))
         {
@@ -218,7 +218,7 @@ bool DeleteGameFile(std::string_view path, std::stop_token stop)
 
 std::expected<void, std::string> RefuseLinkOnTheWay(std::string_view path)
 {
-    if (const auto link = LinkOnTheWay(path))
+    if (const auto link = File::LinkOnTheWay(path))
     {
         return std::unexpected(fmt::format("{} is a link or junction; nothing is written through it", *link));
     }
@@ -228,7 +228,7 @@ std::expected<void, std::string> RefuseLinkOnTheWay(std::string_view path)
 std::expected<void, std::string> Replay(std::uint32_t pauseMs)
 {
     // A journal that cannot be read (or is not one we could have written) is left alone.
-    const auto text = ReadWholeFile(kJournalPath, kLargestJournalOrState);
+    const auto text = File::ReadWhole(kJournalPath, kLargestJournalOrState);
     if (!text)
     {
         return {};
@@ -256,12 +256,12 @@ std::expected<void, std::string> Replay(std::uint32_t pauseMs)
         }
         if (record.kind == SJournalRecord::EKind::Move)
         {
-            if (!PathExists(record.source))
+            if (!File::Exists(record.source))
             {
                 continue; // carried out before the replay was interrupted
             }
-            CreateParentFolders(record.destination);
-            if (IsPlainFolder(record.destination))
+            File::CreateParentFolders(record.destination);
+            if (File::IsPlainFolder(record.destination))
             {
                 RemoveEmptyFolders(record.destination);
             }
@@ -275,7 +275,7 @@ std::expected<void, std::string> Replay(std::uint32_t pauseMs)
             return std::unexpected(fmt::format("{} could not be deleted", record.destination));
         }
     }
-    if (!DeleteFileW(Utf8ToWide(kJournalPath).c_str()))
+    if (!DeleteFileW(Text::Utf8ToWide(kJournalPath).c_str()))
     {
         return std::unexpected(fmt::format("{} could not be deleted", kJournalPath));
     }
@@ -284,36 +284,36 @@ std::expected<void, std::string> Replay(std::uint32_t pauseMs)
 
 std::expected<void, std::string> ReplayAtStartUp(std::uint32_t pauseMs)
 {
-    if (PathExists(kJournalPath))
+    if (File::Exists(kJournalPath))
     {
         return Replay(pauseMs);
     }
     // The temporary of a journal whose writing was interrupted: nothing of it was carried out.
-    DeleteFileW(Utf8ToWide(fmt::format("{}.tmp", kJournalPath)).c_str());
+    DeleteFileW(Text::Utf8ToWide(fmt::format("{}.tmp", kJournalPath)).c_str());
     return {};
 }
 
 std::string PatchStatePath()
 {
-    return fmt::format("{}patch.state", GameDataFolder());
+    return fmt::format("{}patch.state", File::GameDataFolder());
 }
 
 SPatchState ReadPatchState(std::string_view path)
 {
-    const auto text = ReadWholeFile(path, kLargestJournalOrState);
+    const auto text = File::ReadWhole(path, kLargestJournalOrState);
     return text ? ParsePatchState(*text) : SPatchState{};
 }
 
 bool WritePatchState(std::string_view path, const SPatchState& state)
 {
-    CreateParentFolders(path);
-    return WriteFileAtomically(path, PatchStateText(state));
+    File::CreateParentFolders(path);
+    return File::WriteAtomically(path, PatchStateText(state));
 }
 
 std::optional<SStamp> StampOf(std::string_view path)
 {
     WIN32_FILE_ATTRIBUTE_DATA data{};
-    const std::wstring wide = Utf8ToWide(path);
+    const std::wstring wide = Text::Utf8ToWide(path);
     if (wide.empty() || !GetFileAttributesExW(wide.c_str(), GetFileExInfoStandard, &data) ||
         (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0)
     {

@@ -96,7 +96,7 @@ template <typename Operation, typename LastError, typename Sleep>
 }
 
 #ifdef _WIN32
-// The journal, the state and the downloaded index are written with WriteFileAtomically
+// The journal, the state and the downloaded index are written with File::WriteAtomically
 // (shell/File.h).
 
 // The file retry rule around a Windows call that sets the last error on failure.

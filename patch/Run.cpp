@@ -3,9 +3,9 @@
 #include "patch/Check.h"
 #include "patch/Download.h"
 #include "patch/SelfUpdate.h"
-#include "shell/File.h"
-#include "shell/Handle.h"
-#include "shell/Text.h"
+#include "base/File.h"
+#include "base/Handle.h"
+#include "base/Text.h"
 
 #include <fmt/format.h>
 
@@ -23,7 +23,7 @@ namespace
         return run.params.freeSpace(folder);
     }
     ULARGE_INTEGER available{};
-    const std::wstring wide = Utf8ToWide(folder);
+    const std::wstring wide = Text::Utf8ToWide(folder);
     if (wide.empty() || !GetDiskFreeSpaceExW(wide.c_str(), &available, nullptr, nullptr))
     {
         return std::nullopt;
@@ -40,18 +40,18 @@ void RemoveStaleParts(const std::vector<SWork>& works)
         const std::string_view part = work.part;
         keep.emplace(part.substr(part.rfind('/') + 1));
     }
-    const auto entries = ListFolder(kIncomingFolder);
+    const auto entries = File::ListFolder(kIncomingFolder);
     if (!entries)
     {
         return;
     }
-    for (const SFolderEntry& entry : *entries)
+    for (const File::SFolderEntry& entry : *entries)
     {
         if (keep.contains(entry.name))
         {
             continue;
         }
-        const std::wstring path = Utf8ToWide(fmt::format("{}/{}", kIncomingFolder, entry.name));
+        const std::wstring path = Text::Utf8ToWide(fmt::format("{}/{}", kIncomingFolder, entry.name));
         if (entry.folder)
         {
             RemoveDirectoryW(path.c_str());
@@ -66,8 +66,8 @@ void RemoveStaleParts(const std::vector<SWork>& works)
 // Creates every folder of the path (which names a folder).
 [[nodiscard]] bool MakeFolders(std::string_view folder)
 {
-    CreateParentFolders(fmt::format("{}/", folder));
-    return IsPlainFolder(folder);
+    File::CreateParentFolders(fmt::format("{}/", folder));
+    return File::IsPlainFolder(folder);
 }
 
 // Whether Windows takes paths beyond MAX_PATH from this process: only where long paths are
@@ -86,7 +86,7 @@ void RemoveStaleParts(const std::vector<SWork>& works)
 // The first bytes of a file into head; how many were read.
 [[nodiscard]] std::size_t ReadHead(std::string_view path, std::span<std::uint8_t> head)
 {
-    const UniqueHandle file(CreateFileW(Utf8ToWide(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+    const UniqueHandle file(CreateFileW(Text::Utf8ToWide(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                         nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     DWORD read = 0;
     if (!file || !ReadFile(file.get(), head.data(), static_cast<DWORD>(head.size()), &read, nullptr))
@@ -115,8 +115,8 @@ std::expected<void, std::string> CheckPathsToWrite(std::span<const SWork> works)
         {
             return refused;
         }
-        const std::size_t length = base + Utf8ToWide(path).size();
-        const std::size_t folderLength = base + Utf8ToWide(path.substr(0, path.rfind('/'))).size();
+        const std::size_t length = base + Text::Utf8ToWide(path).size();
+        const std::size_t folderLength = base + Text::Utf8ToWide(path.substr(0, path.rfind('/'))).size();
         if (const std::size_t limit = ShortPathLimitPassed(length, folderLength); limit != 0 && !longPaths)
         {
             return std::unexpected(fmt::format("{} is too long for this Windows: {} characters with the game folder, "
@@ -176,7 +176,7 @@ CPatcher::CPatcher(SPatcherParams params) : m_params(std::move(params))
 {
     if (m_params.launcherPath.empty())
     {
-        m_params.launcherPath = RunningExecutablePath();
+        m_params.launcherPath = File::RunningExecutablePath();
     }
     if (m_params.statePath.empty())
     {
@@ -275,7 +275,7 @@ void Run(const SRun& run)
     }
 
     // 2. The installed index.
-    const auto installedBytes = ReadWholeFile(kInstalledIndex, kLargestIndex);
+    const auto installedBytes = File::ReadWhole(kInstalledIndex, kLargestIndex);
     if (!installedBytes)
     {
         return stopWith(fmt::format("{} does not read", kInstalledIndex));
@@ -453,7 +453,7 @@ void Run(const SRun& run)
     if (!works.empty())
     {
         const std::string journal = JournalText(ComposeJournal(works, run.mode == EPatchMode::Update, installed, used));
-        if (!WriteFileAtomically(kJournalPath, journal))
+        if (!File::WriteAtomically(kJournalPath, journal))
         {
             return stopWith(fmt::format("{} could not be written", kJournalPath));
         }
@@ -468,7 +468,7 @@ void Run(const SRun& run)
         checked->verified, works, [](std::string_view path) { return StampOf(path); }));
     if (run.mode == EPatchMode::Update)
     {
-        RemoveTree(kIncomingFolder);
+        File::RemoveTree(kIncomingFolder);
     }
 
     // 16. Finished.

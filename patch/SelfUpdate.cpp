@@ -2,9 +2,10 @@
 
 #include "patch/Check.h"
 #include "patch/Download.h"
-#include "shell/File.h"
-#include "shell/Handle.h"
-#include "shell/Text.h"
+#include "base/File.h"
+#include "base/Path.h"
+#include "base/Handle.h"
+#include "base/Text.h"
 
 #include <fmt/format.h>
 
@@ -25,12 +26,6 @@ struct SNewLauncher
     UniqueHandle process;
     UniqueHandle readEnd; // of the pipe whose write end the new launcher inherited
 };
-
-[[nodiscard]] std::string FolderOf(std::string_view path)
-{
-    const std::size_t slash = path.find_last_of("\\/");
-    return std::string(slash == std::string_view::npos ? std::string_view{} : path.substr(0, slash + 1));
-}
 
 // Starts the exe with "--handover" and the write end of a new pipe, which is the only handle
 // it inherits; the Windows error on failure.
@@ -64,10 +59,10 @@ struct SNewLauncher
         return std::unexpected(GetLastError());
     }
 
-    const std::wstring application = Utf8ToWide(exe);
-    std::wstring commandLine = Utf8ToWide(fmt::format("\"{}\" {} {:x}", exe, "--handover",
+    const std::wstring application = Text::Utf8ToWide(exe);
+    std::wstring commandLine = Text::Utf8ToWide(fmt::format("\"{}\" {} {:x}", exe, "--handover",
         static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(write))));
-    const std::wstring folder = Utf8ToWide(FolderOf(exe));
+    const std::wstring folder = Text::Utf8ToWide(Path::FolderOf(exe));
     STARTUPINFOEXW startup{};
     startup.StartupInfo.cb = sizeof(startup);
     startup.lpAttributeList = list.get();
@@ -113,8 +108,8 @@ void SelfUpdateStep(const SRun& run, const Vfs::SIndex& index, const Vfs::SFile&
         {
             return stopWith(std::move(checked.error()));
         }
-        CreateParentFolders(work.part);
-        if (!IsPlainFolder(kIncomingFolder) || !MakePartFile(work.part, work.size))
+        File::CreateParentFolders(work.part);
+        if (!File::IsPlainFolder(kIncomingFolder) || !MakePartFile(work.part, work.size))
         {
             return stopWith(fmt::format("{} could not be made", work.part));
         }
@@ -165,16 +160,16 @@ std::expected<void, std::string> CHandOver::Swap(std::stop_token stop, const std
 {
     // The moves forward give up on a stop; the ones back never do.
     const auto move = [&](std::string_view source, std::string_view destination) {
-        return RetryFileOperation([&] { return MoveReplacing(source, destination); }, stop);
+        return RetryFileOperation([&] { return File::MoveReplacing(source, destination); }, stop);
     };
     const std::string old = m_exe + ".old";
     if (!move(m_exe, old))
     {
-        return std::unexpected(WithWindowsError("this launcher's file could not be set aside", GetLastError()));
+        return std::unexpected(Text::WithWindowsError("this launcher's file could not be set aside", GetLastError()));
     }
     if (!move(downloaded, m_exe))
     {
-        std::string error = WithWindowsError("the new launcher could not take its place", GetLastError());
+        std::string error = Text::WithWindowsError("the new launcher could not take its place", GetLastError());
         (void)MoveLauncher(old, m_exe);
         return std::unexpected(std::move(error));
     }

@@ -8,7 +8,7 @@
 
 #ifdef _WIN32
 #include "patch/Run.h"
-#include "shell/Handle.h"
+#include "base/Handle.h"
 
 #include <condition_variable>
 #include <expected>

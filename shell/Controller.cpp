@@ -1,6 +1,6 @@
 #include "shell/Controller.h"
 
-#include "auth/http/Http.h"
+#include "net/Http.h"
 #include "vfs/Index.h"
 
 #include <fmt/format.h>
@@ -200,14 +200,14 @@ void CController::ClearProgress()
 // wrong, or servers that cannot be reached.
 std::string CController::ConnectionText(const std::string& error) const
 {
-    switch (Auth::Http::ClassifyFailure(error))
+    switch (Net::ClassifyFailure(error))
     {
-    case Auth::Http::EFailureClass::Intercepted:
+    case Net::EFailureClass::Intercepted:
         return Say(TextId::NetworkIntercepting, error);
-    case Auth::Http::EFailureClass::ClockWrong:
+    case Net::EFailureClass::ClockWrong:
         return Say(TextId::ClockWrong, error);
-    case Auth::Http::EFailureClass::OtherTls:
-    case Auth::Http::EFailureClass::Unrecognised:
+    case Net::EFailureClass::OtherTls:
+    case Net::EFailureClass::Unrecognised:
         break;
     }
     return Say(TextId::ServersUnreachable, error);

@@ -1,9 +1,9 @@
 #include "shell/ControllerHost.h"
 
 #include "install/Install.h"
-#include "shell/File.h"
+#include "base/File.h"
 #include "shell/Messages.h"
-#include "shell/Text.h"
+#include "base/Text.h"
 #include "ui/Settings.h"
 
 #include <shellapi.h>
@@ -54,7 +54,7 @@ CControllerHost::CControllerHost(HWND window, Ui::MainWindow& view)
           .reloaded = [this](bool reloaded) { PostOwned(kMsgReleaseReloaded, Event::SReleaseReloaded{reloaded}); },
       })),
       m_patcher(Patch::SPatcherParams{}),
-      m_game({Utf8ToWide(RunningExecutableFolder()), [this] { return m_identity.ExchangeForGame(); },
+      m_game({Text::Utf8ToWide(File::RunningExecutableFolder()), [this] { return m_identity.ExchangeForGame(); },
           [this] { PostOwned(kMsgGameReady, Event::SGameReady{}); },
           [this] { PostOwned(kMsgGameEnded, Event::SGameEnded{}); }})
 {
@@ -245,7 +245,7 @@ void CControllerHost::Carry(const SEffect& effect)
                 std::string password = m_view.TakePassword();
                 m_view.ClearPassword();
                 m_identity.SignIn(std::move(login), std::move(password));
-                SecureWipe(password.data(), password.capacity()); // what a move leaves behind
+                Secure::Wipe(password.data(), password.capacity()); // what a move leaves behind
             },
             [&](const Effect::SEmptyPasswordBox&) { m_view.ClearPassword(); },
             [&](const Effect::SStartGame&) {
@@ -255,7 +255,7 @@ void CControllerHost::Carry(const SEffect& effect)
             [&](const Effect::SStopGame&) { m_game.Stop(); },
             [&](const Effect::SStopIdentity&) { m_identity.StopIdentity(); },
             [&](const Effect::SOpenLink& link) {
-                ShellExecuteW(nullptr, L"open", Utf8ToWide(link.url).c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+                ShellExecuteW(nullptr, L"open", Text::Utf8ToWide(link.url).c_str(), nullptr, nullptr, SW_SHOWNORMAL);
             },
             [&](const Effect::SSwitchLanguage& language) { Ui::SetLanguage(language.language); },
             [&](const Effect::SSaveLanguage& language) {

@@ -3,10 +3,10 @@
 #include "install/Install.h"
 #include "patch/Journal.h"
 #include "shell/CommandLine.h"
-#include "shell/File.h"
-#include "shell/Handle.h"
+#include "base/File.h"
+#include "base/Handle.h"
 #include "shell/LauncherWindow.h"
-#include "shell/Text.h"
+#include "base/Text.h"
 #include "ui/Graphics.h"
 #include "ui/Layout.h"
 #include "ui/Localisation.h"
@@ -27,7 +27,7 @@ constexpr wchar_t kMutexName[] = L"Local\\QuillmereLauncher";
 // of the program (settings fallback, game folder, journal) is relative to it.
 void EnterLauncherFolder()
 {
-    if (const std::wstring folder = Utf8ToWide(RunningExecutableFolder()); !folder.empty())
+    if (const std::wstring folder = Text::Utf8ToWide(File::RunningExecutableFolder()); !folder.empty())
     {
         SetCurrentDirectoryW(folder.c_str());
     }
@@ -35,7 +35,7 @@ void EnterLauncherFolder()
 
 void Say(std::string_view text, UINT icon)
 {
-    MessageBoxW(nullptr, Utf8ToWide(text).c_str(), kCaption, icon);
+    MessageBoxW(nullptr, Text::Utf8ToWide(text).c_str(), kCaption, icon);
 }
 
 // The write end of an older launcher's pipe, when "--handover" names one.
@@ -66,7 +66,7 @@ UniqueHandle HandOverPipe(std::string_view commandLine)
 
 int Uninstall()
 {
-    if (MessageBoxW(nullptr, Utf8ToWide(Ui::Text(TextId::RemoveConfirm)).c_str(), kCaption,
+    if (MessageBoxW(nullptr, Text::Utf8ToWide(Ui::Text(TextId::RemoveConfirm)).c_str(), kCaption,
                     MB_YESNO | MB_ICONQUESTION) != IDYES)
     {
         return 0;
@@ -226,7 +226,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand)
     EnterLauncherFolder();
     Ui::ChooseLanguageAtStartUp(Ui::SettingsFolder());
 
-    const std::string commandLine = WideToUtf8(GetCommandLineW());
+    const std::string commandLine = Text::WideToUtf8(GetCommandLineW());
     const bool uninstall = Shell::HasUninstallOption(commandLine);
     UniqueHandle handOverPipe;
     if (uninstall)

@@ -8,8 +8,8 @@
 //               [--into FOLDER]
 //     the files' jobs in turn; 4 workers, jobs of 33554432 bytes (the patcher's largest) and
 //     reads of 1048576 bytes unless told otherwise; FOLDER gets 0.bin, 1.bin, ...
-#include "auth/http/HttpWin.h"
-#include "shell/Handle.h"
+#include "net/HttpWin.h"
+#include "base/Handle.h"
 
 #include <algorithm>
 #include <atomic>
@@ -23,7 +23,7 @@
 
 namespace
 {
-using Auth::Http::Detail::UniqueInternet;
+using Net::Detail::UniqueInternet;
 
 std::wstring Widen(const std::string& ascii)
 {

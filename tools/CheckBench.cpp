@@ -3,7 +3,7 @@
 //                                  degree the library chose (16 AVX-512, 8 AVX2, 4 SSE4.1, 1 none)
 //   qmcheckbench read FILE...      ReadFile in 1 MiB steps, the bytes dropped
 //   qmcheckbench check FILE...     both, one after the other, as a check without read-ahead
-#include "shell/Handle.h"
+#include "base/Handle.h"
 
 #include <blake3.h>
 

@@ -1,4 +1,4 @@
-// qmfetch: downloads one file from a CDN with Auth::Http::Fetch as the patcher's download
+// qmfetch: downloads one file from a CDN with Net::Fetch as the patcher's download
 // workers do (WORKERS threads taking ranged jobs of JOB bytes in turn) and reports the
 // throughput. Used by scripts/bench-http; its stages show where a download's time goes:
 //   qmfetch BASE-URL PATH SIZE [WORKERS [JOB]] [--stage drop|copy|hash|write FILE]
@@ -7,10 +7,10 @@
 //     hash   ... and every piece hashed with BLAKE3 once whole (the pieces' check)
 //     write  ... and every piece written at its offset into FILE (made at SIZE bytes first),
 //            which is flushed at the end
-#include "auth/http/Http.h"
+#include "net/Http.h"
 #include "patch/Pieces.h"
-#include "shell/File.h"
-#include "shell/Handle.h"
+#include "base/File.h"
+#include "base/Handle.h"
 
 #include <blake3.h>
 
@@ -109,7 +109,7 @@ int main(int argc, char** argv)
                 return true;
             };
             const auto write = [&](std::uint64_t at, std::span<const std::uint8_t> piece) {
-                return stage != EStage::Write || WriteAt(file.get(), at, piece);
+                return stage != EStage::Write || File::WriteAt(file.get(), at, piece);
             };
             for (std::uint64_t i = next.fetch_add(1); i < jobs && !failed; i = next.fetch_add(1))
             {
@@ -119,7 +119,7 @@ int main(int argc, char** argv)
                 Patch::CJobPieces pieces(offset, stage == EStage::Drop ? 0 : length, hash, write);
                 pieces.Begin();
                 bool writeFailed = false;
-                const auto status = Auth::Http::Fetch(base, path, offset, length,
+                const auto status = Net::Fetch(base, path, offset, length,
                     [&](std::span<const std::uint8_t> chunk) {
                         if (chunk.size() > length - received)
                         {

@@ -3,8 +3,8 @@
 // test run makes for itself, and to prove it with one HTTPS request before it calls itself ready.
 //   qmtrust CERTIFICATE-FILE
 //   qmtrust --check BASE-URL     exit 0 when BASE-URL answers over a trusted TLS session
-#include "auth/http/Http.h"
-#include "shell/Text.h"
+#include "net/Http.h"
+#include "base/Text.h"
 
 #include <windows.h>
 #include <wincrypt.h>
@@ -20,7 +20,7 @@ namespace
 // Only the TLS session and the answer's headers matter, so the body is left unread.
 int Check(const std::string& base_url)
 {
-    const auto sent = Auth::Http::Send(base_url, "GET", "/", L"", {}, 5000,
+    const auto sent = Net::Send(base_url, "GET", "/", L"", {}, 5000,
                                        [](void*) -> std::expected<void, std::string> { return {}; });
     if (!sent)
     {
@@ -35,7 +35,7 @@ int wmain(int argc, wchar_t** argv)
 {
     if (argc == 3 && std::wstring_view(argv[1]) == L"--check")
     {
-        return Check(WideToUtf8(argv[2]));
+        return Check(Text::WideToUtf8(argv[2]));
     }
     if (argc != 2)
     {

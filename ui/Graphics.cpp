@@ -1,6 +1,6 @@
 #include "ui/Graphics.h"
 
-#include "shell/Text.h"
+#include "base/Text.h"
 #include "ui/Localisation.h"
 
 #include <algorithm>
@@ -200,7 +200,7 @@ public:
         {
             return;
         }
-        const std::wstring wide = Utf8ToWide(text);
+        const std::wstring wide = Text::Utf8ToWide(text);
         m_target->DrawText(wide.c_str(), static_cast<UINT32>(wide.size()), format, rect, Paint(rgb));
     }
 
@@ -293,7 +293,7 @@ int MeasureTextWidth(TextStyle style, std::string_view text)
     {
         return 0;
     }
-    const std::wstring wide = Utf8ToWide(text);
+    const std::wstring wide = Text::Utf8ToWide(text);
     ComPtr<IDWriteTextLayout> layout;
     DWRITE_TEXT_METRICS metrics{};
     if (FAILED(g_writeFactory->CreateTextLayout(wide.c_str(), static_cast<UINT32>(wide.size()), format, 1000.0f,

@@ -3,7 +3,7 @@
 #include <atomic>
 
 #ifdef _WIN32
-#include "shell/Text.h"
+#include "base/Text.h"
 #include "ui/Settings.h"
 
 #include <windows.h>
@@ -93,7 +93,7 @@ void SetLanguage(std::size_t language) noexcept
 #ifdef _WIN32
     try
     {
-        g_localeName = Utf8ToWide(kLanguages[language].localeName);
+        g_localeName = Text::Utf8ToWide(kLanguages[language].localeName);
     }
     catch (...)
     {

@@ -1,6 +1,6 @@
 #include "ui/MainWindow.h"
 
-#include "shell/Text.h"
+#include "base/Text.h"
 #include "ui/Localisation.h"
 
 #include <commctrl.h>
@@ -105,7 +105,7 @@ void MainWindow::Create(HWND window, const SBrushes& brushes, const SView& view)
         SetWindowSubclass(list, LanguageListProc, 1, 0);
         for (const SLanguage& language : kLanguages)
         {
-            const std::wstring name = Utf8ToWide(language.name);
+            const std::wstring name = Text::Utf8ToWide(language.name);
             SendMessageW(list, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(name.c_str()));
         }
         SendMessageW(list, CB_SETMINVISIBLE, kLanguageCount, 0);
@@ -169,7 +169,7 @@ void MainWindow::Show(const SView& view)
         if (spec.kind != ControlKind::Edit && spec.kind != ControlKind::Combo &&
             (firstOrRelabel || now.text != previous[spec.id].text))
         {
-            SetWindowTextW(control, Utf8ToWide(now.text).c_str());
+            SetWindowTextW(control, Text::Utf8ToWide(now.text).c_str());
         }
         EnableWindow(control, now.enabled);
         bool shown = now.shown;
@@ -214,7 +214,7 @@ std::string MainWindow::LoginText() const
     HWND box = Control(ControlId::LoginBox);
     std::wstring text(static_cast<std::size_t>(GetWindowTextLengthW(box)) + 1, L'\0');
     text.resize(static_cast<std::size_t>(GetWindowTextW(box, text.data(), static_cast<int>(text.size()))));
-    return WideToUtf8(text);
+    return Text::WideToUtf8(text);
 }
 
 std::string MainWindow::TakePassword() const
@@ -222,7 +222,7 @@ std::string MainWindow::TakePassword() const
     HWND box = Control(ControlId::PasswordBox);
     std::wstring text(static_cast<std::size_t>(GetWindowTextLengthW(box)) + 1, L'\0');
     const int length = GetWindowTextW(box, text.data(), static_cast<int>(text.size()));
-    std::string password = WideToUtf8(std::wstring_view(text.data(), static_cast<std::size_t>(length)));
+    std::string password = Text::WideToUtf8(std::wstring_view(text.data(), static_cast<std::size_t>(length)));
     SecureZeroMemory(text.data(), text.size() * sizeof(wchar_t));
     return password;
 }
@@ -435,7 +435,7 @@ void MainWindow::DrawListItem(const DRAWITEMSTRUCT& item) const
         RECT bullet{rect.left + Scale(9, m_dpi), rect.top, rect.left + Scale(24, m_dpi), rect.bottom};
         DrawTextW(dc, L"\u2022", 1, &bullet, kFlags);
     }
-    const std::wstring name = Utf8ToWide(kLanguages[item.itemID].name);
+    const std::wstring name = Text::Utf8ToWide(kLanguages[item.itemID].name);
     RECT text{rect.left + Scale(24, m_dpi), rect.top, rect.right - Scale(8, m_dpi), rect.bottom};
     DrawTextW(dc, name.c_str(), static_cast<int>(name.size()), &text, kFlags);
     SelectObject(dc, oldFont);

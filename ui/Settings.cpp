@@ -1,6 +1,6 @@
 #include "ui/Settings.h"
 
-#include "shell/Lines.h"
+#include "base/Text.h"
 #include "ui/Localisation.h"
 
 #include <fmt/format.h>
@@ -8,8 +8,8 @@
 #include <vector>
 
 #ifdef _WIN32
-#include "shell/File.h"
-#include "shell/Text.h"
+#include "base/File.h"
+#include "base/Text.h"
 
 #include <windows.h>
 #endif
@@ -61,7 +61,7 @@ constexpr std::string_view kLanguageKey = "LANGUAGE";
 
 std::optional<std::size_t> FindLanguageSetting(std::string_view content)
 {
-    for (std::string_view line : SplitLines(content))
+    for (std::string_view line : Text::SplitLines(content))
     {
         std::size_t at = 0;
         const std::string_view key = NextWord(line, at);
@@ -84,7 +84,7 @@ std::string WithLanguageSetting(std::string_view content, std::string_view code)
     std::string result;
     result.reserve(content.size() + newLine.size() + 2);
     bool placed = false;
-    for (std::string_view line : SplitLines(content))
+    for (std::string_view line : Text::SplitLines(content))
     {
         if (!placed)
         {
@@ -120,12 +120,12 @@ namespace
 
 std::string SettingsFolder()
 {
-    return GameDataFolder();
+    return File::GameDataFolder();
 }
 
 std::optional<std::size_t> ReadLanguageSetting(std::string_view folder)
 {
-    const auto content = ReadWholeFile(SettingsPath(folder));
+    const auto content = File::ReadWhole(SettingsPath(folder));
     if (!content)
     {
         return std::nullopt;
@@ -143,7 +143,7 @@ bool SaveLanguageSetting(std::string_view folder, std::size_t language)
 
     // A file that exists but cannot be read is not overwritten: its other lines would be lost.
     std::string content;
-    if (auto old = ReadWholeFile(path))
+    if (auto old = File::ReadWhole(path))
     {
         content = std::move(*old);
     }
@@ -159,19 +159,19 @@ bool SaveLanguageSetting(std::string_view folder, std::size_t language)
         {
             trimmed.remove_suffix(1);
         }
-        CreateParentFolders(std::string(trimmed) + "\\");
+        File::CreateParentFolders(std::string(trimmed) + "\\");
         // A link would let the rename land wherever the link points.
-        if (!IsPlainFolder(trimmed))
+        if (!File::IsPlainFolder(trimmed))
         {
             return false;
         }
     }
 
-    if (WriteFileAtomically(path, WithLanguageSetting(content, kLanguages[language].code)))
+    if (File::WriteAtomically(path, WithLanguageSetting(content, kLanguages[language].code)))
     {
         return true;
     }
-    DeleteFileW(Utf8ToWide(path + ".tmp").c_str());
+    DeleteFileW(Text::Utf8ToWide(path + ".tmp").c_str());
     return false;
 }
 #endif

@@ -25,7 +25,7 @@ inline constexpr std::string_view kSettingsFileName = "Quillmere.cfg";
 [[nodiscard]] std::string WithLanguageSetting(std::string_view content, std::string_view code);
 
 #ifdef _WIN32
-// The folder of the settings file: the per-user game data folder (GameDataFolder in
+// The folder of the settings file: the per-user game data folder (File::GameDataFolder in
 // shell/File.h), empty when Windows cannot name it.
 [[nodiscard]] std::string SettingsFolder();
 

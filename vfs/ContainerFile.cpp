@@ -2,13 +2,13 @@
 // folder, with Windows calls on Windows and POSIX ones on the host (tools and tests).
 #include "vfs/Container.h"
 
-#include "shell/Text.h"
+#include "base/Text.h"
 
 #include <cstring>
 
 #ifdef _WIN32
-#include "shell/File.h"
-#include "shell/Handle.h"
+#include "base/File.h"
+#include "base/Handle.h"
 #else
 #include <dirent.h>
 #include <fcntl.h>
@@ -26,7 +26,7 @@ class CFile final : public IReadAt
 public:
     explicit CFile(std::string_view path)
     {
-        const std::wstring wide = Utf8ToWide(path);
+        const std::wstring wide = Text::Utf8ToWide(path);
         if (!wide.empty())
         {
             m_handle.reset(CreateFileW(wide.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
@@ -126,16 +126,16 @@ std::expected<std::string, std::string> FindContainer(const SIdentity& identity,
     const std::string suffix = "_" + ToHex(std::span(identity).first(8)) + ".quillmerepack";
     const std::string folder(packFolder);
 #ifdef _WIN32
-    const auto entries = ListFolder(folder);
+    const auto entries = File::ListFolder(folder);
     if (!entries)
     {
         if (entries.error() == ERROR_FILE_NOT_FOUND || entries.error() == ERROR_PATH_NOT_FOUND)
         {
             return std::string();
         }
-        return std::unexpected(WithWindowsError(folder + " could not be listed", entries.error()));
+        return std::unexpected(Text::WithWindowsError(folder + " could not be listed", entries.error()));
     }
-    for (const SFolderEntry& entry : *entries)
+    for (const File::SFolderEntry& entry : *entries)
     {
         if (!entry.folder && entry.name.size() > suffix.size() && entry.name.ends_with(suffix) &&
             HeaderNames(folder + "/" + entry.name, identity))

@@ -12,7 +12,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     {
         return 0;
     }
-    Auth::Http::SAnswer answer{static_cast<std::uint32_t>(data[0] << 8 | data[1]),
+    Net::SAnswer answer{static_cast<std::uint32_t>(data[0] << 8 | data[1]),
                                std::vector<std::uint8_t>(data + 2, data + size)};
     const auto error = Auth::ReadError(answer);
     if (error.kind == Auth::EOutcome::SignedIn || error.kind == Auth::EOutcome::SignedOut)
@@ -20,7 +20,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         std::abort();
     }
     const Auth::PostFn post = [&](std::string_view, std::string_view, std::span<const std::uint8_t>) {
-        return std::expected<Auth::Http::SAnswer, std::string>(answer);
+        return std::expected<Net::SAnswer, std::string>(answer);
     };
     const std::string urls[] = {"https://a.example"};
     const std::array<std::uint8_t, 32> token{};

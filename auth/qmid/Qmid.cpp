@@ -92,8 +92,8 @@ struct SSession
     bool signedIn = false;
     ~SSession()
     {
-        SecureWipe(refresh);
-        SecureWipe(replaced);
+        Secure::Wipe(refresh);
+        Secure::Wipe(replaced);
     }
 };
 
@@ -391,10 +391,10 @@ int main(int argc, char** argv)
         else
         {
             std::fprintf(stderr, "qmid: unknown step %s\n", step.c_str());
-            SecureWipe(password);
+            Secure::Wipe(password);
             return 2;
         }
     }
-    SecureWipe(password);
+    Secure::Wipe(password);
     return 0;
 }

@@ -3,7 +3,7 @@
 #pragma once
 
 #include "auth/Json.h"
-#include "auth/http/Http.h"
+#include "net/Http.h"
 #include "tools/testservers/TestServers.h"
 
 #include <gtest/gtest.h>
@@ -36,7 +36,7 @@ inline std::string ControlUrl()
 // A call to the service (the control port for /control/ paths); the answer's body as text.
 inline std::string Control(std::string_view method, std::string_view path, std::string_view body = {})
 {
-    const auto answer = Auth::Http::Request(
+    const auto answer = Net::Request(
         path.starts_with("/control/") ? ControlUrl() : BaseUrl(), method, path,
         std::span<const std::uint8_t>(reinterpret_cast<const std::uint8_t*>(body.data()), body.size()), 1 << 20);
     EXPECT_TRUE(answer.has_value()) << path << ": " << (answer ? "" : answer.error());

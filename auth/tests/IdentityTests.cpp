@@ -35,11 +35,11 @@ std::vector<std::uint8_t> Bytes(std::string_view text)
 
 namespace
 {
-using Answer_t = std::expected<Auth::Http::SAnswer, std::string>;
+using Answer_t = std::expected<Net::SAnswer, std::string>;
 
 Answer_t Reply(std::uint32_t status, std::string_view body = {})
 {
-    return Auth::Http::SAnswer{status, Bytes(body)};
+    return Net::SAnswer{status, Bytes(body)};
 }
 
 std::string Hex(char digit, std::size_t count = 64)

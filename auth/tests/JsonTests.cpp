@@ -128,11 +128,11 @@ TEST(SecureWipe, ZeroesAndToleratesNothing)
 {
     std::array<std::uint8_t, 33> secret;
     secret.fill(0xA5);
-    SecureWipe(secret);
+    Secure::Wipe(secret);
     for (auto b : secret)
     {
         EXPECT_EQ(b, 0);
     }
-    SecureWipe(nullptr, 10);
-    SecureWipe(secret.data(), 0);
+    Secure::Wipe(nullptr, 10);
+    Secure::Wipe(secret.data(), 0);
 }

@@ -217,7 +217,7 @@ TEST_F(SignInService, TokensRotate)
     // The control port shows no secret.
     EXPECT_EQ(Control("GET", "/control/last?path=/v1/signout"), R"({"refresh":")" + std::string(43, '*') + R"("})");
     EXPECT_EQ(Control("GET", "/control/switches").empty(), false);
-    const auto public_control = Auth::Http::Request(m_base, "GET", "/control/switches", {}, 16384);
+    const auto public_control = Net::Request(m_base, "GET", "/control/switches", {}, 16384);
     ASSERT_TRUE(public_control);
     EXPECT_EQ(public_control->status, 404u);
 }

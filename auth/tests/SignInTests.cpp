@@ -7,7 +7,7 @@
 #include <deque>
 
 using Auth::EOutcome;
-using Auth::Http::SAnswer;
+using Net::SAnswer;
 
 namespace
 {

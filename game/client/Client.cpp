@@ -6,12 +6,12 @@
 #include "game/client/ClientWindow.h"
 
 #include "auth/Json.h"
-#include "auth/http/Http.h"
+#include "net/Http.h"
 #include "game/HandOff.h"
 #include "game/Launch.h"
-#include "shell/File.h"
-#include "shell/Handle.h"
-#include "shell/Text.h"
+#include "base/File.h"
+#include "base/Handle.h"
+#include "base/Text.h"
 #include "vfs/Index.h"
 
 #include <windows.h>
@@ -60,7 +60,7 @@ std::vector<std::string> Arguments()
     {
         for (int i = 1; i < count; ++i)
         {
-            arguments.push_back(WideToUtf8(argv[i]));
+            arguments.push_back(Text::WideToUtf8(argv[i]));
         }
         LocalFree(argv);
     }
@@ -93,10 +93,10 @@ std::string TakeHandOff(SClient& client)
 // "pack/release.quillmereindex" beside this executable.
 std::expected<std::vector<std::string>, std::string> GameServers()
 {
-    const auto file = ReadWholeFile(RunningExecutableFolder() + "pack\\release.quillmereindex", 64 << 20);
+    const auto file = File::ReadWhole(File::RunningExecutableFolder() + "pack\\release.quillmereindex", 64 << 20);
     if (!file)
     {
-        return std::unexpected(WithWindowsError("the release index does not read", file.error()));
+        return std::unexpected(Text::WithWindowsError("the release index does not read", file.error()));
     }
     auto read = Vfs::ReadIndex(*file, Vfs::TrustRoot());
     if (!read)
@@ -143,11 +143,11 @@ std::string Redeem(const SClient& client, std::span<const std::uint8_t, 32> code
     std::string body;
     body.reserve(64); // one buffer, so that no copy of the code is left behind unwiped
     body.append("{\"code\":\"").append(encoded).append("\"}");
-    SecureWipe(encoded);
+    Secure::Wipe(encoded);
     std::string result;
     for (const std::string& server : client.servers)
     {
-        auto answer = Auth::Http::Request(server, "POST", "/v1/exchange/redeem",
+        auto answer = Net::Request(server, "POST", "/v1/exchange/redeem",
             std::span(reinterpret_cast<const std::uint8_t*>(body.data()), body.size()), 16384);
         if (!answer)
         {
@@ -165,10 +165,10 @@ std::string Redeem(const SClient& client, std::span<const std::uint8_t, 32> code
             result = fmt::format("The game server refused the code (HTTP {} {})", answer->status,
                                  Auth::Json::FindValue(text, "error").text);
         }
-        SecureWipe(answer->body);
+        Secure::Wipe(answer->body);
         break;
     }
-    SecureWipe(body);
+    Secure::Wipe(body);
     return result;
 }
 
@@ -198,13 +198,13 @@ SAnswer Ask(const SClient& client)
             answer.player = Redeem(client, ReplyOneTimeCode(reply));
         }
     }
-    SecureWipe(reply);
+    Secure::Wipe(reply);
     return answer;
 }
 
 void SetLine(const SClient& client, int id, std::string_view text)
 {
-    SetDlgItemTextW(client.window, id, Utf8ToWide(text).c_str());
+    SetDlgItemTextW(client.window, id, Text::Utf8ToWide(text).c_str());
 }
 
 void StartAsking(SClient& client)

@@ -6,9 +6,9 @@
 
 #include "auth/Json.h"
 #include "install/tests/TestFiles.h"
-#include "shell/Handle.h"
-#include "shell/Text.h"
-#include "shell/tests/TempFolder.h"
+#include "base/Handle.h"
+#include "base/Text.h"
+#include "base/tests/TempFolder.h"
 #include "tools/testservers/TestServers.h"
 #include "vfs/Index.h"
 
@@ -142,7 +142,7 @@ protected:
         const std::string base = path.starts_with("/control/") && !controlPort.empty()
                                      ? "https://localhost:" + controlPort
                                      : m_urls[0];
-        const auto answer = Auth::Http::Request(base, "POST", path, Bytes(body), 1 << 16);
+        const auto answer = Net::Request(base, "POST", path, Bytes(body), 1 << 16);
         EXPECT_TRUE(answer) << path << ": " << (answer ? "" : answer.error());
         return answer ? std::string(answer->body.begin(), answer->body.end()) : std::string();
     }
@@ -294,7 +294,7 @@ TEST_F(GameLaunchWithService, TheGameClientPlaysAsTheLaunchersAccount)
     const auto line = [window](int id) {
         wchar_t text[256]{};
         GetDlgItemTextW(window, id, text, 256);
-        return WideToUtf8(text);
+        return Text::WideToUtf8(text);
     };
     const auto waitForCodes = [&](std::size_t count) {
         for (int i = 0; i < 400 && (Codes().size() < count || line(Game::Client::kPlayerLine).empty()); ++i)

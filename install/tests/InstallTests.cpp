@@ -2,9 +2,9 @@
 // registry key: an installer folder holding a stand-in launcher and a signed index.
 #include "install/Install.h"
 
-#include "shell/Text.h"
-#include "shell/tests/Links.h"
-#include "shell/tests/TempFolder.h"
+#include "base/Text.h"
+#include "base/tests/Links.h"
+#include "base/tests/TempFolder.h"
 #include "install/tests/TestFiles.h"
 
 #include <gtest/gtest.h>
@@ -53,7 +53,7 @@ std::optional<SValue> ReadValue(const std::string& key, const wchar_t* name)
     DWORD type = 0;
     char data[1024]{};
     DWORD size = sizeof data;
-    if (RegGetValueW(HKEY_CURRENT_USER, Utf8ToWide(key).c_str(), name, RRF_RT_ANY | RRF_NOEXPAND, &type, data, &size) !=
+    if (RegGetValueW(HKEY_CURRENT_USER, Text::Utf8ToWide(key).c_str(), name, RRF_RT_ANY | RRF_NOEXPAND, &type, data, &size) !=
         ERROR_SUCCESS)
     {
         return std::nullopt;
@@ -64,7 +64,7 @@ std::optional<SValue> ReadValue(const std::string& key, const wchar_t* name)
 // REG_SZ data is UTF-16 with its terminating zero.
 SValue Text(const std::string& utf8)
 {
-    const std::wstring wide = Utf8ToWide(utf8) + L'\0';
+    const std::wstring wide = Text::Utf8ToWide(utf8) + L'\0';
     return {REG_SZ, std::string(reinterpret_cast<const char*>(wide.data()), wide.size() * sizeof(wchar_t))};
 }
 
@@ -127,12 +127,12 @@ protected:
     }
     ~InstallTest() override
     {
-        RegDeleteTreeW(HKEY_CURRENT_USER, Utf8ToWide(testKey).c_str());
+        RegDeleteTreeW(HKEY_CURRENT_USER, Text::Utf8ToWide(testKey).c_str());
         RegDeleteKeyW(HKEY_CURRENT_USER, L"Software\\QuillmereTests"); // when no other test's key is left
     }
 
-    static std::string Utf8(const fs::path& path) { return WideToUtf8(path.wstring()); }
-    [[nodiscard]] fs::path Installed() const { return fs::path(Utf8ToWide(places.installFolder)); }
+    static std::string Utf8(const fs::path& path) { return Text::WideToUtf8(path.wstring()); }
+    [[nodiscard]] fs::path Installed() const { return fs::path(Text::Utf8ToWide(places.installFolder)); }
     [[nodiscard]] bool KeyExists() const { return ReadValue(places.uninstallKey, L"DisplayName").has_value(); }
 
     TempFolder root{L"qm-install"};
@@ -159,7 +159,7 @@ TEST_F(InstallTest, InstallsFromAnInstallerFolderAndStartsTheInstalledCopy)
     EXPECT_EQ(started->first, L"\"" + exe.wstring() + L"\"");
     EXPECT_EQ(started->second, Installed().wstring());
 
-    const auto shortcut = ReadShortcut(Utf8ToWide(places.shortcut));
+    const auto shortcut = ReadShortcut(Text::Utf8ToWide(places.shortcut));
     ASSERT_TRUE(shortcut.has_value());
     EXPECT_EQ(shortcut->path, exe.wstring());
     EXPECT_EQ(shortcut->folder, Installed().wstring());
@@ -180,8 +180,8 @@ TEST_F(InstallTest, InstallsFromAnInstallerFolderAndStartsTheInstalledCopy)
     for (const auto& [name, value] : expected)
     {
         const auto read = ReadValue(places.uninstallKey, name);
-        ASSERT_TRUE(read.has_value()) << WideToUtf8(name);
-        EXPECT_EQ(*read, value) << WideToUtf8(name);
+        ASSERT_TRUE(read.has_value()) << Text::WideToUtf8(name);
+        EXPECT_EQ(*read, value) << Text::WideToUtf8(name);
     }
 }
 
@@ -289,7 +289,7 @@ TEST_F(InstallTest, TheEntryFollowsTheInstalledIndexInTheInstalledLauncherOnly)
     EXPECT_EQ(ReadValue(places.uninstallKey, L"DisplayName"), Text("Quillmere"));
 
     // Without the entry nothing is made.
-    RegDeleteTreeW(HKEY_CURRENT_USER, Utf8ToWide(places.uninstallKey).c_str());
+    RegDeleteTreeW(HKEY_CURRENT_USER, Text::Utf8ToWide(places.uninstallKey).c_str());
     Install::RefreshUninstallEntry(places);
     EXPECT_FALSE(ReadValue(places.uninstallKey, L"DisplayVersion").has_value());
 }

@@ -3,8 +3,8 @@
 // uninstall entry's command hands over to a temporary copy, which asks before it removes.
 #include "install/Install.h"
 
-#include "shell/Text.h"
-#include "shell/tests/TempFolder.h"
+#include "base/Text.h"
+#include "base/tests/TempFolder.h"
 #include "install/tests/TestFiles.h"
 #include "tools/windriver/Driver.h"
 
@@ -75,7 +75,7 @@ SAnswered Answer(int button, bool waitForEnd = true)
     {
         return {"(no message box)"};
     }
-    const std::string text = WideToUtf8(Driver::MessageBoxText(box));
+    const std::string text = Text::WideToUtf8(Driver::MessageBoxText(box));
     DWORD owner = 0;
     GetWindowThreadProcessId(box, &owner);
     const HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, owner);

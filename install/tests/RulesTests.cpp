@@ -33,8 +33,6 @@ TEST(InstallRules, PlacesAreWindowsPathsBelowTheLocalFolder)
     EXPECT_EQ(Install::JoinWindowsPath(folder, Install::kIndexPath),
         "C:\\Users\\p\\AppData\\Local\\Programs\\Quillmere\\Client\\pack\\release.quillmereindex");
     EXPECT_EQ(Install::JoinWindowsPath("", Install::kExecutableName), "");
-    EXPECT_EQ(Install::FolderOf("C:\\a/b\\Quillmere.exe"), "C:\\a/b");
-    EXPECT_EQ(Install::FolderOf("Quillmere.exe"), "");
 }
 
 TEST(InstallRules, EstimatedSizeIsKiBRoundedDownAndNeverWraps)

@@ -1,10 +1,10 @@
 // The journal and the patch state on real files; each test runs in its own temporary
 // folder, made the current directory as the launcher's folder is.
 #include "patch/Journal.h"
-#include "shell/File.h"
-#include "shell/Handle.h"
-#include "shell/Text.h"
-#include "shell/tests/TempFolder.h"
+#include "base/File.h"
+#include "base/Handle.h"
+#include "base/Text.h"
+#include "base/tests/TempFolder.h"
 
 #include <gtest/gtest.h>
 
@@ -29,10 +29,10 @@ class JournalFiles : public testing::Test
 protected:
     static void Put(std::string_view path, std::string_view content)
     {
-        CreateParentFolders(path);
-        ASSERT_TRUE(WriteWholeFile(path, content));
+        File::CreateParentFolders(path);
+        ASSERT_TRUE(File::WriteWhole(path, content));
     }
-    static std::string Get(std::string_view path) { return ReadWholeFile(path).value_or("(missing)"); }
+    static std::string Get(std::string_view path) { return File::ReadWhole(path).value_or("(missing)"); }
 
     TempFolder m_root{L"qm-journal"};
     CurrentDirectory m_inside{m_root.path()};
@@ -60,8 +60,8 @@ TEST_F(JournalFiles, AnInterruptedReplayFinishesFromTheTop)
     EXPECT_EQ(Get("Client/pack/a.quillmerepack"), "new a");
     EXPECT_EQ(Get("Client/pack/b.quillmerepack"), "new b");
     EXPECT_EQ(Get("Client/new/deep/c.dat"), "new c");
-    EXPECT_FALSE(PathExists("Client/pack/old.quillmerepack"));
-    EXPECT_FALSE(PathExists(kJournalPath));
+    EXPECT_FALSE(File::Exists("Client/pack/old.quillmerepack"));
+    EXPECT_FALSE(File::Exists(kJournalPath));
 
     // Replaying a second time changes nothing.
     Put(kJournalPath, "quillmere patch journal 1\nmove\tClient/pack/incoming/b.part\tClient/pack/b.quillmerepack\n");
@@ -75,8 +75,8 @@ TEST_F(JournalFiles, ForeignEmptyAndOversizedJournals)
     Put(kJournalPath, "quillmere patch journal 2\ndelete\tkeep.dat\n");
     Put("keep.dat", "x");
     EXPECT_EQ(ErrorOf(ReplayAtStartUp()), "patch.journal is not a journal this launcher reads");
-    EXPECT_TRUE(PathExists(kJournalPath));
-    EXPECT_TRUE(PathExists("keep.dat"));
+    EXPECT_TRUE(File::Exists(kJournalPath));
+    EXPECT_TRUE(File::Exists("keep.dat"));
 
     Put(kJournalPath, "");
     EXPECT_EQ(ErrorOf(Replay()), "patch.journal is not a journal this launcher reads");
@@ -86,8 +86,8 @@ TEST_F(JournalFiles, ForeignEmptyAndOversizedJournals)
     big.resize(kLargestJournalOrState + 1, '\n');
     Put(kJournalPath, big);
     EXPECT_TRUE(Replay());
-    EXPECT_TRUE(PathExists(kJournalPath));
-    EXPECT_TRUE(PathExists("keep.dat"));
+    EXPECT_TRUE(File::Exists(kJournalPath));
+    EXPECT_TRUE(File::Exists("keep.dat"));
 }
 
 TEST_F(JournalFiles, AMoveOntoItselfSucceedsAndAStaleTemporaryIsRemoved)
@@ -100,8 +100,8 @@ TEST_F(JournalFiles, AMoveOntoItselfSucceedsAndAStaleTemporaryIsRemoved)
 
     Put("patch.journal.tmp", "quillmere patch journal 1\ndelete\tsame.dat\n");
     EXPECT_TRUE(ReplayAtStartUp());
-    EXPECT_FALSE(PathExists("patch.journal.tmp"));
-    EXPECT_TRUE(PathExists("same.dat")); // nothing of the unfinished journal was carried out
+    EXPECT_FALSE(File::Exists("patch.journal.tmp"));
+    EXPECT_TRUE(File::Exists("same.dat")); // nothing of the unfinished journal was carried out
 }
 
 TEST_F(JournalFiles, AFileTakesThePlaceOfAFolderLeftEmpty)
@@ -145,7 +145,7 @@ TEST_F(JournalFiles, AHeldDestinationIsRetriedThenReported)
     const auto waited = std::chrono::steady_clock::now() - started;
     EXPECT_EQ(ErrorOf(refused), "held.dat could not take its new file");
     EXPECT_GE(waited, std::chrono::seconds(15)); // the retry rule ran its course
-    EXPECT_TRUE(PathExists(kJournalPath));
+    EXPECT_TRUE(File::Exists(kJournalPath));
 
     // Once the holder lets go, the next replay goes through.
     holder.reset();

@@ -5,8 +5,8 @@
 #include "patch/Journal.h"
 #include "patch/SelfUpdate.h"
 #include "patch/tests/Releases.h"
-#include "shell/File.h"
-#include "shell/Handle.h"
+#include "base/File.h"
+#include "base/Handle.h"
 #include "tools/qmrelease/Writer.h"
 #include "tools/testservers/TestServers.h"
 

@@ -23,7 +23,7 @@
 // launcher is ready (with --hand-over: is up), 3 when it ended without a report, 2 on a usage
 // error.
 #include "patch/Driver.h"
-#include "shell/Text.h"
+#include "base/Text.h"
 
 #include <fmt/format.h>
 
@@ -110,8 +110,8 @@ int wmain(int argc, wchar_t** argv)
     Patch::SPatcherParams params;
     for (int i = 1; i < argc; ++i)
     {
-        const std::string arg = WideToUtf8(argv[i]);
-        const auto value = [&]() -> std::string { return i + 1 < argc ? WideToUtf8(argv[++i]) : std::string(); };
+        const std::string arg = Text::WideToUtf8(argv[i]);
+        const auto value = [&]() -> std::string { return i + 1 < argc ? Text::WideToUtf8(argv[++i]) : std::string(); };
         if (arg == "--recover")
         {
             recover = true;
@@ -142,7 +142,7 @@ int wmain(int argc, wchar_t** argv)
         }
         else if (arg == "--replay-pause")
         {
-            const auto ms = ParseLeadingDecimal(value(), 60'000);
+            const auto ms = Text::ParseLeadingDecimal(value(), 60'000);
             if (!ms)
             {
                 return Usage();
@@ -151,7 +151,7 @@ int wmain(int argc, wchar_t** argv)
         }
         else if (arg == "--free-space")
         {
-            const auto bytes = ParseLeadingDecimal(value(), UINT64_MAX);
+            const auto bytes = Text::ParseLeadingDecimal(value(), UINT64_MAX);
             if (!bytes)
             {
                 return Usage();
@@ -171,13 +171,13 @@ int wmain(int argc, wchar_t** argv)
     {
         return Usage();
     }
-    const auto mode = ParseLeadingDecimal(positional[1], 3);
-    const auto number = positional.size() == 5 ? ParseLeadingDecimal(positional[4], UINT64_MAX) : 0;
+    const auto mode = Text::ParseLeadingDecimal(positional[1], 3);
+    const auto number = positional.size() == 5 ? Text::ParseLeadingDecimal(positional[4], UINT64_MAX) : 0;
     if (!mode || !number || positional[1].size() != 1)
     {
         return Usage();
     }
-    if (!SetCurrentDirectoryW(Utf8ToWide(positional[0]).c_str()))
+    if (!SetCurrentDirectoryW(Text::Utf8ToWide(positional[0]).c_str()))
     {
         Print(fmt::format("qmpatch: {} is not a folder", positional[0]));
         return 2;

@@ -1,7 +1,7 @@
 // Test helpers for starting executables that sit beside the test executable.
 #pragma once
 
-#include "shell/Handle.h"
+#include "base/Handle.h"
 
 #include <string>
 

@@ -5,9 +5,9 @@
 #include "auth/tests/IdentityService.h"
 #include "install/tests/TestFiles.h"
 #include "patch/Journal.h"
-#include "shell/Handle.h"
-#include "shell/Text.h"
-#include "shell/tests/TempFolder.h"
+#include "base/Handle.h"
+#include "base/Text.h"
+#include "base/tests/TempFolder.h"
 #include "tools/testservers/TestServers.h"
 #include "tools/windriver/Driver.h"
 #include "ui/Localisation.h"
@@ -157,7 +157,7 @@ std::string StatusLine(HWND window)
 {
     wchar_t text[512]{};
     SendMessageW(GetDlgItem(window, 108), WM_GETTEXT, 512, reinterpret_cast<LPARAM>(text));
-    return WideToUtf8(text);
+    return Text::WideToUtf8(text);
 }
 
 // Reads the status line every few milliseconds, keeping each new text, until one satisfies
@@ -206,7 +206,7 @@ protected:
         ASSERT_FALSE(Release("r1").id.empty()) << "make-update-releases has not run";
         fs::copy_file(BuiltLauncher(), Exe(), fs::copy_options::overwrite_existing);
         std::error_code ignored; // no stamps from an earlier test
-        fs::remove(fs::path(Utf8ToWide(Patch::PatchStatePath())), ignored);
+        fs::remove(fs::path(Text::Utf8ToWide(Patch::PatchStatePath())), ignored);
     }
     // Makes the game folder whole at the release.
     void LayOut(const SRelease& release) const

@@ -1,7 +1,7 @@
 #include "tools/qmrelease/Release.h"
 
 #include "patch/Plan.h"
-#include "shell/Secure.h"
+#include "base/Secure.h"
 #include "vfs/Container.h"
 #include "vfs/PieceTree.h"
 
@@ -864,17 +864,17 @@ std::expected<SKeyPair, std::string> ReadKeyFile(const fs::path& path)
             continue;
         }
         auto seed = FromHex(t);
-        SecureWipe(line);
+        Secure::Wipe(line);
         if (!seed || seed->size() != 32)
         {
             if (seed)
             {
-                SecureWipe(*seed);
+                Secure::Wipe(*seed);
             }
             return std::unexpected(fmt::format("{}: not a key of 64 hex digits", path.string()));
         }
         SKeyPair key = KeyFromSeed(std::span<const std::uint8_t, 32>(seed->data(), 32));
-        SecureWipe(*seed);
+        Secure::Wipe(*seed);
         return key;
     }
     return std::unexpected(fmt::format("{}: no key", path.string()));
@@ -889,7 +889,7 @@ bool WriteKeyFile(const fs::path& path, const SKeyPair& key, std::string_view co
     }
     std::string text = fmt::format("# {}\n# public key {}\n{}\n", comment, Vfs::ToHex(key.publicKey), Vfs::ToHex(key.seed));
     const bool ok = ::write(fd, text.data(), text.size()) == static_cast<ssize_t>(text.size()) && ::fsync(fd) == 0;
-    SecureWipe(text);
+    Secure::Wipe(text);
     return ::close(fd) == 0 && ok;
 }
 

@@ -1,6 +1,6 @@
 #include "tools/qmrelease/Writer.h"
 
-#include "shell/Secure.h"
+#include "base/Secure.h"
 
 #include <cryptopp/osrng.h>
 #include <cryptopp/xed25519.h>
@@ -54,7 +54,7 @@ void AppendU32(Bytes& b, std::uint32_t v)
 
 SKeyPair::~SKeyPair()
 {
-    SecureWipe(seed);
+    Secure::Wipe(seed);
 }
 
 SKeyPair KeyFromSeed(std::span<const std::uint8_t, 32> seed)
@@ -73,7 +73,7 @@ SKeyPair MakeKeyPair()
     std::array<std::uint8_t, 32> seed{};
     random.GenerateBlock(seed.data(), seed.size());
     SKeyPair pair = KeyFromSeed(seed);
-    SecureWipe(seed);
+    Secure::Wipe(seed);
     return pair;
 }
 

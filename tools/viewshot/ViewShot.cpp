@@ -11,7 +11,7 @@
 //     hidden and inactive; writes one line per measure to RESULT-FILE and ends.
 //
 // The window has the launcher's class, so qmwindriver finds it; it ends when closed.
-#include "shell/Text.h"
+#include "base/Text.h"
 #include "ui/Graphics.h"
 #include "ui/Localisation.h"
 #include "ui/MainWindow.h"
@@ -219,7 +219,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand)
 {
     int argc = 0;
     wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);
-    const std::string state = argc > 1 ? WideToUtf8(argv[1]) : "signedout";
+    const std::string state = argc > 1 ? Text::WideToUtf8(argv[1]) : "signedout";
     const bool bench = state == "--bench";
     const int frames = bench && argc > 2 ? std::max(10, _wtoi(argv[2])) : 200;
     // A GUI program has no console: the results go to a file, line by line.
@@ -230,7 +230,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand)
     std::size_t language = Ui::kEnglish;
     if (argc > 2 && !bench)
     {
-        language = Ui::LanguageByCode(WideToUtf8(argv[2])).value_or(Ui::kEnglish);
+        language = Ui::LanguageByCode(Text::WideToUtf8(argv[2])).value_or(Ui::kEnglish);
     }
     LocalFree(argv);
     Ui::SetLanguage(language);

@@ -2,7 +2,7 @@
 // device away and count the animation timer's ticks; and the states that only a running
 // service or patch run shows, drawn by qmviewshot. Pixels are read from the screen.
 #include "install/tests/TestFiles.h"
-#include "shell/Text.h"
+#include "base/Text.h"
 #include "tools/windriver/Driver.h"
 #include "ui/Graphics.h"
 #include "ui/Layout.h"
@@ -247,7 +247,7 @@ TEST(ViewShot, DrawsStatusKindsProgressAndTheDisabledMainButton)
         }
         else
         {
-            ADD_FAILURE() << "qmviewshot did not show " << WideToUtf8(state.name);
+            ADD_FAILURE() << "qmviewshot did not show " << Text::WideToUtf8(state.name);
         }
         PostMessageW(window, WM_CLOSE, 0, 0);
         if (WaitForSingleObject(info.hProcess, 30000) != WAIT_OBJECT_0)

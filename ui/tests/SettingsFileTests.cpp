@@ -1,7 +1,7 @@
 // The settings file on a real file system: each test works in its own temporary folder.
-#include "shell/File.h"
-#include "shell/Text.h"
-#include "shell/tests/TempFolder.h"
+#include "base/File.h"
+#include "base/Text.h"
+#include "base/tests/TempFolder.h"
 #include "ui/Localisation.h"
 #include "ui/Settings.h"
 
@@ -20,16 +20,16 @@ class SettingsFile : public testing::Test
 {
 protected:
     std::string File() const { return m_folder + "Quillmere.cfg"; }
-    std::string Read() const { return ReadWholeFile(File()).value_or("(unreadable)"); }
+    std::string Read() const { return File::ReadWhole(File()).value_or("(unreadable)"); }
     void Write(std::string_view content) const
     {
-        fs::create_directories(Utf8ToWide(m_folder));
-        ASSERT_TRUE(WriteWholeFile(File(), content));
+        fs::create_directories(Text::Utf8ToWide(m_folder));
+        ASSERT_TRUE(File::WriteWhole(File(), content));
     }
 
     TempFolder m_temp{L"qm-settings"};
     const fs::path& m_root = m_temp.path();
-    std::string m_folder = WideToUtf8(m_root.wstring()) + "\\Quillmere\\Game\\";
+    std::string m_folder = Text::WideToUtf8(m_root.wstring()) + "\\Quillmere\\Game\\";
 };
 
 std::string CodeOf(std::optional<std::size_t> language)
@@ -44,7 +44,7 @@ TEST_F(SettingsFile, SavesIntoAMissingFolderAndReadsItBack)
     ASSERT_TRUE(SaveLanguageSetting(m_folder, *LanguageByCode("gr")));
     EXPECT_EQ(CodeOf(ReadLanguageSetting(m_folder)), "gr");
     EXPECT_EQ(Read(), "LANGUAGE                 gr\n");
-    EXPECT_FALSE(fs::exists(Utf8ToWide(File() + ".tmp")));
+    EXPECT_FALSE(fs::exists(Text::Utf8ToWide(File() + ".tmp")));
 }
 
 TEST_F(SettingsFile, KeepsOtherLinesInPlace)
@@ -61,11 +61,11 @@ TEST(SettingsFolderLink, IsRefusedForSavingButRead)
     // The bench's C:\qm-fixtures\linked is a symbolic link to C:\qm-fixtures\target.
     const std::string linked = "C:\\qm-fixtures\\linked\\";
     const std::string target = "C:\\qm-fixtures\\target\\Quillmere.cfg";
-    ASSERT_TRUE(WriteWholeFile(target, std::string_view("LANGUAGE de\n")));
+    ASSERT_TRUE(File::WriteWhole(target, std::string_view("LANGUAGE de\n")));
 
     EXPECT_EQ(CodeOf(ReadLanguageSetting(linked)), "de");
     EXPECT_FALSE(SaveLanguageSetting(linked, *LanguageByCode("it")));
-    EXPECT_EQ(ReadWholeFile(target).value_or(""), "LANGUAGE de\n");
+    EXPECT_EQ(File::ReadWhole(target).value_or(""), "LANGUAGE de\n");
     EXPECT_FALSE(fs::exists(L"C:\\qm-fixtures\\target\\Quillmere.cfg.tmp"));
     fs::remove(L"C:\\qm-fixtures\\target\\Quillmere.cfg");
 }
@@ -74,11 +74,11 @@ TEST_F(SettingsFile, AFailedRenameLeavesTheOldFileAndNoTwin)
 {
     Write("LANGUAGE de\n");
     // A folder in the file's place cannot be replaced by the rename.
-    ASSERT_TRUE(fs::remove(Utf8ToWide(File())));
-    fs::create_directories(Utf8ToWide(File()));
+    ASSERT_TRUE(fs::remove(Text::Utf8ToWide(File())));
+    fs::create_directories(Text::Utf8ToWide(File()));
     EXPECT_FALSE(SaveLanguageSetting(m_folder, *LanguageByCode("it")));
-    EXPECT_TRUE(fs::is_directory(Utf8ToWide(File())));
-    EXPECT_FALSE(fs::exists(Utf8ToWide(File() + ".tmp")));
+    EXPECT_TRUE(fs::is_directory(Text::Utf8ToWide(File())));
+    EXPECT_FALSE(fs::exists(Text::Utf8ToWide(File() + ".tmp")));
 }
 
 TEST_F(SettingsFile, AnEmptyFolderMeansTheCurrentDirectory)

@@ -1,7 +1,7 @@
 // The launcher's window under Wine: started as the player starts it and driven with real
 // mouse input. The expectations follow the bench's DPI (scripts/wine-bench start with QM_DPI).
 #include "install/tests/TestFiles.h"
-#include "shell/Text.h"
+#include "base/Text.h"
 #include "tools/windriver/Driver.h"
 #include "ui/Graphics.h"
 #include "ui/Layout.h"
@@ -278,7 +278,7 @@ TEST_F(LauncherWindow, UninstallWhileItRunsRemovesNothing)
     SProcess uninstall = StartLauncher(L"--uninstall");
     const HWND box = Driver::FindMessageBox(uninstall.id, kWait);
     ASSERT_NE(box, nullptr);
-    EXPECT_EQ(Driver::MessageBoxText(box), Utf8ToWide(Text(TextId::RemoveRunning)));
+    EXPECT_EQ(Driver::MessageBoxText(box), Text::Utf8ToWide(Ui::Text(TextId::RemoveRunning)));
     Driver::Answer(box, IDOK);
     EXPECT_EQ(ExitCodeOf(uninstall), 0u);
 }

@@ -12,22 +12,25 @@
 #include <string_view>
 #include <vector>
 
+namespace File
+{
+
 // The file's bytes. A missing file (or missing folder) is the error code 2 (or 3) so that
 // callers can tell "absent" from "unreadable"; the error value is the Windows error number,
 // ERROR_FILE_TOO_LARGE (223) for a file above maxSize, ERROR_HANDLE_EOF (38) for a file
 // that ends before the size it had when opened.
-[[nodiscard]] std::expected<std::string, unsigned long> ReadWholeFile(std::string_view path,
+[[nodiscard]] std::expected<std::string, unsigned long> ReadWhole(std::string_view path,
                                                                       std::uint64_t maxSize = 0x7FFFFFFF);
 
 // Creates or truncates the file, writes the bytes and flushes them to the disk.
 // The error value is the Windows error number.
-[[nodiscard]] std::expected<void, unsigned long> WriteWholeFile(std::string_view path, std::span<const char> bytes);
+[[nodiscard]] std::expected<void, unsigned long> WriteWhole(std::string_view path, std::span<const char> bytes);
 
 // The atomic file write: writes path + ".tmp", made afresh (a link at that name is removed,
 // never followed) and open to nobody else while it is written, flushes it to the disk and
 // renames it over path (replacing, write-through). On failure the old file is as it was, the
 // ".tmp" file may be left behind, and GetLastError tells why.
-[[nodiscard]] bool WriteFileAtomically(std::string_view path, std::span<const char> bytes);
+[[nodiscard]] bool WriteAtomically(std::string_view path, std::span<const char> bytes);
 
 // Renames `from` to `to`, replacing a file there, and returns once the change is on the disk
 // (MoveFileExW, replace and write-through, then a flush of the moved file, which commits the
@@ -68,7 +71,7 @@ void CreateParentFolders(std::string_view path);
 [[nodiscard]] std::string GameDataFolder();
 
 // The path names something on disk (a file, a folder or a link).
-[[nodiscard]] bool PathExists(std::string_view path);
+[[nodiscard]] bool Exists(std::string_view path);
 
 // The path exists, is a folder, and is neither a symbolic link nor a junction. A reparse
 // point whose tag Windows does not name (0, as Wine reports its links) counts as a link.
@@ -85,4 +88,5 @@ void CreateParentFolders(std::string_view path);
 // Windows cannot name it.
 [[nodiscard]] std::string RunningExecutablePath();
 [[nodiscard]] std::string RunningExecutableFolder();
+}
 #endif

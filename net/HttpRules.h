@@ -3,7 +3,7 @@
 // Free of the Windows API, so they are tested natively and fuzzed.
 #pragma once
 
-#include "auth/http/Http.h"
+#include "net/Http.h"
 
 #include <array>
 #include <cstdint>
@@ -11,7 +11,7 @@
 #include <string>
 #include <string_view>
 
-namespace Auth::Http
+namespace Net
 {
 // The WinHTTP error of a refused TLS connection (ERROR_WINHTTP_SECURE_FAILURE).
 inline constexpr unsigned long kSecureFailureError = 12175;

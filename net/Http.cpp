@@ -1,9 +1,9 @@
-#include "auth/http/Http.h"
+#include "net/Http.h"
 
-#include "auth/http/HttpRules.h"
-#include "auth/http/HttpWin.h"
-#include "shell/Secure.h"
-#include "shell/Text.h"
+#include "net/HttpRules.h"
+#include "net/HttpWin.h"
+#include "base/Secure.h"
+#include "base/Text.h"
 
 #include <algorithm>
 #include <array>
@@ -17,7 +17,7 @@
 #include <thread>
 #include <vector>
 
-namespace Auth::Http
+namespace Net
 {
 namespace Detail
 {
@@ -40,7 +40,7 @@ std::expected<void, std::string> SelectProtocols(const std::function<bool(DWORD 
     {
         return {};
     }
-    return std::unexpected(WithWinHttpError("TLS 1.2 is not this machine's", GetLastError()));
+    return std::unexpected(Text::WithWinHttpError("TLS 1.2 is not this machine's", GetLastError()));
 }
 
 UniqueCertificate ServerCertificate(HINTERNET request) noexcept
@@ -73,14 +73,14 @@ std::string IssuerOrganisation(PCCERT_CONTEXT certificate)
     {
         return {};
     }
-    return IssuerText(WideToUtf8(std::wstring_view(name, length - 1)));
+    return IssuerText(Text::WideToUtf8(std::wstring_view(name, length - 1)));
 }
 
 std::string FailureText(DWORD error, std::uint32_t flags, const std::function<UniqueCertificate()>& certificate)
 {
     if (error != ERROR_WINHTTP_SECURE_FAILURE)
     {
-        return WithWinHttpError("no answer", error);
+        return Text::WithWinHttpError("no answer", error);
     }
     std::string organisation;
     if (NeedsIssuer(flags))
@@ -108,7 +108,7 @@ std::expected<std::uint32_t, std::string> ReadStatus(HINTERNET request)
     if (!WinHttpQueryHeaders(request, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
                              WINHTTP_HEADER_NAME_BY_INDEX, &status, &size, WINHTTP_NO_HEADER_INDEX))
     {
-        return std::unexpected(WithWinHttpError("no status", GetLastError()));
+        return std::unexpected(Text::WithWinHttpError("no status", GetLastError()));
     }
     return status;
 }
@@ -134,7 +134,7 @@ bool BodyCutShort(HINTERNET request, std::uint64_t received)
 
 std::string CutShortText()
 {
-    return WithWinHttpError("the answer breaks off", ERROR_WINHTTP_CONNECTION_ERROR);
+    return Text::WithWinHttpError("the answer breaks off", ERROR_WINHTTP_CONNECTION_ERROR);
 }
 
 bool HasBody(std::string_view method, std::uint32_t status) noexcept
@@ -151,7 +151,7 @@ void GrowWiped(std::vector<std::uint8_t>& body, std::size_t size)
         std::vector<std::uint8_t> larger;
         larger.reserve(std::max(size, body.capacity() * 2));
         larger.assign(body.begin(), body.end());
-        SecureWipe(body);
+        Secure::Wipe(body);
         body = std::move(larger);
     }
     body.resize(size);
@@ -168,7 +168,7 @@ std::expected<void, std::string> Send(std::string_view base_url, std::string_vie
                                       std::uint32_t receive_timeout_ms, const AnswerReader& reader,
                                       ERedirects redirects)
 {
-    const std::wstring url = Utf8ToWide(base_url);
+    const std::wstring url = Text::Utf8ToWide(base_url);
     URL_COMPONENTS parts{};
     parts.dwStructSize = sizeof(parts);
     parts.dwSchemeLength = static_cast<DWORD>(-1);
@@ -177,7 +177,7 @@ std::expected<void, std::string> Send(std::string_view base_url, std::string_vie
     parts.dwExtraInfoLength = static_cast<DWORD>(-1); // a query or fragment is split off and dropped
     if (!WinHttpCrackUrl(url.c_str(), static_cast<DWORD>(url.size()), 0, &parts))
     {
-        return std::unexpected(WithWinHttpError("not a URL", GetLastError()));
+        return std::unexpected(Text::WithWinHttpError("not a URL", GetLastError()));
     }
     if (parts.nScheme != INTERNET_SCHEME_HTTPS)
     {
@@ -186,11 +186,11 @@ std::expected<void, std::string> Send(std::string_view base_url, std::string_vie
     const std::wstring host(parts.lpszHostName, parts.dwHostNameLength);
     const std::wstring object = RequestPath(
         parts.lpszUrlPath != nullptr ? std::wstring_view(parts.lpszUrlPath, parts.dwUrlPathLength) : std::wstring_view(),
-        Utf8ToWide(path));
-    const std::wstring verb = Utf8ToWide(method);
+        Text::Utf8ToWide(path));
+    const std::wstring verb = Text::Utf8ToWide(method);
     if (body.size() > MAXDWORD)
     {
-        return std::unexpected(WithWinHttpError("no answer", ERROR_INVALID_PARAMETER));
+        return std::unexpected(Text::WithWinHttpError("no answer", ERROR_INVALID_PARAMETER));
     }
     const DWORD body_length = static_cast<DWORD>(body.size());
 
@@ -199,12 +199,12 @@ std::expected<void, std::string> Send(std::string_view base_url, std::string_vie
         WinHttpOpen(L"Quillmere", WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY, WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0));
     if (!session)
     {
-        return std::unexpected(WithWinHttpError("WinHTTP does not start", GetLastError()));
+        return std::unexpected(Text::WithWinHttpError("WinHTTP does not start", GetLastError()));
     }
     if (!WinHttpSetTimeouts(session.get(), kStepTimeoutMs, kStepTimeoutMs, kStepTimeoutMs,
                             static_cast<int>(receive_timeout_ms)))
     {
-        return std::unexpected(WithWinHttpError("WinHTTP does not start", GetLastError()));
+        return std::unexpected(Text::WithWinHttpError("WinHTTP does not start", GetLastError()));
     }
     // Windows gives up on silent headers after the receive timeout, as every read waits at
     // most that long; Wine waits for its 90 s response timeout unless told otherwise.
@@ -224,7 +224,7 @@ std::expected<void, std::string> Send(std::string_view base_url, std::string_vie
         DWORD policy = WINHTTP_OPTION_REDIRECT_POLICY_NEVER;
         if (!WinHttpSetOption(session.get(), WINHTTP_OPTION_REDIRECT_POLICY, &policy, sizeof(policy)))
         {
-            return std::unexpected(WithWinHttpError("WinHTTP does not start", GetLastError()));
+            return std::unexpected(Text::WithWinHttpError("WinHTTP does not start", GetLastError()));
         }
     }
     DWORD fast_fallback = TRUE;
@@ -280,14 +280,14 @@ std::expected<SAnswer, std::string> Request(std::string_view base_url, std::stri
                     deadline - std::chrono::steady_clock::now()).count();
                 if (left <= 0)
                 {
-                    return std::unexpected(WithWinHttpError("the answer breaks off", ERROR_WINHTTP_TIMEOUT));
+                    return std::unexpected(Text::WithWinHttpError("the answer breaks off", ERROR_WINHTTP_TIMEOUT));
                 }
                 DWORD wait = static_cast<DWORD>(std::min<long long>(left, kRequestTimeoutMs));
                 (void)WinHttpSetOption(request, WINHTTP_OPTION_RECEIVE_TIMEOUT, &wait, sizeof(wait));
                 DWORD available = 0;
                 if (!WinHttpQueryDataAvailable(request, &available))
                 {
-                    return std::unexpected(WithWinHttpError("the answer breaks off", GetLastError()));
+                    return std::unexpected(Text::WithWinHttpError("the answer breaks off", GetLastError()));
                 }
                 if (available == 0)
                 {
@@ -306,7 +306,7 @@ std::expected<SAnswer, std::string> Request(std::string_view base_url, std::stri
                 DWORD read = 0;
                 if (!WinHttpReadData(request, answer.body.data() + had, available, &read))
                 {
-                    return std::unexpected(WithWinHttpError("the answer breaks off", GetLastError()));
+                    return std::unexpected(Text::WithWinHttpError("the answer breaks off", GetLastError()));
                 }
                 answer.body.resize(had + read);
             }
@@ -314,7 +314,7 @@ std::expected<SAnswer, std::string> Request(std::string_view base_url, std::stri
         ERedirects::Refuse);
     if (!sent)
     {
-        SecureWipe(answer.body);
+        Secure::Wipe(answer.body);
         return std::unexpected(std::move(sent.error()));
     }
     return answer;
@@ -362,13 +362,13 @@ std::expected<std::uint32_t, std::string> FetchHere(std::string_view base_url, s
                              DWORD available = 0;
                              if (!WinHttpQueryDataAvailable(request, &available))
                              {
-                                 return std::unexpected(WithWinHttpError("the answer breaks off", GetLastError()));
+                                 return std::unexpected(Text::WithWinHttpError("the answer breaks off", GetLastError()));
                              }
                              DWORD read = 0;
                              const auto want = static_cast<DWORD>(std::min<std::size_t>(available, kFetchBufferBytes - held));
                              if (available != 0 && !WinHttpReadData(request, buffer->bytes + held, want, &read))
                              {
-                                 return std::unexpected(WithWinHttpError("the answer breaks off", GetLastError()));
+                                 return std::unexpected(Text::WithWinHttpError("the answer breaks off", GetLastError()));
                              }
                              if (read == 0)
                              {

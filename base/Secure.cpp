@@ -1,6 +1,9 @@
-#include "shell/Secure.h"
+#include "base/Secure.h"
 
-void SecureWipe(void* buffer, std::size_t length) noexcept
+namespace Secure
+{
+
+void Wipe(void* buffer, std::size_t length) noexcept
 {
     if (buffer == nullptr || length == 0)
     {
@@ -16,4 +19,5 @@ void SecureWipe(void* buffer, std::size_t length) noexcept
 #if defined(__GNUC__)
     __asm__ __volatile__("" : : "r"(buffer) : "memory");
 #endif
+}
 }

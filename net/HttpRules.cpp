@@ -1,11 +1,11 @@
-#include "auth/http/HttpRules.h"
+#include "net/HttpRules.h"
 
-#include "auth/http/Http.h"
-#include "shell/Text.h"
+#include "net/Http.h"
+#include "base/Text.h"
 
 #include <fmt/format.h>
 
-namespace Auth::Http
+namespace Net
 {
 namespace
 {
@@ -89,13 +89,13 @@ std::string SecureFailureText(std::uint32_t flags, std::string_view organisation
     const STlsFailure* row = FindTlsFailure(flags);
     if (row == nullptr)
     {
-        return WithWinHttpError(kSecureFallbackText, kSecureFailureError);
+        return Text::WithWinHttpError(kSecureFallbackText, kSecureFailureError);
     }
     if (row->flag == kInvalidCaFlag && !organisation.empty())
     {
-        return WithWinHttpError(fmt::format("{}: {}", row->text, organisation), kSecureFailureError);
+        return Text::WithWinHttpError(fmt::format("{}: {}", row->text, organisation), kSecureFailureError);
     }
-    return WithWinHttpError(row->text, kSecureFailureError);
+    return Text::WithWinHttpError(row->text, kSecureFailureError);
 }
 
 std::string IssuerText(std::string_view name)

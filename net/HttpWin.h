@@ -9,14 +9,14 @@
 #include <wincrypt.h>
 #include <winhttp.h>
 
-#include "shell/Handle.h"
+#include "base/Handle.h"
 
 #include <cstdint>
 #include <expected>
 #include <functional>
 #include <string>
 
-namespace Auth::Http::Detail
+namespace Net::Detail
 {
 // A WinHTTP handle (session, connection or request) closed with WinHttpCloseHandle.
 using UniqueInternet = UniqueResource<SPointerTraits<HINTERNET, &WinHttpCloseHandle>>;

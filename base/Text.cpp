@@ -1,4 +1,4 @@
-#include "shell/Text.h"
+#include "base/Text.h"
 
 #include <fmt/format.h>
 
@@ -7,6 +7,9 @@
 #ifdef _WIN32
 #include <windows.h>
 #endif
+
+namespace Text
+{
 
 std::optional<std::uint64_t> ParseLeadingDecimal(std::string_view text, std::uint64_t limit) noexcept
 {
@@ -86,3 +89,16 @@ std::string WideToUtf8(std::wstring_view text)
     return narrow;
 }
 #endif
+
+std::vector<std::string_view> SplitLines(std::string_view text)
+{
+    std::vector<std::string_view> lines;
+    while (!text.empty())
+    {
+        const std::size_t end = text.find('\n');
+        lines.push_back(text.substr(0, end));
+        text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
+    }
+    return lines;
+}
+}

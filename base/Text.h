@@ -7,7 +7,10 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
+namespace Text
+{
 // The decimal number formed by the digits at the start of text, up to the first non-digit;
 // nothing when there is no digit or the number exceeds limit.
 [[nodiscard]] std::optional<std::uint64_t> ParseLeadingDecimal(std::string_view text, std::uint64_t limit) noexcept;
@@ -21,3 +24,9 @@
 [[nodiscard]] std::wstring Utf8ToWide(std::string_view text);
 [[nodiscard]] std::string WideToUtf8(std::wstring_view text);
 #endif
+
+// The text's lines split at "\n", each without its line feed; a last line without one still
+// counts, and an empty text has none. For the launcher's small line-based files (patch journal,
+// patch state, settings).
+[[nodiscard]] std::vector<std::string_view> SplitLines(std::string_view text);
+}

@@ -1,7 +1,7 @@
 // Request and Fetch against real servers on loopback: nginx as the CDN and the fault server
 // (tools/testservers), both with the bench's test CA.
-#include "auth/http/Http.h"
-#include "auth/http/HttpWin.h"
+#include "net/Http.h"
+#include "net/HttpWin.h"
 #include "tools/testservers/TestServers.h"
 
 #include <gtest/gtest.h>
@@ -14,7 +14,7 @@
 #include <thread>
 #include <vector>
 
-using namespace Auth::Http;
+using namespace Net;
 
 namespace
 {

@@ -1,4 +1,4 @@
-// Auth::Http: the launcher's only network client. HTTPS alone over WinHTTP in synchronous
+// Net: the launcher's only network client. HTTPS alone over WinHTTP in synchronous
 // mode, TLS 1.2 and 1.3, a fresh session for every call and nothing kept between calls, so
 // any number of threads may call at once. Every failure is a short English sentence, most
 // with the WinHTTP error number: "no answer (WinHTTP error 12029)".
@@ -17,10 +17,10 @@
 #include <string_view>
 #include <vector>
 
-namespace Auth::Http
+namespace Net
 {
 // The answer of Request, with any status (2xx, 4xx and 5xx alike). The body may hold tokens:
-// whoever receives it wipes it with SecureWipe before it is freed.
+// whoever receives it wipes it with Secure::Wipe before it is freed.
 struct SAnswer
 {
     std::uint32_t status = 0;

@@ -1,9 +1,9 @@
 // Whole-file reading, the atomic write and the tree removal, in a folder of the test's own.
-#include "shell/File.h"
-#include "shell/Handle.h"
-#include "shell/Text.h"
-#include "shell/tests/Links.h"
-#include "shell/tests/TempFolder.h"
+#include "base/File.h"
+#include "base/Handle.h"
+#include "base/Text.h"
+#include "base/tests/Links.h"
+#include "base/tests/TempFolder.h"
 
 #include <gtest/gtest.h>
 
@@ -11,7 +11,7 @@ namespace
 {
 std::string Utf8(const std::filesystem::path& path)
 {
-    return WideToUtf8(path.wstring());
+    return Text::WideToUtf8(path.wstring());
 }
 }
 
@@ -22,18 +22,18 @@ TEST(Files, TheAtomicWriteKeepsItsTemporaryToItselfAndAShortReadFails)
 {
     const TempFolder folder(L"qm-files");
     const std::string target = Utf8(folder.path() / "a.cfg");
-    ASSERT_TRUE(WriteWholeFile(target, std::string_view("old")));
-    UniqueHandle other(CreateFileW(Utf8ToWide(target + ".tmp").c_str(), GENERIC_WRITE,
+    ASSERT_TRUE(File::WriteWhole(target, std::string_view("old")));
+    UniqueHandle other(CreateFileW(Text::Utf8ToWide(target + ".tmp").c_str(), GENERIC_WRITE,
         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, CREATE_ALWAYS, 0, nullptr));
-    const bool written = WriteFileAtomically(target, std::string_view("new"));
+    const bool written = File::WriteAtomically(target, std::string_view("new"));
     DWORD put = 0;
     WriteFile(other.get(), "XXX", 3, &put, nullptr);
-    EXPECT_EQ(ReadWholeFile(target).value_or(""), written ? "new" : "old");
+    EXPECT_EQ(File::ReadWhole(target).value_or(""), written ? "new" : "old");
     other.reset();
-    ASSERT_TRUE(WriteFileAtomically(target, std::string_view("newer")));
-    EXPECT_EQ(ReadWholeFile(target).value_or(""), "newer");
+    ASSERT_TRUE(File::WriteAtomically(target, std::string_view("newer")));
+    EXPECT_EQ(File::ReadWhole(target).value_or(""), "newer");
 
-    const auto shortRead = ReadWholeFile("Z:\\sys\\devices\\system\\cpu\\online");
+    const auto shortRead = File::ReadWhole("Z:\\sys\\devices\\system\\cpu\\online");
     EXPECT_TRUE(!shortRead && shortRead.error() == ERROR_HANDLE_EOF);
 }
 
@@ -44,15 +44,15 @@ TEST(Files, TheTreeRemovalNeverFollowsALink)
     const TempFolder folder(L"qm-files");
     const std::string kept = Utf8(folder.path() / "kept" / "keep.txt");
     const std::string goes = Utf8(folder.path() / "tree" / "inner" / "goes.txt");
-    CreateParentFolders(kept);
-    CreateParentFolders(goes);
-    ASSERT_TRUE(WriteWholeFile(kept, std::string_view("kept")) && WriteWholeFile(goes, std::string_view("goes")));
+    File::CreateParentFolders(kept);
+    File::CreateParentFolders(goes);
+    ASSERT_TRUE(File::WriteWhole(kept, std::string_view("kept")) && File::WriteWhole(goes, std::string_view("goes")));
     ASSERT_TRUE(MakeLink(folder.path() / "tree" / "inner", L"link", L"../../kept"));
     ASSERT_TRUE(MakeLink(folder.path(), L"tree-link", L"kept"));
-    RemoveTree(Utf8(folder.path() / "tree-link"));
-    RemoveTree(Utf8(folder.path() / "tree"));
-    EXPECT_FALSE(PathExists(goes));
-    EXPECT_EQ(ReadWholeFile(kept).value_or(""), "kept");
+    File::RemoveTree(Utf8(folder.path() / "tree-link"));
+    File::RemoveTree(Utf8(folder.path() / "tree"));
+    EXPECT_FALSE(File::Exists(goes));
+    EXPECT_EQ(File::ReadWhole(kept).value_or(""), "kept");
     RemoveLink(folder.path() / "tree" / "inner", L"link");
     RemoveLink(folder.path(), L"tree-link");
 }

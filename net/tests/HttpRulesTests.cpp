@@ -1,9 +1,9 @@
-#include "auth/http/Http.h"
-#include "auth/http/HttpRules.h"
+#include "net/Http.h"
+#include "net/HttpRules.h"
 
 #include <gtest/gtest.h>
 
-using namespace Auth::Http;
+using namespace Net;
 
 TEST(TlsFailureTable, FirstSetRowWinsAndUnknownFlagsFallBack)
 {

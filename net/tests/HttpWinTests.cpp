@@ -1,8 +1,8 @@
 // The WinHTTP side without a server: the secure-failure path that Wine cannot produce (error
 // 12175 with its flag word and the refused certificate, handed in directly), the TLS version
 // fallback, and the refusals that happen before any connection.
-#include "auth/http/Http.h"
-#include "auth/http/HttpWin.h"
+#include "net/Http.h"
+#include "net/HttpWin.h"
 
 #include <gtest/gtest.h>
 
@@ -10,7 +10,7 @@
 #include <utility>
 #include <vector>
 
-using namespace Auth::Http;
+using namespace Net;
 using Detail::UniqueCertificate;
 
 namespace

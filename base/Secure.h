@@ -4,12 +4,15 @@
 
 #include <cstddef>
 
+namespace Secure
+{
 // Sets the bytes to zero in a way the optimiser may not remove. Null or zero length: nothing.
-void SecureWipe(void* buffer, std::size_t length) noexcept;
+void Wipe(void* buffer, std::size_t length) noexcept;
 
 // Wipes a container's bytes (its capacity is not touched).
 template <typename Container>
-void SecureWipe(Container& container) noexcept
+void Wipe(Container& container) noexcept
 {
-    SecureWipe(container.data(), container.size() * sizeof(*container.data()));
+    Wipe(container.data(), container.size() * sizeof(*container.data()));
+}
 }

@@ -1,7 +1,8 @@
-#include "shell/File.h"
+#include "base/File.h"
 
-#include "shell/Handle.h"
-#include "shell/Text.h"
+#include "base/Handle.h"
+#include "base/Path.h"
+#include "base/Text.h"
 
 #include <fmt/format.h>
 
@@ -10,9 +11,12 @@
 #include <algorithm>
 #include <climits>
 
-std::expected<std::string, unsigned long> ReadWholeFile(std::string_view path, std::uint64_t maxSize)
+namespace File
 {
-    const std::wstring wide = Utf8ToWide(path);
+
+std::expected<std::string, unsigned long> ReadWhole(std::string_view path, std::uint64_t maxSize)
+{
+    const std::wstring wide = Text::Utf8ToWide(path);
     if (wide.empty())
     {
         return std::unexpected(ERROR_INVALID_NAME);
@@ -70,9 +74,9 @@ namespace
 }
 }
 
-std::expected<void, unsigned long> WriteWholeFile(std::string_view path, std::span<const char> bytes)
+std::expected<void, unsigned long> WriteWhole(std::string_view path, std::span<const char> bytes)
 {
-    const std::wstring wide = Utf8ToWide(path);
+    const std::wstring wide = Text::Utf8ToWide(path);
     if (wide.empty())
     {
         return std::unexpected(ERROR_INVALID_NAME);
@@ -108,7 +112,7 @@ namespace
 
 bool IsPlainFolder(std::string_view path)
 {
-    const std::wstring wide = Utf8ToWide(path);
+    const std::wstring wide = Text::Utf8ToWide(path);
     const DWORD attributes = wide.empty() ? INVALID_FILE_ATTRIBUTES : GetFileAttributesW(wide.c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
            !IsLink(wide, attributes);
@@ -119,7 +123,7 @@ std::optional<std::string> LinkOnTheWay(std::string_view path, std::size_t from)
     for (std::size_t end = path.find_first_of("/\\", from); end != std::string_view::npos;
          end = path.find_first_of("/\\", end + 1))
     {
-        const std::wstring wide = Utf8ToWide(path.substr(0, end));
+        const std::wstring wide = Text::Utf8ToWide(path.substr(0, end));
         const DWORD attributes = wide.empty() ? INVALID_FILE_ATTRIBUTES : GetFileAttributesW(wide.c_str());
         if (attributes == INVALID_FILE_ATTRIBUTES)
         {
@@ -133,10 +137,10 @@ std::optional<std::string> LinkOnTheWay(std::string_view path, std::size_t from)
     return std::nullopt;
 }
 
-bool WriteFileAtomically(std::string_view path, std::span<const char> bytes)
+bool WriteAtomically(std::string_view path, std::span<const char> bytes)
 {
     const std::string temporary = std::string(path) + ".tmp";
-    const std::wstring wide = Utf8ToWide(temporary);
+    const std::wstring wide = Text::Utf8ToWide(temporary);
     if (wide.empty())
     {
         SetLastError(ERROR_INVALID_NAME);
@@ -164,8 +168,8 @@ bool WriteFileAtomically(std::string_view path, std::span<const char> bytes)
 
 bool MoveReplacing(std::string_view from, std::string_view to)
 {
-    const std::wstring wideFrom = Utf8ToWide(from);
-    const std::wstring wideTo = Utf8ToWide(to);
+    const std::wstring wideFrom = Text::Utf8ToWide(from);
+    const std::wstring wideTo = Text::Utf8ToWide(to);
     if (wideFrom.empty() || wideTo.empty())
     {
         SetLastError(ERROR_INVALID_NAME);
@@ -300,14 +304,14 @@ void RemoveWideTree(const std::wstring& folder)
 
 std::expected<std::vector<SFolderEntry>, unsigned long> ListFolder(std::string_view folder)
 {
-    const std::wstring wide = Utf8ToWide(folder);
+    const std::wstring wide = Text::Utf8ToWide(folder);
     if (wide.empty())
     {
         return std::unexpected(ERROR_INVALID_NAME);
     }
     std::vector<SFolderEntry> entries;
     const DWORD error = ForEachEntry(wide, [&](const WIN32_FIND_DATAW& data) {
-        std::string name = WideToUtf8(data.cFileName);
+        std::string name = Text::WideToUtf8(data.cFileName);
         if (!name.empty())
         {
             entries.push_back({std::move(name), (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0,
@@ -323,7 +327,7 @@ std::expected<std::vector<SFolderEntry>, unsigned long> ListFolder(std::string_v
 
 void RemoveTree(std::string_view folder)
 {
-    const std::wstring wide = Utf8ToWide(folder);
+    const std::wstring wide = Text::Utf8ToWide(folder);
     if (!wide.empty())
     {
         RemoveWideTree(wide);
@@ -332,7 +336,7 @@ void RemoveTree(std::string_view folder)
 
 void CreateParentFolders(std::string_view path)
 {
-    const std::wstring wide = Utf8ToWide(path);
+    const std::wstring wide = Text::Utf8ToWide(path);
     const std::size_t last = wide.find_last_of(L"\\/");
     if (last == std::wstring::npos)
     {
@@ -349,9 +353,9 @@ void CreateParentFolders(std::string_view path)
     }
 }
 
-bool PathExists(std::string_view path)
+bool Exists(std::string_view path)
 {
-    const std::wstring wide = Utf8ToWide(path);
+    const std::wstring wide = Text::Utf8ToWide(path);
     return !wide.empty() && GetFileAttributesW(wide.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
@@ -368,7 +372,7 @@ std::string RunningExecutablePath()
         if (length < path.size())
         {
             path.resize(length);
-            return WideToUtf8(path);
+            return Text::WideToUtf8(path);
         }
         if (path.size() >= 32768) // the longest path Windows has
         {
@@ -380,9 +384,12 @@ std::string RunningExecutablePath()
 
 std::string RunningExecutableFolder()
 {
-    const std::string path = RunningExecutablePath();
-    const std::size_t slash = path.find_last_of("\\/");
-    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+    std::string folder(Path::FolderOf(RunningExecutablePath()));
+    if (!folder.empty() && folder.back() != '\\')
+    {
+        folder += '\\';
+    }
+    return folder;
 }
 
 std::string GameDataFolder()
@@ -392,10 +399,11 @@ std::string GameDataFolder()
     {
         return {};
     }
-    const std::string folder = WideToUtf8(path);
+    const std::string folder = Text::WideToUtf8(path);
     if (folder.empty())
     {
         return {};
     }
     return fmt::format("{}\\{}\\", folder, "Quillmere\\Game");
+}
 }
