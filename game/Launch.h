@@ -7,8 +7,8 @@
 // reports when the client has ended. The password and the refresh token stay with whoever
 // implements the exchange; only one-time codes cross the pipe.
 //
-// The reports are callbacks on those threads; the window layer turns them into posted
-// messages (kMsgGameReady, kMsgGameEnded of shell/Messages.h).
+// The reports are callbacks on those threads; whoever starts the game decides how they reach
+// its own thread.
 #pragma once
 
 #ifdef _WIN32

@@ -97,7 +97,7 @@ template <typename Operation, typename LastError, typename Sleep>
 
 #ifdef _WIN32
 // The journal, the state and the downloaded index are written with File::WriteAtomically
-// (shell/File.h).
+// (base/File.h).
 
 // The file retry rule around a Windows call that sets the last error on failure.
 [[nodiscard]] bool RetryFileOperation(const std::function<bool()>& operation);
@@ -111,7 +111,7 @@ template <typename Operation, typename LastError, typename Sleep>
 // Deletes a file under the file retry rule, given up on a stop; a missing file counts as deleted.
 [[nodiscard]] bool DeleteGameFile(std::string_view path, std::stop_token stop = {});
 
-// Refuses a path whose way runs through a symbolic link or junction (shell/File.h): the
+// Refuses a path whose way runs through a symbolic link or junction (base/File.h): the
 // launcher writes only into folders of its own.
 [[nodiscard]] std::expected<void, std::string> RefuseLinkOnTheWay(std::string_view path);
 

@@ -26,7 +26,7 @@ inline constexpr std::string_view kSettingsFileName = "Quillmere.cfg";
 
 #ifdef _WIN32
 // The folder of the settings file: the per-user game data folder (File::GameDataFolder in
-// shell/File.h), empty when Windows cannot name it.
+// base/File.h), empty when Windows cannot name it.
 [[nodiscard]] std::string SettingsFolder();
 
 // Reads the language from "Quillmere.cfg" in folder (empty: the current directory).
