@@ -6,6 +6,7 @@
 // QM_PATCH_CRASH_TRIALS sets the number of trials (default 10; 200 or more for the long
 // mode), QM_PATCH_CRASH_SEED the random seed (printed, to replay a failure).
 #include "patch/tests/Releases.h"
+#include "patch/tests/Trials.h"
 #include "patch/Journal.h"
 #include "tools/testservers/TestServers.h"
 
@@ -182,12 +183,7 @@ protected:
 
 TEST_F(CrashSafety, KilledRunsAndReplaysEndInTheTargetReleaseAndTouchNothingElse)
 {
-    const char* trialsText = std::getenv("QM_PATCH_CRASH_TRIALS");
-    const int trials = trialsText != nullptr ? std::atoi(trialsText) : 10;
-    const char* seedText = std::getenv("QM_PATCH_CRASH_SEED");
-    const unsigned seed = seedText != nullptr ? static_cast<unsigned>(std::strtoul(seedText, nullptr, 10))
-                                              : static_cast<unsigned>(GetTickCount64());
-    std::printf("crash trials %d, seed %u\n", trials, seed);
+    const auto [trials, seed] = TrialsFromEnvironment("QM_PATCH_CRASH_TRIALS", 10, "QM_PATCH_CRASH_SEED");
     std::mt19937 random(seed);
 
     // How long each command runs uninterrupted (killing later than that kills nothing).

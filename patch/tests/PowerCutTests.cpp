@@ -9,6 +9,7 @@
 // QM_POWERCUT_SEED the seed of the cut moments. Each cut's moment and outcome is one line of
 // powercut/outcomes.txt in the build folder; powercut/cuts.log holds what each crash state kept.
 #include "patch/tests/Releases.h"
+#include "patch/tests/Trials.h"
 #include "patch/Journal.h"
 #include "tools/testservers/TestServers.h"
 
@@ -314,11 +315,7 @@ protected:
 
 TEST_F(PowerCut, AnUpdateCutAtAnyMomentEndsWholeOrRepairedAndNeverWrong)
 {
-    const char* trialsText = std::getenv("QM_POWERCUT_TRIALS");
-    const int trials = trialsText != nullptr ? std::atoi(trialsText) : 8;
-    const char* seedText = std::getenv("QM_POWERCUT_SEED");
-    const unsigned seed = seedText != nullptr ? static_cast<unsigned>(std::strtoul(seedText, nullptr, 10))
-                                              : static_cast<unsigned>(GetTickCount64());
+    const auto [trials, seed] = TrialsFromEnvironment("QM_POWERCUT_TRIALS", 8, "QM_POWERCUT_SEED");
     std::mt19937 random(seed);
 
     // The update uncut, twice: the qmcutfs mount works, and how long the update takes once
