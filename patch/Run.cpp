@@ -266,10 +266,15 @@ void Run(const SRun& run)
 {
     const auto stopWith = [&](std::string message) { ReportStop(run, std::move(message)); };
 
-    // 1. What an earlier self-update left.
+    // 1. What an earlier self-update left: a staged exe that never took the name (unless this
+    // launcher is that exe), a refused one, and the set-aside exe of launchers before staging.
     const std::string& exe = run.params.launcherPath;
     if (!exe.empty())
     {
+        if (const std::string staged = StagedLauncherName(exe); staged != File::RunningExecutablePath())
+        {
+            (void)DeleteGameFile(staged, run.stop);
+        }
         (void)DeleteGameFile(exe + ".old", run.stop);
         (void)DeleteGameFile(exe + ".bad", run.stop);
     }

@@ -144,8 +144,8 @@ void Run(const SRun& run);
 
 class CHandOver;
 
-// The hand-over's result: true when the new launcher signalled; false when the exes could not
-// be swapped or the new launcher started (the old exe is back; `error` says why), or when it
+// The hand-over's result: true when the new launcher signalled; false when the new exe could
+// not be staged or started (the old exe never moves; `error` says why), or when it
 // exited, stayed silent for 30 s or a stop came ("the new launcher did not start"). Called
 // once, on the hand-over's thread, which the patcher may be waiting for: it does not call the
 // patcher.
@@ -181,11 +181,12 @@ public:
     [[nodiscard]] const std::string& StatePath() const noexcept { return m_params.statePath; }
 
     // For a LauncherReady report: returns once the hand-over's thread has started (an error only
-    // when it cannot be); that thread swaps the exes, starts the new launcher (SelfUpdate.h) and
-    // waits for its signal, and `onResult` then tells how the hand-over ended.
+    // when it cannot be); that thread stages the new exe, starts the new launcher (SelfUpdate.h)
+    // and waits for its signal, and `onResult` then tells how the hand-over ended. A hand-over
+    // still pending is undone first.
     [[nodiscard]] std::expected<void, std::string> HandOver(std::string_view downloaded, HandOverResultFunction onResult);
     // After a result of false, and returning at once: the hand-over's thread ends the new process
-    // and puts the old exe back where it was swapped. Runs may be started again straight away.
+    // and turns the staged exe into "<exe>.bad". Runs may be started again straight away.
     void UndoHandOver();
     // After a result of true the old launcher ends; a process that goes on (the tests) lets
     // the new process go with this, so that runs may start again.

@@ -155,32 +155,41 @@ std::expected<std::unique_ptr<CHandOver>, std::string> CHandOver::Start(std::str
     return handOver;
 }
 
-std::expected<void, std::string> CHandOver::Swap(std::stop_token stop, const std::string& downloaded,
+std::string StagedLauncherName(std::string_view exe)
+{
+    return fmt::format("{}.new", exe);
+}
+
+std::string TakeLauncherName(const std::string& running)
+{
+    constexpr std::string_view kStaged = ".new";
+    std::string_view name = running;
+    while (name.size() > kStaged.size() && name.substr(name.size() - kStaged.size()) == kStaged)
+    {
+        name.remove_suffix(kStaged.size());
+    }
+    if (name.size() == running.size() || !MoveLauncher(running, name))
+    {
+        return running;
+    }
+    return std::string(name);
+}
+
+std::expected<void, std::string> CHandOver::Stage(std::stop_token stop, const std::string& downloaded,
     UniqueHandle& readEnd)
 {
-    // The moves forward give up on a stop; the ones back never do.
-    const auto move = [&](std::string_view source, std::string_view destination) {
-        return RetryFileOperation([&] { return File::MoveReplacing(source, destination); }, stop);
-    };
-    const std::string old = m_exe + ".old";
-    if (!move(m_exe, old))
+    const std::string staged = StagedLauncherName(m_exe);
+    if (!RetryFileOperation([&] { return File::MoveReplacing(downloaded, staged); }, stop))
     {
-        return std::unexpected(Text::WithWindowsError("this launcher's file could not be set aside", GetLastError()));
+        return std::unexpected(Text::WithWindowsError("the new launcher could not take its place", GetLastError()));
     }
-    if (!move(downloaded, m_exe))
-    {
-        std::string error = Text::WithWindowsError("the new launcher could not take its place", GetLastError());
-        (void)MoveLauncher(old, m_exe);
-        return std::unexpected(std::move(error));
-    }
-    auto started = StartNewLauncher(m_exe);
+    auto started = StartNewLauncher(staged);
     if (!started)
     {
-        (void)MoveLauncher(m_exe, m_exe + ".bad");
-        (void)MoveLauncher(old, m_exe);
+        (void)MoveLauncher(staged, m_exe + ".bad");
         return std::unexpected(fmt::format("the new launcher did not start (Windows error {})", started.error()));
     }
-    m_swapped = true;
+    m_staged = true;
     readEnd = std::move(started->readEnd);
     const std::lock_guard hold(m_lock);
     m_process = std::move(started->process);
@@ -205,9 +214,9 @@ void CHandOver::HandOver(std::stop_token stop, const std::string& downloaded, co
     UniqueHandle readEnd;
     std::string error;
     bool signalled = false;
-    if (auto swapped = Swap(stop, downloaded, readEnd); !swapped)
+    if (auto staged = Stage(stop, downloaded, readEnd); !staged)
     {
-        error = std::move(swapped.error());
+        error = std::move(staged.error());
     }
     else
     {
@@ -233,11 +242,12 @@ void CHandOver::Undo()
         WaitForSingleObject(process.get(), 5'000);
         process.reset();
     }
-    if (m_swapped)
+    if (m_staged)
     {
-        (void)MoveLauncher(m_exe, m_exe + ".bad");
-        (void)MoveLauncher(m_exe + ".old", m_exe);
-        m_swapped = false;
+        // The new launcher took the name only if the old one's file was free to be replaced
+        // (never while this launcher runs from it); the staged file is then gone already.
+        (void)MoveLauncher(StagedLauncherName(m_exe), m_exe + ".bad");
+        m_staged = false;
     }
     const std::lock_guard hold(m_lock);
     m_undone = true;
@@ -287,7 +297,13 @@ HANDLE CHandOver::Process() const
 std::expected<void, std::string> CPatcher::HandOver(std::string_view downloaded, HandOverResultFunction onResult)
 {
     const std::lock_guard hold(m_lock);
-    m_handOver.reset(); // an earlier one that was neither undone nor forgotten
+    if (m_handOver != nullptr)
+    {
+        // An earlier one that was neither undone nor forgotten: its launcher may still run from
+        // the staged name, which the new one needs, so it is undone first.
+        m_handOver->StartUndo();
+        m_undoing = std::move(m_handOver);
+    }
     auto started = CHandOver::Start(m_params.launcherPath, std::string(downloaded), std::move(onResult), m_undoing);
     if (!started)
     {

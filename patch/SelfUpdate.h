@@ -1,9 +1,17 @@
 // The launcher's replacement of itself. An update run whose launcher record differs from the
 // running exe downloads the new exe into the incoming folder, verifies it and reports phase 4;
-// the window's controller then has the patcher swap the files (exe to ".old", the download to
-// exe), start the new launcher with an inheritable pipe and wait up to 30 s for its one-byte
-// signal, all on a thread of the hand-over's own. Without the signal the new process is ended and the old exe put back ("exe.bad"
-// keeps the refused one). The next patch run deletes ".old" and ".bad".
+// the window's controller then has the patcher hand over, on a thread of the hand-over's own:
+// the download moves beside the exe under the staged name "<exe>.new", the new launcher starts
+// from there with an inheritable pipe, and the old one waits up to 30 s for its one-byte signal.
+// Without the signal the new process is ended and the staged file becomes "<exe>.bad". With
+// it the old launcher ends, and the new one takes the exe's name in one replacing move once the
+// old one's file is no longer in use (TakeLauncherName).
+//
+// The old exe is never moved: at every instant the exe's name holds a whole launcher, the old
+// or the new, so that a power cut at any moment of a hand-over leaves a launcher that starts
+// (Windows cannot replace the name of a running exe, and two moves would leave an instant
+// without one). The next patch run deletes "<exe>.new" (unless it runs from it), ".bad" and
+// the ".old" that launchers before this rule left.
 #pragma once
 
 #ifdef _WIN32
@@ -28,19 +36,27 @@ inline constexpr DWORD kHandOverWaitMs = 30'000;
 // or phase 3; a stop ends it quietly.
 void SelfUpdateStep(const SRun& run, const Vfs::SIndex& index, const Vfs::SFile& launcher);
 
-// One hand-over: owns the thread that swaps the exes, starts the new launcher and waits for its
-// signal, the new launcher's process, and later the undo on a thread of its own, so that none
-// of the moves under the file retry rule, nor the wait for an ended process, holds up the
-// caller. Destroying it stops the watch and waits for the thread; an undo is always finished,
-// since an undo cut short could leave no exe at all.
+// The exe's staged name during a hand-over.
+[[nodiscard]] std::string StagedLauncherName(std::string_view exe);
+
+// The new launcher's side: `running` is its own exe. Started under a staged name, it takes the
+// launcher's name (the staged name without its ".new" endings) in one replacing move, retried
+// while the older launcher's file is in use, and returns that name; otherwise, or when the
+// name stays held past the file retry rule's time, `running`.
+[[nodiscard]] std::string TakeLauncherName(const std::string& running);
+
+// One hand-over: owns the thread that stages the new exe, starts the new launcher and waits for
+// its signal, the new launcher's process, and later the undo on a thread of its own, so that
+// none of the moves under the file retry rule, nor the wait for an ended process, holds up the
+// caller. Destroying it stops the watch and waits for the thread; an undo is always finished.
 class CHandOver
 {
 public:
     // Starts the thread and returns; only a thread that cannot be started is an error here.
-    // The thread waits for `before` (an earlier hand-over's undo) to end, swaps the exes and
-    // starts the new launcher at `exe` with "--handover" and the write end of a pipe, then
-    // calls `onResult` once: a failure to swap or start (the old exe is back) comes as false
-    // with its text. A stop during the swap's retries gives up on it the same way.
+    // The thread waits for `before` (an earlier hand-over's undo) to end, moves `downloaded` to
+    // "<exe>.new" and starts the new launcher there with "--handover" and the write end of a
+    // pipe, then calls `onResult` once: a failure to stage or start comes as false with its
+    // text. A stop during the move's retries gives up on it the same way.
     [[nodiscard]] static std::expected<std::unique_ptr<CHandOver>, std::string> Start(std::string exe,
         std::string downloaded, HandOverResultFunction onResult, std::shared_ptr<CHandOver> before = {});
 
@@ -48,11 +64,11 @@ public:
     CHandOver(const CHandOver&) = delete;
     CHandOver& operator=(const CHandOver&) = delete;
 
-    // Ends the watcher's wait (its result is then false), or a swap still retrying, and waits
+    // Ends the watcher's wait (its result is then false), or a move still retrying, and waits
     // for the thread; an undo under way is waited for to its end.
     void StopWatching();
-    // Ends the watch and returns; the thread then ends the new process and puts the old exe
-    // back ("exe.bad" keeps the new one) where the swap was made.
+    // Ends the watch and returns; the thread then ends the new process and turns the staged
+    // exe into "<exe>.bad".
     void StartUndo();
     // Waits until an undo has ended, or the stop.
     void WaitUndone(std::stop_token stop);
@@ -65,12 +81,12 @@ private:
 
     void HandOver(std::stop_token stop, const std::string& downloaded, const HandOverResultFunction& onResult,
         const std::shared_ptr<CHandOver>& before);
-    [[nodiscard]] std::expected<void, std::string> Swap(std::stop_token stop, const std::string& downloaded,
+    [[nodiscard]] std::expected<void, std::string> Stage(std::stop_token stop, const std::string& downloaded,
         UniqueHandle& readEnd);
     void Undo();
 
     std::string m_exe;
-    bool m_swapped = false; // exe is the new file and ".old" ours; the thread's until it is joined
+    bool m_staged = false; // "<exe>.new" is the new launcher's; the thread's until it is joined
     mutable std::mutex m_lock;
     std::condition_variable_any m_changed;
     UniqueHandle m_process; // under m_lock

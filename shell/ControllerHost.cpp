@@ -43,7 +43,7 @@ Event::SIdentityOutcome Decode(std::uint8_t request, const Auth::SLoginOutcome& 
 }
 }
 
-CControllerHost::CControllerHost(HWND window, Ui::MainWindow& view)
+CControllerHost::CControllerHost(HWND window, Ui::MainWindow& view, std::string launcherPath)
     : m_window(window), m_view(view), m_loop(*this, view.View()),
       m_identity(Auth::LauncherIdentityParams({
           .outcome =
@@ -53,7 +53,7 @@ CControllerHost::CControllerHost(HWND window, Ui::MainWindow& view)
           .status = [this](std::unique_ptr<Auth::SServiceStatus> status) { PostOwned(kMsgServiceStatus, Decode(*status)); },
           .reloaded = [this](bool reloaded) { PostOwned(kMsgReleaseReloaded, Event::SReleaseReloaded{reloaded}); },
       })),
-      m_patcher(Patch::SPatcherParams{}),
+      m_patcher(Patch::SPatcherParams{.launcherPath = std::move(launcherPath)}),
       m_game({Text::Utf8ToWide(File::RunningExecutableFolder()), [this] { return m_identity.ExchangeForGame(); },
           [this] { PostOwned(kMsgGameReady, Event::SGameReady{}); },
           [this] { PostOwned(kMsgGameEnded, Event::SGameEnded{}); }})

@@ -25,8 +25,9 @@ namespace Shell
 class CControllerHost final : private CEffectLoop::ICarrier
 {
 public:
-    // `view` is the window's mechanics, already created; it outlives this host.
-    CControllerHost(HWND window, Ui::MainWindow& view);
+    // `view` is the window's mechanics, already created; it outlives this host. `launcherPath`
+    // is the launcher's exe, which the self-update replaces.
+    CControllerHost(HWND window, Ui::MainWindow& view, std::string launcherPath);
     ~CControllerHost(); // stops every worker that still runs
     CControllerHost(const CControllerHost&) = delete;
     CControllerHost& operator=(const CControllerHost&) = delete;

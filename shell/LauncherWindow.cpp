@@ -30,7 +30,7 @@ bool ControllerMessage(SLauncher& launcher, HWND window, UINT message, WPARAM wP
     result = 0;
     if (message == WM_CREATE)
     {
-        launcher.controller.emplace(window, launcher.window);
+        launcher.controller.emplace(window, launcher.window, launcher.start->launcherPath);
         launcher.controller->Create(launcher.start->recoveryMessage);
         return true;
     }

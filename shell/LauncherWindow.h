@@ -18,6 +18,7 @@ struct SWindowStart
 {
     Ui::SBrushes brushes;
     std::string recoveryMessage; // the journal recovery's error text; empty when all went well
+    std::string launcherPath;    // the launcher's exe, which its self-update replaces
 };
 
 // Registers the class with the launcher's icon and the given background brush.

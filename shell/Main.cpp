@@ -2,6 +2,7 @@
 // and its message loop.
 #include "install/Install.h"
 #include "patch/Journal.h"
+#include "patch/SelfUpdate.h"
 #include "shell/CommandLine.h"
 #include "base/File.h"
 #include "base/Handle.h"
@@ -163,6 +164,18 @@ int RunWindow(HINSTANCE instance, int showCommand, UniqueHandle handOverPipe)
     start.brushes.highlight = CreateSolidBrush(RGB(54, 53, 59));
     Shell::RegisterLauncherClass(instance, CreateSolidBrush(RGB(23, 22, 27)));
 
+    // A new launcher tells the older one that it runs once it can draw, and takes the
+    // launcher's name before its window's first patch run compares the launcher with the
+    // release: the older one ends on the signal and so frees its exe.
+    if (handOverPipe)
+    {
+        const unsigned char up = 1;
+        DWORD written = 0;
+        WriteFile(handOverPipe.get(), &up, 1, &written, nullptr);
+        handOverPipe.reset();
+        start.launcherPath = Patch::TakeLauncherName(File::RunningExecutablePath());
+    }
+
     const RECT primary = PlaceOn(MonitorFromPoint({0, 0}, MONITOR_DEFAULTTOPRIMARY),
         static_cast<int>(GetDpiForSystem()));
     HWND window = Shell::CreateLauncherWindow(instance, primary, start);
@@ -175,14 +188,6 @@ int RunWindow(HINSTANCE instance, int showCommand, UniqueHandle handOverPipe)
     PlaceForItsDpi(window);
     ShowWindow(window, showCommand);
     Shell::FocusFirstControl(window);
-
-    if (handOverPipe)
-    {
-        const unsigned char up = 1;
-        DWORD written = 0;
-        WriteFile(handOverPipe.get(), &up, 1, &written, nullptr);
-        handOverPipe.reset();
-    }
 
     MSG message{};
     int code = 0;

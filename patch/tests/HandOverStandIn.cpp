@@ -1,7 +1,8 @@
 // A stand-in for a new launcher started by the hand-over: "--handover HEX" names the pipe's
-// write end. QM_STANDIN picks what it does: "signal" writes the byte 1, closes the pipe and
-// stays up for two seconds; "exit" ends at once with status 5; "silent" says nothing and
-// waits a minute.
+// write end. QM_STANDIN picks what it does: "signal" writes the byte 1, closes the pipe, takes
+// the launcher's name as a new launcher does when started under the staged name "<exe>.new"
+// (a replacing move, tried again while the old file is in use) and stays up for two seconds;
+// "exit" ends at once with status 5; "silent" says nothing and waits a minute.
 #include <windows.h>
 
 #include <cstdlib>
@@ -30,6 +31,21 @@ int wmain(int argc, wchar_t** argv)
     DWORD written = 0;
     WriteFile(pipe, &one, 1, &written, nullptr);
     CloseHandle(pipe);
+
+    wchar_t self[MAX_PATH]{};
+    const std::wstring running(self, GetModuleFileNameW(nullptr, self, MAX_PATH));
+    if (running.size() > 4 && running.ends_with(L".new"))
+    {
+        const std::wstring name = running.substr(0, running.size() - 4);
+        for (int tries = 0; tries < 150; ++tries)
+        {
+            if (MoveFileExW(running.c_str(), name.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+            {
+                break;
+            }
+            Sleep(100);
+        }
+    }
     Sleep(2'000);
     return written == 1 ? 0 : 3;
 }

@@ -577,8 +577,7 @@ TEST_F(HandOver, AnUpdateFetchesTheNewLauncherAndASignallingLauncherTakesOver)
     const SRelease r1 = Release("r1");
     const SRelease r2 = Release("r2");
     InstallComplete(r1);
-    const std::string oldLauncher = Bytes(LauncherOf(r1));
-    WriteText(m_exe, oldLauncher);
+    WriteText(m_exe, Bytes(LauncherOf(r1)));
     const std::string state = StateText();
 
     const SPatchReport ready = Drive(EPatchMode::Update, Nginx(), r2, true);
@@ -593,23 +592,29 @@ TEST_F(HandOver, AnUpdateFetchesTheNewLauncherAndASignallingLauncherTakesOver)
     ASSERT_TRUE(handedOver) << handedOver.error();
     EXPECT_FALSE(m_patcher->Start({EPatchMode::Complete, Nginx()}, {})) << "no run while a launcher is pending";
     EXPECT_EQ(WaitForWatcher().first, 1);
-    EXPECT_EQ(ReadText(m_exe), m_standIn);
-    EXPECT_EQ(ReadText(Game() / "Quillmere.exe.old"), oldLauncher);
+    EXPECT_EQ(WaitForSingleObject(m_patcher->PendingLauncher(), 10'000), WAIT_OBJECT_0);
+    EXPECT_TRUE(ReadText(m_exe) == m_standIn) << "the new launcher took the name from its staged one";
+    EXPECT_FALSE(fs::exists(Game() / "Quillmere.exe.new"));
+    EXPECT_FALSE(fs::exists(Game() / "Quillmere.exe.old"));
 }
 
-TEST_F(HandOver, TheNextRunClearsOldAndBadAndAnEqualLauncherLetsTheUpdateGoOn)
+TEST_F(HandOver, TheNextRunClearsStagedOldAndBadAndAnEqualLauncherLetsTheUpdateGoOn)
 {
     const SRelease r1 = Release("r1");
     const SRelease r2 = Release("r2");
     InstallComplete(r1);
     WriteText(m_exe, m_standIn); // already r2's launcher
-    WriteText(Game() / "Quillmere.exe.old", "old");
-    WriteText(Game() / "Quillmere.exe.bad", "bad");
+    for (const char* left : {"Quillmere.exe.new", "Quillmere.exe.old", "Quillmere.exe.bad"})
+    {
+        WriteText(Game() / left, left);
+    }
     const SPatchReport last = Drive(EPatchMode::Update, Nginx(), r2, true);
     ASSERT_EQ(last.phase, EPatchPhase::Done) << last.message;
     EXPECT_EQ(Differences(Game(), r2, {"Quillmere.exe"}, false), std::vector<std::string>{});
-    EXPECT_FALSE(fs::exists(Game() / "Quillmere.exe.old"));
-    EXPECT_FALSE(fs::exists(Game() / "Quillmere.exe.bad"));
+    for (const char* left : {"Quillmere.exe.new", "Quillmere.exe.old", "Quillmere.exe.bad"})
+    {
+        EXPECT_FALSE(fs::exists(Game() / left)) << left;
+    }
 }
 
 TEST_F(HandOver, AStopEndsTheRetriesOfARunsCleanUp)
@@ -661,28 +666,28 @@ TEST_F(HandOver, ALauncherThatExitsIsUndoneAtOnceAndASilentOneOnStop)
         m_patcher->Stop();
         EXPECT_EQ(ReadText(m_exe), "the running launcher");
         EXPECT_EQ(ReadText(Game() / "Quillmere.exe.bad"), m_standIn);
+        EXPECT_FALSE(fs::exists(Game() / "Quillmere.exe.new"));
         EXPECT_FALSE(fs::exists(Game() / "Quillmere.exe.old"));
         EXPECT_TRUE(m_patcher->Start({EPatchMode::Complete, Nginx()}, {})) << "the pending launcher is cleared";
         m_patcher->Stop();
     }
 }
 
-TEST_F(HandOver, AHeldLauncherCannotBeSetAside)
+TEST_F(HandOver, AHeldStagedNameIsRetriedOffTheCallersThreadAndAStopEndsTheRetries)
 {
     WriteText(m_exe, "the running launcher");
     WriteText(Game() / "Client/pack/incoming/new.part", m_standIn);
-    const auto hold = [&] {
-        return UniqueHandle(CreateFileW(m_exe.wstring().c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
-    };
-    UniqueHandle held = hold();
+    const fs::path staged = Game() / "Quillmere.exe.new";
+    WriteText(staged, "left by another program");
+    UniqueHandle held(CreateFileW(staged.wstring().c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
     ASSERT_TRUE(held);
-    // The moves retry for about 15.5 s on the hand-over's thread, not the caller's.
+    // The move retries for about 15.5 s on the hand-over's thread, not the caller's.
     auto start = std::chrono::steady_clock::now();
     auto handedOver = HandOverTo("Client/pack/incoming/new.part");
-    EXPECT_LT(MsSince(start), 2'000u) << "the caller waited for the moves";
+    EXPECT_LT(MsSince(start), 2'000u) << "the caller waited for the move";
     ASSERT_TRUE(handedOver) << handedOver.error();
     EXPECT_EQ(WaitForWatcher().first, 0);
-    EXPECT_TRUE(m_error.starts_with("this launcher's file could not be set aside (Windows error ")) << m_error;
+    EXPECT_TRUE(m_error.starts_with("the new launcher could not take its place (Windows error ")) << m_error;
     EXPECT_EQ(ReadText(Game() / "Client/pack/incoming/new.part"), m_standIn);
 
     // A stop gives up on the retries at once.
@@ -691,9 +696,9 @@ TEST_F(HandOver, AHeldLauncherCannotBeSetAside)
     Sleep(300);
     start = std::chrono::steady_clock::now();
     m_patcher->Stop();
-    EXPECT_LT(MsSince(start), 2'000u) << "the stop waited for the moves";
+    EXPECT_LT(MsSince(start), 2'000u) << "the stop waited for the move";
     EXPECT_EQ(m_result.load(), 0);
-    EXPECT_TRUE(m_error.starts_with("this launcher's file could not be set aside (Windows error ")) << m_error;
+    EXPECT_TRUE(m_error.starts_with("the new launcher could not take its place (Windows error ")) << m_error;
     held.reset();
     EXPECT_EQ(ReadText(m_exe), "the running launcher");
     EXPECT_EQ(ReadText(Game() / "Client/pack/incoming/new.part"), m_standIn);

@@ -37,10 +37,6 @@ enum class EOutcome
 {
     Whole,    // the restarted launcher reached the release
     Repaired, // it refused with a message, and a repair brought the release
-    // The cut fell between the hand-over's two moves: the launcher was set aside and its
-    // replacement not yet in place, a moment no flush can close while Windows will not
-    // replace a running executable. The installer puts a launcher back; then the update runs.
-    Reinstalled,
     Failed,   // anything else
 };
 
@@ -56,7 +52,8 @@ std::string LauncherBytes(const SRelease& release)
     return {};
 }
 
-// Ends every process of the launcher's file (the new launcher a hand-over started).
+// Ends every process of the launcher's file (the new launcher a hand-over started, under the
+// launcher's name or its staged one).
 void EndLaunchers()
 {
     const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
@@ -64,7 +61,7 @@ void EndLaunchers()
     entry.dwSize = sizeof(entry);
     for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry))
     {
-        if (_wcsicmp(entry.szExeFile, L"Quillmere.exe") == 0)
+        if (_wcsicmp(entry.szExeFile, L"Quillmere.exe") == 0 || _wcsicmp(entry.szExeFile, L"Quillmere.exe.new") == 0)
         {
             const HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, entry.th32ProcessID);
             TerminateProcess(process, 9);
@@ -239,11 +236,11 @@ protected:
     {
         bool repaired = false;
         const fs::path exe = Game() / "Quillmere.exe";
-        const bool reinstalled = !fs::exists(exe) && ReadText(exe.string() + ".old") == LauncherBytes(Release("r1"));
-        if (reinstalled)
+        const std::string launcher = ReadText(exe);
+        if (launcher != LauncherBytes(Release("r1")) && launcher != LauncherBytes(Release("cut")))
         {
-            notes += " launcher set aside, installed again;";
-            WriteText(exe, LauncherBytes(Release("r1")));
+            notes += " no whole launcher under its name;"; // nothing would start
+            return EOutcome::Failed;
         }
         for (int start = 0; start < 6; ++start)
         {
@@ -287,7 +284,7 @@ protected:
             {
                 return EOutcome::Failed;
             }
-            return reinstalled ? EOutcome::Reinstalled : repaired ? EOutcome::Repaired : EOutcome::Whole;
+            return repaired ? EOutcome::Repaired : EOutcome::Whole;
         }
         notes += " never finished;";
         return EOutcome::Failed;
@@ -355,7 +352,7 @@ TEST_F(PowerCut, AnUpdateCutAtAnyMomentEndsWholeOrRepairedAndNeverWrong)
         };
         notes += " (" + layMs + " ms to lay, " + ms(cut - laid) + " ms to the cut, " + ms(Clock::now() - cut) + " ms to the end)";
         ++counts[outcome];
-        const char* names[] = {"whole", "repaired", "launcher installed again", "FAILED"};
+        const char* names[] = {"whole", "repaired", "FAILED"};
         std::fprintf(outcomes, "cut %d at %d ms (%s): %s;%s\n", trial, at, during ? "during the update" : "after it",
             names[static_cast<int>(outcome)], notes.c_str());
         std::printf("cut %d at %d ms: %s;%s\n", trial, at, names[static_cast<int>(outcome)], notes.c_str());
@@ -364,8 +361,8 @@ TEST_F(PowerCut, AnUpdateCutAtAnyMomentEndsWholeOrRepairedAndNeverWrong)
         EXPECT_NE(outcome, EOutcome::Failed) << "cut " << trial << " at " << at << " ms:" << notes;
     }
     const std::string total = "cuts " + std::to_string(trials) + ": whole " + std::to_string(counts[EOutcome::Whole]) +
-        ", needed a repair " + std::to_string(counts[EOutcome::Repaired]) + ", launcher installed again " +
-        std::to_string(counts[EOutcome::Reinstalled]) + ", failed " + std::to_string(counts[EOutcome::Failed]) + "\n";
+        ", needed a repair " + std::to_string(counts[EOutcome::Repaired]) + ", failed " +
+        std::to_string(counts[EOutcome::Failed]) + "\n";
     std::fputs(total.c_str(), outcomes);
     std::fputs(total.c_str(), stdout);
     std::fclose(outcomes);
