@@ -190,12 +190,20 @@ CPatcher::~CPatcher()
     ForgetHandOver();
 }
 
-bool CPatcher::Start(SPatchRequest request, ReportFunction report)
+std::expected<void, EStartRefusal> CPatcher::Start(SPatchRequest request, ReportFunction report)
 {
     const std::lock_guard hold(m_lock);
-    if (m_running.load() || request.cdn.empty() || m_handOver != nullptr)
+    if (m_running.load())
     {
-        return false;
+        return std::unexpected(EStartRefusal::Running);
+    }
+    if (request.cdn.empty())
+    {
+        return std::unexpected(EStartRefusal::NoCdn);
+    }
+    if (m_handOver != nullptr)
+    {
+        return std::unexpected(EStartRefusal::LauncherPending);
     }
     if (m_thread.joinable())
     {
@@ -225,9 +233,9 @@ bool CPatcher::Start(SPatchRequest request, ReportFunction report)
     catch (const std::system_error&)
     {
         m_running = false; // the run does not start
-        return false;
+        return std::unexpected(EStartRefusal::NoThread);
     }
-    return true;
+    return {};
 }
 
 void CPatcher::Stop()
