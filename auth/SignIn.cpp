@@ -167,13 +167,13 @@ enum class ECall
 }
 }
 
-SLoginOutcome::SLoginOutcome(EOutcome kind_, std::string message_) noexcept : kind(kind_), message(std::move(message_))
+SLoginOutcome::SLoginOutcome(EOutcome kind_, std::string message_) noexcept
+    : SOutcomeNotice{kind_, 0, std::move(message_), {}}
 {
 }
 
 SLoginOutcome::SLoginOutcome(SLoginOutcome&& other) noexcept
-    : kind(other.kind), retrySeconds(other.retrySeconds), message(std::move(other.message)),
-      login(std::move(other.login)), refresh(other.refresh), code(other.code)
+    : SOutcomeNotice(std::move(other)), refresh(other.refresh), code(other.code)
 {
     Secure::Wipe(other.refresh);
     Secure::Wipe(other.code);
@@ -183,10 +183,7 @@ SLoginOutcome& SLoginOutcome::operator=(SLoginOutcome&& other) noexcept
 {
     if (this != &other)
     {
-        kind = other.kind;
-        retrySeconds = other.retrySeconds;
-        message = std::move(other.message);
-        login = std::move(other.login);
+        SOutcomeNotice::operator=(std::move(other));
         refresh = other.refresh;
         code = other.code;
         Secure::Wipe(other.refresh);

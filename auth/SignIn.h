@@ -39,14 +39,19 @@ enum class EOutcome : std::uint8_t
     Unconfirmed = 11, // 403 "unconfirmed"
 };
 
-// The result of every operation. The refresh token and the one-time code are secrets: moving
-// copies them and wipes the source's; destruction wipes them.
-struct SLoginOutcome
+// What an outcome says, without its secrets: what the window may be told.
+struct SOutcomeNotice
 {
     EOutcome kind = EOutcome::Failed;
     std::uint32_t retrySeconds = 0;
     std::string message;
     std::string login;
+};
+
+// The result of every operation. The refresh token and the one-time code are secrets: moving
+// copies them and wipes the source's; destruction wipes them.
+struct SLoginOutcome : SOutcomeNotice
+{
     std::array<std::uint8_t, 32> refresh{};
     std::array<std::uint8_t, 32> code{};
 

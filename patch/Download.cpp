@@ -462,121 +462,209 @@ std::expected<std::vector<std::uint8_t>, std::string> FetchIndex(const SRun& run
     return bytes;
 }
 
-std::expected<void, std::string> FetchJob(const SRun& run, const Vfs::SIndex& index, const SWork& work,
-    const SJob& job, std::atomic<std::uint64_t>& counter, std::atomic<std::uint64_t>* written)
+namespace
 {
-    std::string error;
-    STransfers& transfers = *run.transfers;
-    // A loose file, of any size, streams to its part file while it is hashed; a part file that
-    // holds the bytes of a failed attempt is written again by the next attempt or run, and
-    // nothing moves it into place unless its hash matched. A container's job writes each piece
-    // once it is verified, so a worker holds one piece, and a later attempt (or run) fetches
-    // again only for the pieces still missing.
-    const bool streamed = work.container < 0;
-    UniqueHandle part = OpenForWriting(work.part);
-    if (!part)
+// A job's part file, written at offsets; it remembers the Windows error of a failed write.
+class CPartWriter
+{
+public:
+    CPartWriter(std::string_view path, std::atomic<std::uint64_t>* written)
+        : m_part(OpenForWriting(path)), m_written(written)
     {
-        return std::unexpected(Text::WithWindowsError(fmt::format("{} could not be written", work.part), GetLastError()));
     }
-    DWORD writeError = ERROR_SUCCESS;
-    const auto write = [&](std::uint64_t offset, std::span<const std::uint8_t> bytes) {
-        if (File::WriteAt(part.get(), offset, bytes))
+
+    [[nodiscard]] bool Opened() const noexcept { return static_cast<bool>(m_part); }
+    [[nodiscard]] DWORD Error() const noexcept { return m_error; }
+
+    [[nodiscard]] bool Write(std::uint64_t offset, std::span<const std::uint8_t> bytes)
+    {
+        if (File::WriteAt(m_part.get(), offset, bytes))
         {
-            if (written != nullptr)
+            if (m_written != nullptr)
             {
-                written->fetch_add(bytes.size());
+                m_written->fetch_add(bytes.size());
             }
             return true;
         }
-        writeError = GetLastError();
+        m_error = GetLastError();
         return false;
-    };
-    CJobPieces pieces(job.offset, streamed ? 0 : job.length,
-        [&](std::uint64_t piece, std::span<const std::uint8_t> bytes) {
-            return Vfs::CheckPiece(index, static_cast<std::size_t>(work.container), piece, bytes);
-        },
-        write);
-    bool accepted = false;
-    for (int attempt = 0; attempt < kFetchAttempts && !accepted; ++attempt)
+    }
+
+private:
+    UniqueHandle m_part;
+    std::atomic<std::uint64_t>* m_written;
+    DWORD m_error = ERROR_SUCCESS;
+};
+
+// Where the bytes of one answer to a job go, attempt after attempt.
+class IAnswerSink
+{
+public:
+    virtual ~IAnswerSink() = default;
+    // A new answer, from the job's first byte.
+    virtual void Begin() = 0;
+    // The answer's next bytes, `received` bytes after the job's start; false when a write failed.
+    [[nodiscard]] virtual bool Take(std::uint64_t received, std::span<const std::uint8_t> chunk) = 0;
+    // The answer's status and length were accepted.
+    virtual void Accept() = 0;
+    // The accepted answer's bytes are the release's.
+    [[nodiscard]] virtual bool Whole() = 0;
+};
+
+// A loose file, of any size, streams to its part file while it is hashed; a part file that
+// holds the bytes of a failed attempt is written again by the next attempt or run, and nothing
+// moves it into place unless its hash matched.
+class CLooseFileSink final : public IAnswerSink
+{
+public:
+    CLooseFileSink(CPartWriter& part, const SWork& work, const SJob& job) : m_part(part), m_work(work), m_job(job) {}
+
+    void Begin() override { blake3_hasher_init(&m_hasher); }
+    bool Take(std::uint64_t received, std::span<const std::uint8_t> chunk) override
     {
-        if (run.StopRequested())
+        if (!m_part.Write(m_job.offset + received, chunk))
         {
-            return std::unexpected(std::move(error));
+            return false;
         }
-        std::uint64_t received = 0;
-        pieces.Begin();
-        blake3_hasher hasher;
-        blake3_hasher_init(&hasher);
-        CSlowTransferGuard guard(GetTickCount64());
-        bool tooSlow = false;
-        transfers.inFlight.fetch_add(1);
-        const auto status = Net::Fetch(run.cdn, "/" + work.url, job.offset, job.length,
-            [&](std::span<const std::uint8_t> chunk) {
-                if (chunk.size() > job.length - received)
-                {
-                    received += chunk.size();
-                    return false; // more than asked
-                }
-                const bool kept = streamed ? write(job.offset + received, chunk) : pieces.Take(chunk);
-                if (!kept)
-                {
-                    return false;
-                }
-                if (streamed)
-                {
-                    blake3_hasher_update(&hasher, chunk.data(), chunk.size());
-                }
+        blake3_hasher_update(&m_hasher, chunk.data(), chunk.size());
+        return true;
+    }
+    void Accept() override {}
+    bool Whole() override
+    {
+        Vfs::SIdentity hash{};
+        blake3_hasher_finalize(&m_hasher, hash.data(), hash.size());
+        return hash == m_work.hash;
+    }
+
+private:
+    CPartWriter& m_part;
+    const SWork& m_work;
+    const SJob& m_job;
+    blake3_hasher m_hasher{};
+};
+
+// A container's job writes each piece once it is verified, so that a worker holds one piece,
+// and a later attempt (or run) fetches again only for the pieces still missing.
+class CContainerSink final : public IAnswerSink
+{
+public:
+    CContainerSink(CPartWriter& part, const Vfs::SIndex& index, const SWork& work, const SJob& job)
+        : m_pieces(job.offset, job.length,
+              [&index, &work](std::uint64_t piece, std::span<const std::uint8_t> bytes) {
+                  return Vfs::CheckPiece(index, static_cast<std::size_t>(work.container), piece, bytes);
+              },
+              [&part](std::uint64_t offset, std::span<const std::uint8_t> bytes) { return part.Write(offset, bytes); })
+    {
+    }
+
+    void Begin() override { m_pieces.Begin(); }
+    bool Take(std::uint64_t, std::span<const std::uint8_t> chunk) override { return m_pieces.Take(chunk); }
+    void Accept() override { (void)m_pieces.Finish(); } // a failed write shows in the part's error
+    bool Whole() override { return m_pieces.Complete(); }
+
+private:
+    CJobPieces m_pieces;
+};
+
+// One answer to the job into the sink, checked for its status, length and bytes; why it was
+// not the release's. A failed write shows in the part's error, which the caller looks at first.
+[[nodiscard]] std::expected<void, std::string> AttemptJob(const SRun& run, const SWork& work, const SJob& job,
+    const CPartWriter& part, IAnswerSink& sink)
+{
+    std::uint64_t received = 0;
+    sink.Begin();
+    CSlowTransferGuard guard(GetTickCount64());
+    bool tooSlow = false;
+    STransfers& transfers = *run.transfers;
+    transfers.inFlight.fetch_add(1);
+    const auto status = Net::Fetch(run.cdn, "/" + work.url, job.offset, job.length,
+        [&](std::span<const std::uint8_t> chunk) {
+            if (chunk.size() > job.length - received)
+            {
                 received += chunk.size();
-                ApplyTransferLimit(run, chunk.size());
-                tooSlow = !guard.Arrived(chunk.size(), GetTickCount64());
-                return !tooSlow && !run.StopRequested();
-            },
-            run.stop);
-        transfers.inFlight.fetch_sub(1);
-        if (writeError == ERROR_SUCCESS && status && !tooSlow &&
-            !AnswerError(work.url, *status, received, job.offset, job.length))
-        {
-            (void)pieces.Finish(); // a failed write sets writeError
-        }
-        if (writeError != ERROR_SUCCESS)
-        {
-            return std::unexpected(Text::WithWindowsError(fmt::format("{} could not be written", work.part), writeError));
-        }
-        if (tooSlow)
-        {
-            error = fmt::format("{}: {}", work.url, kTooSlow);
-            continue;
-        }
-        if (!status)
-        {
-            error = fmt::format("{}: {}", work.url, status.error());
-            continue;
-        }
-        if (auto wrong = AnswerError(work.url, *status, received, job.offset, job.length))
-        {
-            error = std::move(*wrong);
-            continue;
-        }
-        bool whole = pieces.Complete();
-        if (streamed)
-        {
-            Vfs::SIdentity hash{};
-            blake3_hasher_finalize(&hasher, hash.data(), hash.size());
-            whole = hash == work.hash;
-        }
-        if (!whole)
-        {
-            error = fmt::format("{}: the CDN's bytes are not the release's", work.url);
-            continue;
-        }
-        accepted = true;
-    }
-    if (!accepted)
+                return false; // more than asked
+            }
+            if (!sink.Take(received, chunk))
+            {
+                return false;
+            }
+            received += chunk.size();
+            ApplyTransferLimit(run, chunk.size());
+            tooSlow = !guard.Arrived(chunk.size(), GetTickCount64());
+            return !tooSlow && !run.StopRequested();
+        },
+        run.stop);
+    transfers.inFlight.fetch_sub(1);
+    auto wrong = status ? AnswerError(work.url, *status, received, job.offset, job.length) : std::nullopt;
+    if (part.Error() == ERROR_SUCCESS && status && !tooSlow && !wrong)
     {
-        return std::unexpected(std::move(error));
+        sink.Accept();
     }
-    counter += job.length;
+    if (tooSlow)
+    {
+        return std::unexpected(fmt::format("{}: {}", work.url, kTooSlow));
+    }
+    if (!status)
+    {
+        return std::unexpected(fmt::format("{}: {}", work.url, status.error()));
+    }
+    if (wrong)
+    {
+        return std::unexpected(std::move(*wrong));
+    }
+    if (!sink.Whole())
+    {
+        return std::unexpected(fmt::format("{}: the CDN's bytes are not the release's", work.url));
+    }
     return {};
+}
+
+// Up to three attempts at the job; a failed write ends them at once, a stop before the next.
+[[nodiscard]] std::expected<void, std::string> AttemptJobs(const SRun& run, const SWork& work, const SJob& job,
+    const CPartWriter& part, IAnswerSink& sink)
+{
+    std::string error;
+    for (int attempt = 0; attempt < kFetchAttempts && !run.StopRequested(); ++attempt)
+    {
+        auto attempted = AttemptJob(run, work, job, part, sink);
+        if (part.Error() != ERROR_SUCCESS)
+        {
+            return std::unexpected(
+                Text::WithWindowsError(fmt::format("{} could not be written", work.part), part.Error()));
+        }
+        if (attempted)
+        {
+            return {};
+        }
+        error = std::move(attempted.error());
+    }
+    return std::unexpected(std::move(error));
+}
+}
+
+std::expected<void, std::string> FetchJob(const SRun& run, const Vfs::SIndex& index, const SWork& work,
+    const SJob& job, std::atomic<std::uint64_t>& counter, std::atomic<std::uint64_t>* written)
+{
+    CPartWriter part(work.part, written);
+    if (!part.Opened())
+    {
+        return std::unexpected(Text::WithWindowsError(fmt::format("{} could not be written", work.part), GetLastError()));
+    }
+    auto fetched = [&] {
+        if (work.container < 0)
+        {
+            CLooseFileSink loose(part, work, job);
+            return AttemptJobs(run, work, job, part, loose);
+        }
+        CContainerSink pieces(part, index, work, job);
+        return AttemptJobs(run, work, job, part, pieces);
+    }();
+    if (fetched)
+    {
+        counter += job.length;
+    }
+    return fetched;
 }
 
 std::expected<void, std::string> FetchGroupJob(const SRun& run, const Vfs::SIndex& index, const SWork& work,

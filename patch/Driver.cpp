@@ -18,13 +18,14 @@ SDriven DriveRun(CPatcher& patcher, SPatchRequest request, const std::function<v
     };
     const auto queue = std::make_shared<SQueue>();
     SDriven driven;
-    driven.started = patcher.Start(std::move(request), [queue](SPatchReport report) {
+    const auto queued = [queue](SPatchReport report) {
         {
             const std::lock_guard hold(queue->lock);
             queue->reports.push_back(std::move(report));
         }
         queue->arrived.notify_one();
-    });
+    };
+    driven.started = patcher.Start(std::move(request), queued).has_value();
     // Hands every queued report to the callback; true when one ended the run.
     const auto drain = [&] {
         std::deque<SPatchReport> reports;

@@ -190,12 +190,20 @@ CPatcher::~CPatcher()
     ForgetHandOver();
 }
 
-bool CPatcher::Start(SPatchRequest request, ReportFunction report)
+std::expected<void, EStartRefusal> CPatcher::Start(SPatchRequest request, ReportFunction report)
 {
     const std::lock_guard hold(m_lock);
-    if (m_running.load() || request.cdn.empty() || m_handOver != nullptr)
+    if (m_running.load())
     {
-        return false;
+        return std::unexpected(EStartRefusal::Running);
+    }
+    if (request.cdn.empty())
+    {
+        return std::unexpected(EStartRefusal::NoCdn);
+    }
+    if (m_handOver != nullptr)
+    {
+        return std::unexpected(EStartRefusal::LauncherPending);
     }
     if (m_thread.joinable())
     {
@@ -225,9 +233,9 @@ bool CPatcher::Start(SPatchRequest request, ReportFunction report)
     catch (const std::system_error&)
     {
         m_running = false; // the run does not start
-        return false;
+        return std::unexpected(EStartRefusal::NoThread);
     }
-    return true;
+    return {};
 }
 
 void CPatcher::Stop()
@@ -262,227 +270,324 @@ void CPatcher::ThrottleTransfers(bool gameRunning) noexcept
     m_transfers.limit = gameRunning ? kGameRunningLimit : 0;
 }
 
-void Run(const SRun& run)
+namespace
 {
-    const auto stopWith = [&](std::string message) { ReportStop(run, std::move(message)); };
+// A run's steps in order, and what they hand on to each other. A step that fails returns the
+// text the run stops with; one that ends the run otherwise (quietly after a stop, or with a
+// last report of its own) sets `ended`.
+class CRunSteps
+{
+public:
+    explicit CRunSteps(const SRun& run) : m_run(run) {}
+
+    [[nodiscard]] bool Ended() const noexcept { return m_ended; }
 
     // 1. What an earlier self-update left: a staged exe that never took the name (unless this
     // launcher is that exe), a refused one, and the set-aside exe of launchers before staging.
-    const std::string& exe = run.params.launcherPath;
-    if (!exe.empty())
+    std::expected<void, std::string> RemoveLeftovers()
     {
-        if (const std::string staged = StagedLauncherName(exe); staged != File::RunningExecutablePath())
+        const std::string& exe = m_run.params.launcherPath;
+        if (!exe.empty())
         {
-            (void)DeleteGameFile(staged, run.stop);
+            if (const std::string staged = StagedLauncherName(exe); staged != File::RunningExecutablePath())
+            {
+                (void)DeleteGameFile(staged, m_run.stop);
+            }
+            (void)DeleteGameFile(exe + ".old", m_run.stop);
+            (void)DeleteGameFile(exe + ".bad", m_run.stop);
         }
-        (void)DeleteGameFile(exe + ".old", run.stop);
-        (void)DeleteGameFile(exe + ".bad", run.stop);
+        return {};
     }
 
     // 2. The installed index.
-    const auto installedBytes = File::ReadWhole(kInstalledIndex, kLargestIndex);
-    if (!installedBytes)
+    std::expected<void, std::string> ReadInstalled()
     {
-        return stopWith(fmt::format("{} does not read", kInstalledIndex));
+        const auto bytes = File::ReadWhole(kInstalledIndex, kLargestIndex);
+        if (!bytes)
+        {
+            return std::unexpected(fmt::format("{} does not read", kInstalledIndex));
+        }
+        auto read = Vfs::ReadIndex(*bytes, Vfs::TrustRoot());
+        if (!read)
+        {
+            return std::unexpected(std::move(read.error()));
+        }
+        m_installed = std::move(*read);
+        return {};
     }
-    auto read = Vfs::ReadIndex(*installedBytes, Vfs::TrustRoot());
-    if (!read)
-    {
-        return stopWith(std::move(read.error()));
-    }
-    const Vfs::SIndex installed = std::move(*read);
 
     // 3. What this launcher has taken.
-    const SPatchState state = ReadPatchState(run.params.statePath);
-    const Vfs::STaken taken{std::max(state.release, installed.ReleaseNumber()),
-                            std::max(state.generation, installed.keyGeneration), installed.gameHost};
-
-    // 4. The index used.
-    Vfs::SIndex used;
-    std::vector<std::uint8_t> newBytes;
-    const bool newIndex = run.mode == EPatchMode::Update || run.mode == EPatchMode::Preload;
-    if (newIndex)
+    std::expected<void, std::string> ReadTaken()
     {
-        auto fetched = FetchIndex(run);
+        m_state = ReadPatchState(m_run.params.statePath);
+        m_taken = {std::max(m_state.release, m_installed.ReleaseNumber()),
+            std::max(m_state.generation, m_installed.keyGeneration), m_installed.gameHost};
+        return {};
+    }
+
+    // 4. The index used: the installed one, or the named release's, fetched and checked
+    // against what was taken, for an update or a pre-load.
+    std::expected<void, std::string> ChooseIndex()
+    {
+        if (m_run.mode != EPatchMode::Update && m_run.mode != EPatchMode::Preload)
+        {
+            m_used = m_installed;
+            return {};
+        }
+        auto fetched = FetchIndex(m_run);
         if (!fetched)
         {
-            return stopWith(std::move(fetched.error()));
+            return std::unexpected(std::move(fetched.error()));
         }
-        newBytes = std::move(*fetched);
-        auto fresh = Vfs::ReadIndex(newBytes, Vfs::TrustRoot());
+        m_newBytes = std::move(*fetched);
+        auto fresh = Vfs::ReadIndex(m_newBytes, Vfs::TrustRoot());
         if (!fresh)
         {
-            return stopWith(fmt::format("the new index: {}", fresh.error()));
+            return std::unexpected(fmt::format("the new index: {}", fresh.error()));
         }
-        used = std::move(*fresh);
-        if (auto checked = Vfs::CheckNewIndex(used, run.release, run.number, taken); !checked)
-        {
-            return stopWith(std::move(checked.error()));
-        }
-    }
-    else
-    {
-        used = installed;
+        m_used = std::move(*fresh);
+        return Vfs::CheckNewIndex(m_used, m_run.release, m_run.number, m_taken);
     }
 
-    // 5. The launcher's own file.
-    const auto launcher = std::find_if(used.files.begin(), used.files.end(),
-        [](const Vfs::SFile& file) { return (file.flags & Vfs::kLauncherFlag) != 0; });
-    if (run.mode == EPatchMode::Update && run.selfUpdate && launcher != used.files.end() &&
-        HashOfLauncher(run, *launcher) != launcher->hash)
+    // 5. The launcher's own file: an update whose record differs from the running exe
+    // replaces the launcher instead.
+    std::expected<void, std::string> ReplaceLauncher()
     {
-        return SelfUpdateStep(run, used, *launcher);
+        const auto launcher = std::find_if(m_used.files.begin(), m_used.files.end(),
+            [](const Vfs::SFile& file) { return (file.flags & Vfs::kLauncherFlag) != 0; });
+        if (m_run.mode == EPatchMode::Update && m_run.selfUpdate && launcher != m_used.files.end() &&
+            HashOfLauncher(m_run, *launcher) != launcher->hash)
+        {
+            SelfUpdateStep(m_run, m_used, *launcher);
+            m_ended = true;
+        }
+        return {};
     }
 
     // 6. What is missing or damaged.
-    SProgress progress;
-    auto checked = CheckStep(run, used, installed, state, progress);
-    if (!checked)
+    std::expected<void, std::string> Check()
     {
-        return;
-    }
-    std::vector<SWork>& works = checked->works;
-
-    // 7. The new index is the last work of an update.
-    if (run.mode == EPatchMode::Update)
-    {
-        works.push_back(IndexWork(run.release, newBytes.size()));
+        auto checked = CheckStep(m_run, m_used, m_installed, m_state, m_progress);
+        m_ended = !checked.has_value();
+        if (checked)
+        {
+            m_checked = std::move(*checked);
+        }
+        return {};
     }
 
-    // Loose files of one content each get their own part file.
-    SeparateParts(works);
-
-    // Nothing is written through a link, nor where Windows cannot reach.
-    if (auto checked = CheckPathsToWrite(works); !checked)
-    {
-        return stopWith(std::move(checked.error()));
-    }
-
+    // 7. The new index is the last work of an update; loose files of one content each get
+    // their own part file; nothing is written through a link, nor where Windows cannot reach.
     // 8. A pre-load keeps only the part files it still needs.
-    if (run.mode == EPatchMode::Preload)
+    std::expected<void, std::string> FinishWorks()
     {
-        RemoveStaleParts(works);
+        std::vector<SWork>& works = m_checked.works;
+        if (m_run.mode == EPatchMode::Update)
+        {
+            works.push_back(IndexWork(m_run.release, m_newBytes.size()));
+        }
+        SeparateParts(works);
+        if (auto checked = CheckPathsToWrite(works); !checked)
+        {
+            return checked;
+        }
+        if (m_run.mode == EPatchMode::Preload)
+        {
+            RemoveStaleParts(works);
+        }
+        return {};
     }
 
-    // 9. Space and the incoming folder.
-    if (!works.empty())
+    // 9. Space and the incoming folder; a shortfall ends the run with its own report.
+    std::expected<void, std::string> MakeRoom()
     {
+        const std::vector<SWork>& works = m_checked.works;
+        if (works.empty())
+        {
+            return {};
+        }
         std::vector<std::optional<std::uint64_t>> partSizes;
         for (const SWork& work : works)
         {
             partSizes.push_back(FileSize(work.part));
         }
         const std::uint64_t needed = NeededSpace(works, partSizes);
-        const auto available = FreeSpace(run, fmt::format("{}/", kPackFolder));
+        const auto available = FreeSpace(m_run, fmt::format("{}/", kPackFolder));
         if (available && *available < needed)
         {
             SPatchReport report;
-            report.mode = run.mode;
+            report.mode = m_run.mode;
             report.phase = EPatchPhase::Stopped;
             report.shortfall = needed - *available;
-            report.installing = progress.installing;
-            return run.Post(std::move(report));
+            report.installing = m_progress.installing;
+            m_run.Post(std::move(report));
+            m_ended = true;
+            return {};
         }
         if (!MakeFolders(kIncomingFolder))
         {
-            return stopWith(fmt::format("{} could not be made", kIncomingFolder));
+            return std::unexpected(fmt::format("{} could not be made", kIncomingFolder));
         }
+        return {};
     }
 
     // 10. Part files.
-    auto jobs = PrepareWorks(run, used, works, progress, newBytes);
-    if (run.StopRequested())
+    std::expected<void, std::string> PrepareParts()
     {
-        return;
-    }
-    if (!jobs)
-    {
-        return stopWith(std::move(jobs.error()));
+        auto jobs = PrepareWorks(m_run, m_used, m_checked.works, m_progress, m_newBytes);
+        if (m_run.StopRequested())
+        {
+            m_ended = true;
+            return {};
+        }
+        if (!jobs)
+        {
+            return std::unexpected(std::move(jobs.error()));
+        }
+        m_jobs = std::move(*jobs);
+        return {};
     }
 
     // 11. Transfers.
-    std::uint64_t transferTotal = 0;
-    for (const SJob& job : *jobs)
+    std::expected<void, std::string> Transfer()
     {
-        transferTotal += job.length;
-    }
-    if (!jobs->empty())
-    {
-        progress.phase = EPatchPhase::Transferring;
-        progress.total = transferTotal;
-        progress.done = 0;
-        progress.fetched = 0;
-        progress.reported = 0;
-        auto downloaded = DownloadJobs(run, used, works, *jobs, progress);
-        if (run.StopRequested())
+        if (m_jobs.empty())
         {
-            return;
+            return {};
+        }
+        std::uint64_t transferTotal = 0;
+        for (const SJob& job : m_jobs)
+        {
+            transferTotal += job.length;
+        }
+        m_progress.phase = EPatchPhase::Transferring;
+        m_progress.total = transferTotal;
+        m_progress.done = 0;
+        m_progress.fetched = 0;
+        m_progress.reported = 0;
+        auto downloaded = DownloadJobs(m_run, m_used, m_checked.works, m_jobs, m_progress);
+        if (m_run.StopRequested())
+        {
+            m_ended = true;
+            return {};
         }
         if (!downloaded)
         {
-            return stopWith(std::move(downloaded.error()));
+            return downloaded;
         }
-        Report(progress, true);
+        Report(m_progress, true);
+        return {};
     }
 
     // 12. Every part file on the disk, every container under its own header.
-    for (const SWork& work : works)
+    std::expected<void, std::string> FlushParts()
     {
-        if (!FlushFile(work.part))
+        for (const SWork& work : m_checked.works)
         {
-            return stopWith(fmt::format("{} could not be flushed", work.part));
-        }
-        if (work.container >= 0)
-        {
-            std::uint8_t head[Vfs::kContainerHeaderSize]{};
-            const auto bytes = ReadHead(work.part, head);
-            if (!Vfs::CheckContainerHeader(used, static_cast<std::uint16_t>(work.container), std::span(head, bytes)))
+            if (!FlushFile(work.part))
             {
-                return stopWith(fmt::format("{} is not the container its index names", work.part));
+                return std::unexpected(fmt::format("{} could not be flushed", work.part));
+            }
+            if (work.container >= 0)
+            {
+                std::uint8_t head[Vfs::kContainerHeaderSize]{};
+                const auto bytes = ReadHead(work.part, head);
+                if (!Vfs::CheckContainerHeader(m_used, static_cast<std::uint16_t>(work.container),
+                        std::span(head, bytes)))
+                {
+                    return std::unexpected(fmt::format("{} is not the container its index names", work.part));
+                }
             }
         }
+        return {};
     }
 
     // 13. A pre-load applies nothing.
-    if (run.mode == EPatchMode::Preload)
+    std::expected<void, std::string> EndPreload()
     {
-        SPatchReport report;
-        report.mode = run.mode;
-        report.phase = EPatchPhase::Done;
-        report.done = progress.fetched.load();
-        report.repaired = !works.empty();
-        return run.Post(std::move(report));
+        if (m_run.mode == EPatchMode::Preload)
+        {
+            ReportDone(false);
+            m_ended = true;
+        }
+        return {};
     }
 
     // 14. The journal, written whole, then carried out.
-    if (!works.empty())
+    std::expected<void, std::string> Apply()
     {
-        const std::string journal = JournalText(ComposeJournal(works, run.mode == EPatchMode::Update, installed, used));
+        const std::vector<SWork>& works = m_checked.works;
+        if (works.empty())
+        {
+            return {};
+        }
+        const std::string journal =
+            JournalText(ComposeJournal(works, m_run.mode == EPatchMode::Update, m_installed, m_used));
         if (!File::WriteAtomically(kJournalPath, journal))
         {
-            return stopWith(fmt::format("{} could not be written", kJournalPath));
+            return std::unexpected(fmt::format("{} could not be written", kJournalPath));
         }
-        if (auto replayed = Replay(run.params.replayPauseMs); !replayed)
-        {
-            return stopWith(std::move(replayed.error()));
-        }
+        return Replay(m_run.params.replayPauseMs);
     }
 
     // 15. The state the next run trusts, and the incoming folder of an update.
-    (void)WritePatchState(run.params.statePath, RebuildState(state, taken.release, taken.generation, used, checked->trusted,
-        checked->verified, works, [](std::string_view path) { return StampOf(path); }));
-    if (run.mode == EPatchMode::Update)
+    std::expected<void, std::string> KeepState()
     {
-        File::RemoveTree(kIncomingFolder);
+        (void)WritePatchState(m_run.params.statePath,
+            RebuildState(m_state, m_taken.release, m_taken.generation, m_used, m_checked.trusted,
+                m_checked.verified, m_checked.works, [](std::string_view path) { return StampOf(path); }));
+        if (m_run.mode == EPatchMode::Update)
+        {
+            File::RemoveTree(kIncomingFolder);
+        }
+        return {};
     }
 
-    // 16. Finished.
-    SPatchReport report;
-    report.mode = run.mode;
-    report.phase = EPatchPhase::Done;
-    report.done = progress.fetched.load();
-    report.repaired = !works.empty();
-    report.installing = progress.installing;
-    run.Post(std::move(report));
+    // 16. Finished; a pre-load's report leaves `installing` out.
+    void ReportDone(bool installing) const
+    {
+        SPatchReport report;
+        report.mode = m_run.mode;
+        report.phase = EPatchPhase::Done;
+        report.done = m_progress.fetched.load();
+        report.repaired = !m_checked.works.empty();
+        report.installing = installing && m_progress.installing;
+        m_run.Post(std::move(report));
+    }
+
+private:
+    const SRun& m_run;
+    bool m_ended = false;
+    Vfs::SIndex m_installed;
+    SPatchState m_state;
+    Vfs::STaken m_taken{};
+    Vfs::SIndex m_used;
+    std::vector<std::uint8_t> m_newBytes; // the fetched index of an update or a pre-load
+    SProgress m_progress;
+    SCheckResult m_checked;
+    std::vector<SJob> m_jobs;
+};
+}
+
+void Run(const SRun& run)
+{
+    using Step = std::expected<void, std::string> (CRunSteps::*)();
+    static constexpr Step kSteps[] = {&CRunSteps::RemoveLeftovers, &CRunSteps::ReadInstalled, &CRunSteps::ReadTaken,
+        &CRunSteps::ChooseIndex, &CRunSteps::ReplaceLauncher, &CRunSteps::Check, &CRunSteps::FinishWorks,
+        &CRunSteps::MakeRoom, &CRunSteps::PrepareParts, &CRunSteps::Transfer, &CRunSteps::FlushParts,
+        &CRunSteps::EndPreload, &CRunSteps::Apply, &CRunSteps::KeepState};
+    CRunSteps steps(run);
+    for (const Step step : kSteps)
+    {
+        if (auto done = (steps.*step)(); !done)
+        {
+            return ReportStop(run, std::move(done.error()));
+        }
+        if (steps.Ended())
+        {
+            return;
+        }
+    }
+    steps.ReportDone(true);
 }
 }

@@ -16,6 +16,7 @@
 
 #ifdef _WIN32
 #include "patch/Plan.h"
+#include "patch/Report.h"
 #include "vfs/Container.h"
 
 #include <windows.h>
@@ -43,21 +44,6 @@ struct SPatchRequest
     std::string release; // the named release (64 hex digits); empty for Complete and Repair
     std::uint64_t number = 0;
     bool selfUpdate = false;
-};
-
-// A run's report. Checking and Transferring come any number of times; a run that is not
-// stopped ends with exactly one of Done, Stopped or LauncherReady.
-struct SPatchReport
-{
-    EPatchMode mode = EPatchMode::Complete;
-    EPatchPhase phase = EPatchPhase::Checking;
-    std::uint64_t done = 0; // checking and transferring; done: the bytes downloaded
-    std::uint64_t total = 0;
-    bool repaired = false;
-    bool installing = false;
-    std::uint64_t shortfall = 0; // stopped: free space missing
-    std::string message;         // stopped
-    std::string launcher;        // launcher ready: the downloaded launcher's part file
 };
 
 // Called on the run's thread, one report after the other.
@@ -161,10 +147,9 @@ public:
     CPatcher(const CPatcher&) = delete;
     CPatcher& operator=(const CPatcher&) = delete;
 
-    // Starts a run; false when one is running, the CDN is empty, a new launcher is still
-    // pending or no thread could be started. A stopped run reports nothing more. A run started
-    // while a hand-over is being undone waits on its thread for the undo to end.
-    [[nodiscard]] bool Start(SPatchRequest request, ReportFunction report);
+    // Starts a run, or says why not. A stopped run reports nothing more. A run started while a
+    // hand-over is being undone waits on its thread for the undo to end.
+    [[nodiscard]] std::expected<void, EStartRefusal> Start(SPatchRequest request, ReportFunction report);
     [[nodiscard]] bool Running() const noexcept { return m_running.load(); }
 
     // Asks the run and the hand-over watcher to stop and waits for both, which takes well under

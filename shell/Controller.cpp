@@ -442,7 +442,7 @@ void CController::On(const Event::SIdentityOutcome& event)
         m_state.signInBusy = false;
     }
     bool startGame = false;
-    switch (event.kind)
+    switch (event.outcome.kind)
     {
     case EOutcome::Unauthorised:
         m_state.signedIn = false;
@@ -450,9 +450,9 @@ void CController::On(const Event::SIdentityOutcome& event)
         break;
     case EOutcome::SignedIn:
         m_state.signedIn = true;
-        if (!event.login.empty())
+        if (!event.outcome.login.empty())
         {
-            m_state.loginName = ShownText(event.login);
+            m_state.loginName = ShownText(event.outcome.login);
         }
         SetStatus(event.request == ERequest::GameExchange ? Say(TextId::GameRunning) : std::string(),
             Ui::StatusKind::Neutral);
@@ -494,15 +494,16 @@ void CController::On(const Event::SIdentityOutcome& event)
     }
 }
 
-void CController::ShowOutcome(const Event::SIdentityOutcome& outcome)
+void CController::ShowOutcome(const Event::SIdentityOutcome& event)
 {
+    const Auth::SOutcomeNotice& outcome = event.outcome;
     const std::u32string message = ShownPoints(outcome.message);
     std::string text;
     Ui::StatusKind kind = Ui::StatusKind::Error;
     switch (outcome.kind)
     {
     case EOutcome::Unauthorised:
-        text = Say(outcome.request == ERequest::SignIn ? TextId::WrongLogin : TextId::SignInEnded);
+        text = Say(event.request == ERequest::SignIn ? TextId::WrongLogin : TextId::SignInEnded);
         break;
     case EOutcome::LoginRules:
         text = Say(TextId::LoginRules);
@@ -608,15 +609,16 @@ void CController::On(const Event::SActivated& event)
 
 void CController::On(const Event::SServiceStatus& event)
 {
+    const Auth::SServiceStatus& status = event.status;
     m_state.statusPollInFlight = false;
     m_state.lastStatusTime = event.time;
-    m_state.serviceState = event.world;
-    m_state.updateRequired = event.old;
-    m_state.statusPollError = ShownText(event.error);
-    m_state.releaseToInstall = event.old ? event.current : std::string();
-    m_state.releaseToInstallNumber = event.old ? event.currentNumber : 0;
-    m_state.nextRelease = event.next;
-    m_state.nextReleaseNumber = event.nextNumber;
+    m_state.serviceState = status.world;
+    m_state.updateRequired = status.old != 0;
+    m_state.statusPollError = ShownText(status.error);
+    m_state.releaseToInstall = m_state.updateRequired ? status.current : std::string();
+    m_state.releaseToInstallNumber = m_state.updateRequired ? status.currentNumber : 0;
+    m_state.nextRelease = status.next;
+    m_state.nextReleaseNumber = status.nextNumber;
     RequiredUpdate();
     BackgroundPreparation();
 }
@@ -933,17 +935,17 @@ Ui::SView CController::View() const
         view.statusText = Say(TextId::NewVersion);
         view.statusKind = Ui::StatusKind::Attention;
     }
-    else if (s.serviceState == 1)
+    else if (s.serviceState == Auth::EWorld::Up)
     {
         view.statusText = Say(TextId::ServersOnline);
         view.statusKind = Ui::StatusKind::Good;
     }
-    else if (s.serviceState == 2)
+    else if (s.serviceState == Auth::EWorld::Down)
     {
         view.statusText = Say(TextId::ServersOffline);
         view.statusKind = Ui::StatusKind::Attention;
     }
-    else if (s.serviceState == 3)
+    else if (s.serviceState == Auth::EWorld::Unreachable)
     {
         view.statusText = ConnectionText(s.statusPollError);
         view.statusKind = Ui::StatusKind::Connection;

@@ -13,7 +13,8 @@
 
 #include "auth/Request.h"
 #include "auth/SignIn.h"
-#include "patch/Mode.h"
+#include "auth/Status.h"
+#include "patch/Report.h"
 #include "ui/Localisation.h"
 #include "ui/View.h"
 
@@ -96,14 +97,11 @@ struct SDestroyed // WM_DESTROY
 {
 };
 
-// WM_APP + 1, without the outcome's secrets.
+// WM_APP + 1: what the request's outcome says, without its secrets.
 struct SIdentityOutcome
 {
     ERequest request{};
-    Auth::EOutcome kind = Auth::EOutcome::Failed;
-    std::uint32_t retrySeconds = 0;
-    std::string message;
-    std::string login;
+    Auth::SOutcomeNotice outcome;
 };
 
 struct SGameEnded // WM_APP + 2
@@ -114,32 +112,15 @@ struct SGameReady // WM_APP + 3
 {
 };
 
-// WM_APP + 4, and the message's time.
+// WM_APP + 4: the poll's answer, and the message's time.
 struct SServiceStatus
 {
     std::uint32_t time = 0;
-    std::uint8_t world = 3; // 1 up, 2 down, 3 no answer, 0 other
-    bool old = false;
-    std::string current;
-    std::uint64_t currentNumber = 0;
-    std::string next;
-    std::uint64_t nextNumber = 0;
-    std::string error;
+    Auth::SServiceStatus status;
 };
 
 // WM_APP + 5.
-struct SPatchReport
-{
-    EPatchMode mode{};
-    EPatchPhase phase{};
-    std::uint64_t done = 0;
-    std::uint64_t total = 0;
-    bool repaired = false;
-    bool installing = false;
-    std::uint64_t shortfall = 0;
-    std::string message;
-    std::string launcher;
-};
+using SPatchReport = Patch::SPatchReport;
 
 // WM_APP + 6, with the configuration as the identity worker now holds it.
 struct SReleaseReloaded
@@ -160,6 +141,7 @@ struct SHandOverResult
 // Answers to effects.
 struct SPatchRefused // the patcher refused Effect::SStartPatch
 {
+    Patch::EStartRefusal reason{};
 };
 
 struct SGameStarted // Effect::SStartGame; error empty when the client runs
@@ -353,7 +335,7 @@ struct SState
 
     bool statusPollInFlight = false;
     std::uint32_t lastStatusTime = 0;
-    std::uint8_t serviceState = 0;
+    Auth::EWorld serviceState = Auth::EWorld::Unknown;
     bool updateRequired = false;
     std::string releaseToInstall;
     std::uint64_t releaseToInstallNumber = 0;
@@ -406,7 +388,7 @@ private:
     void RequiredUpdate();
     void BackgroundPreparation();
     void SelfUpdateFailure(std::string_view error);
-    void ShowOutcome(const Event::SIdentityOutcome& outcome);
+    void ShowOutcome(const Event::SIdentityOutcome& event);
     void SetStatus(std::string text, Ui::StatusKind kind);
     void ClearProgress();
     void Emit(SEffect effect);

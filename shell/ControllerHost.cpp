@@ -23,24 +23,6 @@ struct Overloaded : Ts...
     using Ts::operator()...;
 };
 
-Event::SPatchReport Decode(const Patch::SPatchReport& report)
-{
-    return {report.mode, report.phase, report.done, report.total,
-        report.repaired, report.installing, report.shortfall, report.message, report.launcher};
-}
-
-// The message's time is added when the window thread takes the letter.
-Event::SServiceStatus Decode(const Auth::SServiceStatus& status)
-{
-    return {0, static_cast<std::uint8_t>(status.world), status.old != 0, status.current, status.currentNumber,
-        status.next, status.nextNumber, status.error};
-}
-
-// The outcome without its secrets, which its record wipes when it goes.
-Event::SIdentityOutcome Decode(std::uint8_t request, const Auth::SLoginOutcome& outcome)
-{
-    return {static_cast<ERequest>(request), outcome.kind, outcome.retrySeconds, outcome.message, outcome.login};
-}
 }
 
 CControllerHost::CControllerHost(HWND window, Ui::MainWindow& view, std::string launcherPath)
@@ -48,9 +30,16 @@ CControllerHost::CControllerHost(HWND window, Ui::MainWindow& view, std::string 
       m_identity(Auth::LauncherIdentityParams({
           .outcome =
               [this](std::uint8_t request, std::unique_ptr<Auth::SLoginOutcome> outcome) {
-                  PostOwned(kMsgIdentityOutcome, Decode(request, *outcome));
+                  // Only what the outcome says travels; its secrets stay behind and are wiped
+                  // with it here.
+                  PostOwned(kMsgIdentityOutcome,
+                      Event::SIdentityOutcome{static_cast<ERequest>(request), std::move(*outcome)});
               },
-          .status = [this](std::unique_ptr<Auth::SServiceStatus> status) { PostOwned(kMsgServiceStatus, Decode(*status)); },
+          // The message's time is added when the window thread takes the letter.
+          .status =
+              [this](std::unique_ptr<Auth::SServiceStatus> status) {
+                  PostOwned(kMsgServiceStatus, Event::SServiceStatus{0, std::move(*status)});
+              },
           .reloaded = [this](bool reloaded) { PostOwned(kMsgReleaseReloaded, Event::SReleaseReloaded{reloaded}); },
       })),
       m_patcher(Patch::SPatcherParams{.launcherPath = std::move(launcherPath)}),
@@ -193,10 +182,10 @@ std::uint16_t CControllerHost::FocusedControl() const
 
 void CControllerHost::StartPatch(const Effect::SStartPatch& start)
 {
-    const auto report = [this](Patch::SPatchReport patchReport) { PostOwned(kMsgPatchReport, Decode(patchReport)); };
+    const auto report = [this](Patch::SPatchReport patchReport) { PostOwned(kMsgPatchReport, std::move(patchReport)); };
     Patch::SPatchRequest request{start.mode, start.cdn, start.release, start.number, start.selfUpdate};
-    bool started = m_patcher.Start(request, report);
-    if (!started && m_patcher.Running())
+    auto started = m_patcher.Start(request, report);
+    if (!started && started.error() == Patch::EStartRefusal::Running)
     {
         // The controller starts a run only when the last one has reported its end, which its
         // thread does just before it leaves.
@@ -205,7 +194,7 @@ void CControllerHost::StartPatch(const Effect::SStartPatch& start)
     }
     if (!started)
     {
-        m_loop.Dispatch(Event::SPatchRefused{});
+        m_loop.Dispatch(Event::SPatchRefused{started.error()});
     }
 }
 

@@ -18,6 +18,7 @@
 #include <chrono>
 #include <expected>
 #include <memory>
+#include <optional>
 #include <sstream>
 
 using namespace Patch;
@@ -26,6 +27,13 @@ using namespace PatchTests;
 namespace
 {
 constexpr std::uint64_t MiB = 1'048'576;
+
+// Why the patcher refused the request; nothing when it started a run.
+std::optional<EStartRefusal> Refusal(CPatcher& patcher, SPatchRequest request)
+{
+    const auto started = patcher.Start(std::move(request), {});
+    return started ? std::nullopt : std::optional(started.error());
+}
 
 class PatchRun : public testing::Test
 {
@@ -299,15 +307,18 @@ TEST_F(PatchRun, AStopDuringTransferLeavesThePartsAndTheNextRunFetchesOnlyTheRes
     Install(r1);
     m_patcher->ThrottleTransfers(true); // 2 MiB/s: the installation takes a few seconds
     std::uint64_t doneAtStop = 0;
+    std::optional<EStartRefusal> secondRun;
     const SPatchReport stopped = Drive(EPatchMode::Complete, Nginx(), {}, false, [&](const SPatchReport& r) {
         if (r.phase == EPatchPhase::Transferring && r.done > 0 && doneAtStop == 0)
         {
             doneAtStop = r.done;
+            secondRun = Refusal(*m_patcher, {EPatchMode::Repair, Nginx()});
             m_patcher->Stop();
         }
     });
     EXPECT_EQ(stopped.phase, EPatchPhase::Transferring) << "a stop posts nothing";
     ASSERT_GT(doneAtStop, 0u);
+    EXPECT_EQ(secondRun, EStartRefusal::Running);
     EXPECT_FALSE(fs::is_empty(Game() / "Client/pack/incoming"));
 
     m_patcher->ThrottleTransfers(false);
@@ -316,6 +327,7 @@ TEST_F(PatchRun, AStopDuringTransferLeavesThePartsAndTheNextRunFetchesOnlyTheRes
     EXPECT_GT(resumed.done, 0u);
     EXPECT_LE(resumed.done, ContentBytes(r1) - doneAtStop);
     EXPECT_EQ(Differences(Game(), r1), std::vector<std::string>{});
+    EXPECT_EQ(Refusal(*m_patcher, {EPatchMode::Complete, ""}), EStartRefusal::NoCdn);
 }
 
 TEST_F(PatchRun, AStopWhileTheCdnStallsEndsTheRunAtOnce)
@@ -590,7 +602,8 @@ TEST_F(HandOver, AnUpdateFetchesTheNewLauncherAndASignallingLauncherTakesOver)
     SetEnvironmentVariableW(L"QM_STANDIN", L"signal");
     const auto handedOver = HandOverTo(ready.launcher);
     ASSERT_TRUE(handedOver) << handedOver.error();
-    EXPECT_FALSE(m_patcher->Start({EPatchMode::Complete, Nginx()}, {})) << "no run while a launcher is pending";
+    EXPECT_EQ(Refusal(*m_patcher, {EPatchMode::Complete, Nginx()}), EStartRefusal::LauncherPending)
+        << "no run while a launcher is pending";
     EXPECT_EQ(WaitForWatcher().first, 1);
     EXPECT_EQ(WaitForSingleObject(m_patcher->PendingLauncher(), 10'000), WAIT_OBJECT_0);
     EXPECT_TRUE(ReadText(m_exe) == m_standIn) << "the new launcher took the name from its staged one";

@@ -15,6 +15,7 @@ using namespace Shell;
 namespace E = Shell::Event;
 namespace F = Shell::Effect;
 using Auth::EOutcome;
+using Auth::EWorld;
 using Ui::ControlId;
 using Ui::StatusKind;
 
@@ -71,7 +72,7 @@ bool Queued(const Effects& effects, ERequest request)
 
 E::SServiceStatus Status(bool old, std::string next = {}, std::uint32_t time = 0)
 {
-    return E::SServiceStatus{time, 1, old, old ? kRelease : std::string(), 9, std::move(next), 10, {}};
+    return E::SServiceStatus{time, {EWorld::Up, old, old ? kRelease : std::string(), 9, std::move(next), 10, {}}};
 }
 
 E::SPatchReport Report(EPatchMode mode, EPatchPhase phase)
@@ -194,7 +195,7 @@ TEST(Controller, OutcomesBecomeTheirTextsAndKinds)
         SCOPED_TRACE(row.text);
         // Signed in and busy resuming, so that each outcome shows what it changes.
         CController controller = Started({.cdn = "", .login = "ann"});
-        (void)controller.Handle(E::SIdentityOutcome{row.request, row.kind, row.retry, row.message, {}});
+        (void)controller.Handle(E::SIdentityOutcome{row.request, {row.kind, row.retry, row.message, {}}});
         EXPECT_EQ(controller.State().statusMessage, row.text);
         EXPECT_EQ(controller.State().statusKind, row.status);
         EXPECT_EQ(controller.State().signedIn, row.signedIn);
@@ -216,7 +217,7 @@ TEST(Controller, SignInPlayAndTheGame)
     effects = controller.Handle(E::SEnter{static_cast<std::uint16_t>(ControlId::PasswordBox), {true, true}});
     EXPECT_NE(Find<F::SSignInFromBoxes>(effects), std::nullopt);
     EXPECT_FALSE(controller.View()[ControlId::SignIn].enabled);
-    (void)controller.Handle(E::SIdentityOutcome{ERequest::SignIn, EOutcome::SignedIn, 0, {}, "ann\u202e"});
+    (void)controller.Handle(E::SIdentityOutcome{ERequest::SignIn, {EOutcome::SignedIn, 0, {}, "ann\u202e"}});
     EXPECT_EQ(controller.View()[ControlId::SignedInLine].text, "Signed in as ann");
     EXPECT_TRUE(controller.View()[ControlId::Play].enabled);
 
@@ -226,19 +227,19 @@ TEST(Controller, SignInPlayAndTheGame)
     EXPECT_TRUE(controller.Handle(E::SClick{ControlId::Play, {}}).empty()); // one Refresh at a time
 
     // A refresh that cannot reach the service keeps the sign-in and starts no game.
-    effects = controller.Handle(E::SIdentityOutcome{ERequest::Refresh, EOutcome::Unreachable, 0, "x", {}});
+    effects = controller.Handle(E::SIdentityOutcome{ERequest::Refresh, {EOutcome::Unreachable, 0, "x", {}}});
     EXPECT_EQ(Find<F::SStartGame>(effects), std::nullopt);
     EXPECT_TRUE(controller.State().signedIn);
 
     (void)controller.Handle(E::SClick{ControlId::Play, {}});
-    effects = controller.Handle(E::SIdentityOutcome{ERequest::Refresh, EOutcome::SignedIn, 0, {}, {}});
+    effects = controller.Handle(E::SIdentityOutcome{ERequest::Refresh, {EOutcome::SignedIn, 0, {}, {}}});
     ASSERT_NE(Find<F::SStartGame>(effects), std::nullopt);
     effects = controller.Handle(E::SGameStarted{false, "Client/QuillmereClient.exe did not start (error 2)"});
     EXPECT_EQ(Shown(controller), "The game did not start: Client/QuillmereClient.exe did not start (error 2)");
     EXPECT_EQ(Find<F::SThrottleTransfers>(effects), std::nullopt);
 
     (void)controller.Handle(E::SClick{ControlId::Play, {}});
-    (void)controller.Handle(E::SIdentityOutcome{ERequest::Refresh, EOutcome::SignedIn, 0, {}, {}});
+    (void)controller.Handle(E::SIdentityOutcome{ERequest::Refresh, {EOutcome::SignedIn, 0, {}, {}}});
     effects = controller.Handle(E::SGameStarted{true, {}});
     ASSERT_NE(Find<F::SThrottleTransfers>(effects), std::nullopt);
     EXPECT_TRUE(Find<F::SThrottleTransfers>(effects)->gameRunning);
@@ -256,9 +257,9 @@ TEST(Controller, SignInPlayAndTheGame)
     // A one-time code asked for during a sign-out leaves the sign-out in flight.
     (void)controller.Handle(E::SGameEnded{});
     (void)controller.Handle(E::SClick{ControlId::SignOut, {}});
-    (void)controller.Handle(E::SIdentityOutcome{ERequest::GameExchange, EOutcome::SignedIn, 0, {}, {}});
+    (void)controller.Handle(E::SIdentityOutcome{ERequest::GameExchange, {EOutcome::SignedIn, 0, {}, {}}});
     EXPECT_TRUE(controller.State().signInBusy);
-    (void)controller.Handle(E::SIdentityOutcome{ERequest::SignOut, EOutcome::SignedOut, 0, {}, {}});
+    (void)controller.Handle(E::SIdentityOutcome{ERequest::SignOut, {EOutcome::SignedOut, 0, {}, {}}});
     EXPECT_FALSE(controller.State().signedIn);
     EXPECT_NE(Find<F::SDestroyWindow>(controller.Handle(E::SCloseAsked{})), std::nullopt);
 }
@@ -266,10 +267,10 @@ TEST(Controller, SignInPlayAndTheGame)
 TEST(Controller, GameEndBringsTheWindowBackAndPolls)
 {
     CController controller = Started({.cdn = "", .login = "ann"});
-    (void)controller.Handle(E::SIdentityOutcome{ERequest::Resume, EOutcome::SignedIn, 0, {}, {}});
+    (void)controller.Handle(E::SIdentityOutcome{ERequest::Resume, {EOutcome::SignedIn, 0, {}, {}}});
     (void)controller.Handle(Status(false));
     (void)controller.Handle(E::SClick{ControlId::Play, {}});
-    (void)controller.Handle(E::SIdentityOutcome{ERequest::Refresh, EOutcome::SignedIn, 0, {}, {}});
+    (void)controller.Handle(E::SIdentityOutcome{ERequest::Refresh, {EOutcome::SignedIn, 0, {}, {}}});
     (void)controller.Handle(E::SGameStarted{true, {}});
     const Effects effects = controller.Handle(E::SGameEnded{});
     ASSERT_NE(Find<F::SThrottleTransfers>(effects), std::nullopt);
@@ -311,7 +312,7 @@ TEST(Controller, EnterActsByTheFocusedControl)
         (void)controller.Handle(Report(EPatchMode::Complete, EPatchPhase::Done));
         if (row.signedIn)
         {
-            (void)controller.Handle(E::SIdentityOutcome{ERequest::Resume, EOutcome::SignedIn, 0, {}, {}});
+            (void)controller.Handle(E::SIdentityOutcome{ERequest::Resume, {EOutcome::SignedIn, 0, {}, {}}});
         }
         const Effects effects =
             controller.Handle(E::SEnter{static_cast<std::uint16_t>(row.focused), {.login = true, .password = true}});
@@ -350,9 +351,9 @@ TEST(Controller, LanguageSnapsBackWhileSigningInOrPlaying)
         CController controller = Started({.cdn = "", .login = row.playing ? "ann" : ""});
         if (row.playing)
         {
-            (void)controller.Handle(E::SIdentityOutcome{ERequest::Resume, EOutcome::SignedIn, 0, {}, {}});
+            (void)controller.Handle(E::SIdentityOutcome{ERequest::Resume, {EOutcome::SignedIn, 0, {}, {}}});
             (void)controller.Handle(E::SClick{ControlId::Play, {}});
-            (void)controller.Handle(E::SIdentityOutcome{ERequest::Refresh, EOutcome::SignedIn, 0, {}, {}});
+            (void)controller.Handle(E::SIdentityOutcome{ERequest::Refresh, {EOutcome::SignedIn, 0, {}, {}}});
             (void)controller.Handle(E::SGameStarted{true, {}});
         }
         if (row.signingIn)
@@ -384,33 +385,33 @@ TEST(Controller, StatusLineComposition)
 {
     struct SRow
     {
-        std::uint8_t world;
+        EWorld world;
         bool old;
         std::string error;
         std::string text;
         StatusKind kind;
     };
     const SRow rows[] = {
-        {1, false, "", "Servers online", StatusKind::Good},
-        {2, false, "", "Servers offline", StatusKind::Attention},
-        {0, false, "", "", StatusKind::Neutral},
-        {3, false, "https://id/: no answer (WinHTTP error 12029)",
+        {EWorld::Up, false, "", "Servers online", StatusKind::Good},
+        {EWorld::Down, false, "", "Servers offline", StatusKind::Attention},
+        {EWorld::Unknown, false, "", "", StatusKind::Neutral},
+        {EWorld::Unreachable, false, "https://id/: no answer (WinHTTP error 12029)",
             "The servers cannot be reached.\nhttps://id/: no answer (WinHTTP error 12029)", StatusKind::Connection},
-        {3, false, "https://id/: certificate for another name",
+        {EWorld::Unreachable, false, "https://id/: certificate for another name",
             "This network may be intercepting the connection. Try another network.\nhttps://id/: certificate for "
             "another name",
             StatusKind::Connection},
-        {3, false, "https://id/: certificate not valid at this PC's date",
+        {EWorld::Unreachable, false, "https://id/: certificate not valid at this PC's date",
             "This PC's date or time may be wrong. Check it and try again.\nhttps://id/: certificate not valid at "
             "this PC's date",
             StatusKind::Connection},
-        {1, true, "", "A new version of the game is out. Get it to play.", StatusKind::Attention},
+        {EWorld::Up, true, "", "A new version of the game is out. Get it to play.", StatusKind::Attention},
     };
     for (const SRow& row : rows)
     {
         SCOPED_TRACE(row.text);
         CController controller = Started({.cdn = ""});
-        (void)controller.Handle(E::SServiceStatus{0, row.world, row.old, kRelease, 9, {}, 0, row.error});
+        (void)controller.Handle(E::SServiceStatus{0, {row.world, row.old, kRelease, 9, {}, 0, row.error}});
         EXPECT_EQ(controller.View().statusText, row.text);
         EXPECT_EQ(controller.View().statusKind, row.kind);
         EXPECT_EQ(controller.View().progressFraction, -1.0f);
@@ -531,7 +532,7 @@ TEST(Controller, RequiredUpdateAndBackgroundPreparation)
     EXPECT_EQ(controller.State().preparedRelease, kOther);
 
     // A refused start changes nothing.
-    (void)controller.Handle(E::SPatchRefused{});
+    (void)controller.Handle(E::SPatchRefused{Patch::EStartRefusal::LauncherPending});
     EXPECT_FALSE(controller.State().patchRunning);
     EXPECT_EQ(controller.State().statusMessage, "The game is updated to Release 8.");
 }
@@ -541,10 +542,10 @@ TEST(Controller, NoGameWhileARequiredUpdateRunsAndARefusedStartUndoesOnlyItself)
     // The check before PLAY ends after a status answer that started the required update.
     CController controller = Started({.login = "ann"});
     (void)controller.Handle(Report(EPatchMode::Complete, EPatchPhase::Done));
-    (void)controller.Handle(E::SIdentityOutcome{ERequest::Resume, EOutcome::SignedIn, 0, {}, {}});
+    (void)controller.Handle(E::SIdentityOutcome{ERequest::Resume, {EOutcome::SignedIn, 0, {}, {}}});
     ASSERT_TRUE(Queued(controller.Handle(E::SClick{ControlId::Play, {}}), ERequest::Refresh));
     ASSERT_NE(Find<F::SStartPatch>(controller.Handle(Status(true))), std::nullopt);
-    Effects effects = controller.Handle(E::SIdentityOutcome{ERequest::Refresh, EOutcome::SignedIn, 0, {}, {}});
+    Effects effects = controller.Handle(E::SIdentityOutcome{ERequest::Refresh, {EOutcome::SignedIn, 0, {}, {}}});
     EXPECT_EQ(Find<F::SStartGame>(effects), std::nullopt);
     EXPECT_FALSE(controller.State().signInBusy);
     EXPECT_FALSE(controller.View()[ControlId::Play].enabled);
@@ -553,16 +554,16 @@ TEST(Controller, NoGameWhileARequiredUpdateRunsAndARefusedStartUndoesOnlyItself)
     controller = CController();
     effects = controller.Handle(E::SCreated{true, {}, "R", kCdn, kService, "ann", {}, Ui::kEnglish});
     ASSERT_NE(Find<F::SStartPatch>(effects), std::nullopt);
-    (void)controller.Handle(E::SPatchRefused{});
+    (void)controller.Handle(E::SPatchRefused{Patch::EStartRefusal::NoThread});
     EXPECT_FALSE(controller.State().patchRunning);
     EXPECT_TRUE(controller.State().signInBusy);
     EXPECT_TRUE(controller.State().statusPollInFlight);
     EXPECT_EQ(Shown(controller), "Signing in...");
 
     // A refused background run: nothing is being prepared, and the next answer tries again.
-    (void)controller.Handle(E::SIdentityOutcome{ERequest::Resume, EOutcome::SignedIn, 0, {}, {}});
+    (void)controller.Handle(E::SIdentityOutcome{ERequest::Resume, {EOutcome::SignedIn, 0, {}, {}}});
     ASSERT_NE(Find<F::SStartPatch>(controller.Handle(Status(false, kOther))), std::nullopt);
-    (void)controller.Handle(E::SPatchRefused{});
+    (void)controller.Handle(E::SPatchRefused{Patch::EStartRefusal::Running});
     EXPECT_FALSE(controller.State().backgroundRun);
     EXPECT_EQ(controller.State().releaseBeingPrepared, "");
     EXPECT_TRUE(controller.View()[ControlId::Play].enabled);
@@ -573,9 +574,9 @@ TEST(Controller, RequiredUpdateWhilePlayingIsPreparedAndWaitedFor)
 {
     CController controller = Started({.login = "ann"});
     (void)controller.Handle(Report(EPatchMode::Complete, EPatchPhase::Done));
-    (void)controller.Handle(E::SIdentityOutcome{ERequest::Resume, EOutcome::SignedIn, 0, {}, {}});
+    (void)controller.Handle(E::SIdentityOutcome{ERequest::Resume, {EOutcome::SignedIn, 0, {}, {}}});
     (void)controller.Handle(E::SClick{ControlId::Play, {}});
-    (void)controller.Handle(E::SIdentityOutcome{ERequest::Refresh, EOutcome::SignedIn, 0, {}, {}});
+    (void)controller.Handle(E::SIdentityOutcome{ERequest::Refresh, {EOutcome::SignedIn, 0, {}, {}}});
     (void)controller.Handle(E::SGameStarted{true, {}});
 
     const auto preload = Find<F::SStartPatch>(controller.Handle(Status(true)));

@@ -82,7 +82,7 @@ TEST(EffectLoop, TheViewIsShownBeforeTheFocusMovesAndOnlyWhenItChanged)
     // Signing in disables the form; the wrong password's answer enables it again, and only
     // then does the focus go back to it.
     window->Loop().Dispatch(E::SClick{ControlId::SignIn, {true, true}});
-    window->Loop().Dispatch(E::SIdentityOutcome{Auth::ERequest::SignIn, Auth::EOutcome::Unauthorised, 0, {}, {}});
+    window->Loop().Dispatch(E::SIdentityOutcome{Auth::ERequest::SignIn, {Auth::EOutcome::Unauthorised, 0, {}, {}}});
     EXPECT_EQ(log, (std::vector<std::string>{"show, form disabled", "show, form enabled", "focus form"}));
 
     log.clear();
@@ -106,7 +106,7 @@ TEST(EffectLoop, ClosingDestroysTheWindowLastAndTouchesNothingAfter)
     log.clear();
     window = CWindow::Open(log);
     window->Loop().Dispatch(Created());
-    window->Loop().Dispatch(E::SServiceStatus{0, 1, true, std::string(64, 'a'), 2, {}, 0, {}});
+    window->Loop().Dispatch(E::SServiceStatus{0, {Auth::EWorld::Up, true, std::string(64, 'a'), 2, {}, 0, {}}});
     window->Loop().Dispatch(E::SPatchReport{Patch::EPatchMode::Complete, Patch::EPatchPhase::Done});
     window->Loop().Dispatch(
         E::SPatchReport{Patch::EPatchMode::Update, Patch::EPatchPhase::LauncherReady, 0, 0, false, false, 0, {}, "new.exe"});
