@@ -73,6 +73,26 @@ private:
     void Paint();
     void Cloak(bool cloak) noexcept;
     void DrawListItem(const DRAWITEMSTRUCT& item) const;
+
+    // The message handlers, by family.
+    void OnDpiChanged(HWND window, WPARAM wParam, LPARAM lParam);
+    void OnWindowState(UINT message, WPARAM wParam);
+    [[nodiscard]] bool OnTimer(HWND window, WPARAM timer);
+    [[nodiscard]] LRESULT OnControlColour(UINT message, WPARAM wParam) const;
+    [[nodiscard]] LRESULT OnDrawItem(LPARAM lParam) const;
+    [[nodiscard]] bool OnMeasureItem(LPARAM lParam, LRESULT& result) const;
+    [[nodiscard]] LRESULT OnNcHitTest(HWND window, LPARAM lParam) const;
+    [[nodiscard]] bool OnSetCursor(HWND window, WPARAM wParam, LPARAM lParam, LRESULT& result) const;
+    void OnMouseMove(LPARAM lParam);
+    void OnMouseLeave();
+    void OnLButtonDown(HWND window, LPARAM lParam);
+    void OnLButtonUp(LPARAM lParam);
+    void OnCaptureChanged();
+    void OnSetFocus();
+    [[nodiscard]] bool OnCommand(HWND window, WPARAM wParam, LPARAM lParam);
+    [[nodiscard]] bool OnListNotification(WORD code);
+    [[nodiscard]] bool OnEditNotification(std::uint16_t id, WORD code);
+    [[nodiscard]] bool OnButtonNotification(HWND window, std::uint16_t id, WORD code);
     [[nodiscard]] std::uint16_t HitAt(int x, int y) const noexcept;
     [[nodiscard]] bool Active(ControlId id) const noexcept;
 
