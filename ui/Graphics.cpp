@@ -57,6 +57,11 @@ D2D1_RECT_F RectF(const SRect& rect) noexcept
             static_cast<float>(rect.Bottom())};
 }
 
+D2D1_POINT_2F PointF(int x, int y) noexcept
+{
+    return {static_cast<float>(x), static_cast<float>(y)};
+}
+
 D2D1_ROUNDED_RECT Rounded(const D2D1_RECT_F& rect, float radius) noexcept
 {
     return {rect, radius, radius};
@@ -182,11 +187,38 @@ ComPtr<ID2D1LinearGradientBrush> MakeGradient(ID2D1RenderTarget* target, D2D1_PO
     return brush;
 }
 
-class SceneDrawer
+// The images and gradients a scene is drawn with; the renderer owns them.
+struct SScenePaints
+{
+    ID2D1Bitmap* background = nullptr; // may be missing: the base colour shows instead
+    ID2D1Bitmap* logo = nullptr;       // may be missing
+    ID2D1Brush* rightFade = nullptr;
+    ID2D1Brush* bottomFade = nullptr;
+    ID2D1Brush* button = nullptr;
+    ID2D1Brush* buttonHover = nullptr;
+};
+
+// One frame's scene, region by region, between the target's BeginDraw and EndDraw.
+class Scene
 {
 public:
-    SceneDrawer(ID2D1RenderTarget* target, ID2D1SolidColorBrush* brush) noexcept : m_target(target), m_brush(brush) {}
+    Scene(ID2D1RenderTarget* target, ID2D1SolidColorBrush* brush, const SScenePaints& paints,
+          const SFrame& frame) noexcept
+        : m_target(target), m_brush(brush), m_paints(paints), m_frame(frame), m_view(*frame.view)
+    {
+    }
 
+    void Background() const noexcept;
+    void TitleButtons() const noexcept;
+    void LanguageSelector() const;
+    void SignInForm() const;
+    void SignedInPanel() const;
+    void MainButton() const;
+    void StatusLine() const;
+    void BottomRow() const;
+    void FocusRing() const noexcept;
+
+private:
     ID2D1SolidColorBrush* Paint(std::uint32_t rgb, float alpha = 1.0f) const noexcept
     {
         m_brush->SetColor(Rgb(rgb, alpha));
@@ -204,17 +236,21 @@ public:
         m_target->DrawText(wide.c_str(), static_cast<UINT32>(wide.size()), format, rect, Paint(rgb));
     }
 
-    void FocusRing(const SRect& rect, float radius) const noexcept
+    [[nodiscard]] SRect RectOf(ControlId id) const noexcept { return ControlRect(id, m_frame.bottomRow); }
+    [[nodiscard]] bool Hovered(ControlId id) const noexcept { return m_frame.hovered == static_cast<std::uint16_t>(id); }
+    [[nodiscard]] bool Pressed(ControlId id) const noexcept { return m_frame.pressed == static_cast<std::uint16_t>(id); }
+    [[nodiscard]] bool Focused(ControlId id) const noexcept { return m_frame.focused == static_cast<std::uint16_t>(id); }
+    // Muted, or the text colour under the pointer.
+    [[nodiscard]] std::uint32_t LinkColour(ControlId id) const noexcept
     {
-        const D2D1_RECT_F grown = RectF(rect.x - 2.0f, rect.y - 2.0f, rect.Right() + 2.0f, rect.Bottom() + 2.0f);
-        m_target->DrawRoundedRectangle(Rounded(grown, radius), Paint(Colour::kAccent), 1.5f);
+        return Hovered(id) ? Colour::kText : Colour::kMuted;
     }
 
-    ID2D1RenderTarget* operator->() const noexcept { return m_target; }
-
-private:
     ID2D1RenderTarget* m_target;
     ID2D1SolidColorBrush* m_brush;
+    SScenePaints m_paints;
+    const SFrame& m_frame;
+    const SView& m_view;
 };
 
 float FocusRadius(ControlId id) noexcept
@@ -423,204 +459,260 @@ bool Renderer::MakeResources(HWND window, HDC paintDc, int dpi) noexcept
         return false;
     }
     ID2D1RenderTarget* target = m_target;
-    m_rightFade = MakeGradient(target, {600, 0}, Rgb(Colour::kBase, 0.0f), {700, 0}, Rgb(Colour::kBase));
-    m_bottomFade = MakeGradient(target, {0, 400}, Rgb(Colour::kBase, 0.0f), {0, 486}, Rgb(Colour::kBase));
-    m_button = MakeGradient(target, {0, 492}, Rgb(Colour::kButtonTop), {0, 556}, Rgb(Colour::kButtonBottom));
+    const D2D1_POINT_2F buttonTop = PointF(0, ControlRect(ControlId::SignIn, {}).y);
+    const D2D1_POINT_2F buttonBottom = PointF(0, ControlRect(ControlId::SignIn, {}).Bottom());
+    m_rightFade = MakeGradient(target, PointF(kRightFadeRect.x, 0), Rgb(Colour::kBase, 0.0f),
+                               PointF(kRightFadeRect.Right(), 0), Rgb(Colour::kBase));
+    m_bottomFade = MakeGradient(target, PointF(0, kBottomFadeRect.y), Rgb(Colour::kBase, 0.0f),
+                                PointF(0, kBottomFadeRect.Bottom()), Rgb(Colour::kBase));
+    m_button = MakeGradient(target, buttonTop, Rgb(Colour::kButtonTop), buttonBottom, Rgb(Colour::kButtonBottom));
     m_buttonHover =
-        MakeGradient(target, {0, 492}, Rgb(Colour::kButtonHoverTop), {0, 556}, Rgb(Colour::kButtonHoverBottom));
+        MakeGradient(target, buttonTop, Rgb(Colour::kButtonHoverTop), buttonBottom, Rgb(Colour::kButtonHoverBottom));
     if (!m_rightFade || !m_bottomFade || !m_button || !m_buttonHover)
     {
         return false;
     }
     m_background = LoadImage(target, kBackgroundResource, kBackgroundCrop, pixels.width, pixels.height, dpiF);
-    m_logo = LoadImage(target, kSheetResource, kLogoCrop, static_cast<UINT>(Scale(340, dpi)),
-                       static_cast<UINT>(Scale(90, dpi)), dpiF);
+    m_logo = LoadImage(target, kSheetResource, kLogoCrop, static_cast<UINT>(Scale(kLogoRect.width, dpi)),
+                       static_cast<UINT>(Scale(kLogoRect.height, dpi)), dpiF);
     return true;
 }
 
 bool Renderer::DrawScene(const SFrame& frame)
 {
-    const SView& view = *frame.view;
-    const SceneDrawer draw(m_sceneTarget.Get(), m_brush.Get());
-    auto rectOf = [&](ControlId id) { return ControlRect(id, frame.bottomRow); };
-    auto hovered = [&](ControlId id) { return frame.hovered == static_cast<std::uint16_t>(id); };
-    auto pressed = [&](ControlId id) { return frame.pressed == static_cast<std::uint16_t>(id); };
-    auto focused = [&](ControlId id) { return frame.focused == static_cast<std::uint16_t>(id); };
-    const D2D1_RECT_F all = RectF(0, 0, kWindowWidthDip, kWindowHeightDip);
-
-    draw->BeginDraw();
-    draw->Clear(Rgb(Colour::kBase));
-    if (m_background)
+    const Scene scene(m_sceneTarget.Get(), m_brush.Get(),
+                      {m_background.Get(), m_logo.Get(), m_rightFade.Get(), m_bottomFade.Get(), m_button.Get(),
+                       m_buttonHover.Get()},
+                      frame);
+    m_sceneTarget->BeginDraw();
+    scene.Background();
+    scene.TitleButtons();
+    scene.LanguageSelector();
+    if (!frame.view->signedIn)
     {
-        draw->DrawBitmap(m_background.Get(), all, 1.0f, D2D1_BITMAP_INTERPOLATION_MODE_NEAREST_NEIGHBOR);
-    }
-    draw->FillRectangle(all, m_rightFade.Get());
-    draw->FillRectangle(all, m_bottomFade.Get());
-    if (m_logo)
-    {
-        draw->DrawBitmap(m_logo.Get(), RectF(36, 33, 376, 123));
-    }
-
-    // Title buttons.
-    for (ControlId id : {ControlId::Minimise, ControlId::Close})
-    {
-        const D2D1_RECT_F rect = RectF(rectOf(id));
-        if (hovered(id))
-        {
-            draw->FillRoundedRectangle(Rounded(rect, 4), draw.Paint(Colour::kRaised));
-        }
-        const float cx = (rect.left + rect.right) / 2;
-        const float cy = (rect.top + rect.bottom) / 2;
-        ID2D1Brush* glyph = draw.Paint(hovered(id) ? Colour::kText : Colour::kMuted);
-        if (id == ControlId::Minimise)
-        {
-            draw->DrawLine({cx - 6, cy + 0.5f}, {cx + 6, cy + 0.5f}, glyph, 1.0f);
-        }
-        else
-        {
-            draw->DrawLine({cx - 6, cy - 6}, {cx + 6, cy + 6}, glyph, 1.0f);
-            draw->DrawLine({cx + 6, cy - 6}, {cx - 6, cy + 6}, glyph, 1.0f);
-        }
-    }
-
-    // Language selector.
-    {
-        const ControlId id = ControlId::LanguageList;
-        const D2D1_RECT_F rect = RectF(rectOf(id));
-        const bool enabled = view[id].enabled;
-        if (hovered(id))
-        {
-            draw->FillRoundedRectangle(Rounded(rect, 4), draw.Paint(Colour::kRaised));
-        }
-        const std::uint32_t colour = !enabled ? Colour::kDim : hovered(id) ? Colour::kText : Colour::kMuted;
-        const float middle = (rect.top + rect.bottom) / 2;
-        const float cx = rect.left + 15;
-        ID2D1Brush* ink = draw.Paint(colour);
-        draw->DrawEllipse(D2D1_ELLIPSE{{cx, middle}, 6.5f, 6.5f}, ink, 1.0f);
-        draw->DrawEllipse(D2D1_ELLIPSE{{cx, middle}, 2.75f, 6.5f}, ink, 1.0f);
-        draw->DrawLine({cx - 6.5f, middle}, {cx + 6.5f, middle}, ink, 1.0f);
-        draw->DrawLine({rect.right - 14.5f, middle - 1.5f}, {rect.right - 11, middle + 2}, ink, 1.0f);
-        draw->DrawLine({rect.right - 11, middle + 2}, {rect.right - 7.5f, middle - 1.5f}, ink, 1.0f);
-        const std::size_t language = view.language < kLanguageCount ? view.language : kEnglish;
-        draw.Text(kLanguages[language].label, TextStyle::Small, RectF(rect.left + 27, rect.top, rect.right - 16, rect.bottom),
-                  colour);
-    }
-
-    if (!view.signedIn)
-    {
-        draw.Text(view[ControlId::LoginCaption].text, TextStyle::Small, RectF(rectOf(ControlId::LoginCaption)),
-                  Colour::kMuted);
-        draw.Text(view[ControlId::PasswordCaption].text, TextStyle::Small, RectF(rectOf(ControlId::PasswordCaption)),
-                  Colour::kMuted);
-        for (ControlId id : {ControlId::LoginBox, ControlId::PasswordBox})
-        {
-            const D2D1_RECT_F rect = RectF(rectOf(id));
-            draw->FillRoundedRectangle(Rounded(rect, 6), draw.Paint(Colour::kField));
-            const D2D1_RECT_F inset = RectF(rect.left + 0.5f, rect.top + 0.5f, rect.right - 0.5f, rect.bottom - 0.5f);
-            draw->DrawRoundedRectangle(Rounded(inset, 6), draw.Paint(focused(id) ? Colour::kAccent : Colour::kDim), 1.0f);
-        }
-        if (view.releaseReadable)
-        {
-            draw.Text(view[ControlId::CreateAccount].text, TextStyle::Small, RectF(rectOf(ControlId::CreateAccount)),
-                      hovered(ControlId::CreateAccount) ? Colour::kText : Colour::kMuted);
-            draw.Text(view[ControlId::ForgotPassword].text, TextStyle::SmallTrailing,
-                      RectF(rectOf(ControlId::ForgotPassword)),
-                      hovered(ControlId::ForgotPassword) ? Colour::kText : Colour::kMuted);
-        }
+        scene.SignInForm();
     }
     else
     {
-        draw->FillRoundedRectangle(Rounded(RectF(620, 56, 936, 100), 8), draw.Paint(Colour::kField));
-        draw.Text(view[ControlId::SignedInLine].text, TextStyle::Panel, RectF(rectOf(ControlId::SignedInLine)),
-                  Colour::kText);
-        const ControlId id = ControlId::SignOut;
-        draw->FillRoundedRectangle(Rounded(RectF(rectOf(id)), 6),
-                                   draw.Paint(hovered(id) && !pressed(id) ? Colour::kRaisedHover : Colour::kRaised));
-        draw.Text(view[id].text, TextStyle::Label, RectF(rectOf(id)), view[id].enabled ? Colour::kText : Colour::kMuted);
+        scene.SignedInPanel();
     }
+    scene.MainButton();
+    scene.StatusLine();
+    scene.BottomRow();
+    scene.FocusRing();
+    return SUCCEEDED(m_sceneTarget->EndDraw());
+}
 
-    // The main button.
+// The picture, darkened towards the right and the bottom, and the logo on it.
+void Scene::Background() const noexcept
+{
+    const D2D1_RECT_F all = RectF(0, 0, kWindowWidthDip, kWindowHeightDip);
+    m_target->Clear(Rgb(Colour::kBase));
+    if (m_paints.background != nullptr)
     {
-        const ControlId id = view.signedIn ? ControlId::Play : ControlId::SignIn;
-        const D2D1_ROUNDED_RECT shape = Rounded(RectF(rectOf(id)), 10);
-        const bool enabled = view[id].enabled;
-        if (!enabled)
+        m_target->DrawBitmap(m_paints.background, all, 1.0f, D2D1_BITMAP_INTERPOLATION_MODE_NEAREST_NEIGHBOR);
+    }
+    m_target->FillRectangle(all, m_paints.rightFade);
+    m_target->FillRectangle(all, m_paints.bottomFade);
+    if (m_paints.logo != nullptr)
+    {
+        m_target->DrawBitmap(m_paints.logo, RectF(kLogoRect));
+    }
+}
+
+// Minimise and Close: a line and a cross, on a raised square under the pointer.
+void Scene::TitleButtons() const noexcept
+{
+    constexpr float kHalf = 6; // half the glyph's width
+    for (ControlId id : {ControlId::Minimise, ControlId::Close})
+    {
+        const D2D1_RECT_F rect = RectF(RectOf(id));
+        if (Hovered(id))
         {
-            draw->FillRoundedRectangle(shape, draw.Paint(Colour::kField));
+            m_target->FillRoundedRectangle(Rounded(rect, 4), Paint(Colour::kRaised));
         }
-        else if (pressed(id))
+        const float cx = (rect.left + rect.right) / 2;
+        const float cy = (rect.top + rect.bottom) / 2;
+        ID2D1Brush* glyph = Paint(LinkColour(id));
+        if (id == ControlId::Minimise)
         {
-            draw->FillRoundedRectangle(shape, draw.Paint(Colour::kButtonPressed));
+            m_target->DrawLine({cx - kHalf, cy + 0.5f}, {cx + kHalf, cy + 0.5f}, glyph, 1.0f);
         }
         else
         {
-            draw->FillRoundedRectangle(shape, hovered(id) ? m_buttonHover.Get() : m_button.Get());
+            m_target->DrawLine({cx - kHalf, cy - kHalf}, {cx + kHalf, cy + kHalf}, glyph, 1.0f);
+            m_target->DrawLine({cx + kHalf, cy - kHalf}, {cx - kHalf, cy + kHalf}, glyph, 1.0f);
         }
-        draw.Text(view[id].text, TextStyle::Button, shape.rect, enabled ? Colour::kWhite : Colour::kMuted);
     }
+}
 
-    // Status line, with the progress bar under it.
+// The closed language list: a globe, the language's short label and a chevron.
+void Scene::LanguageSelector() const
+{
+    constexpr float kGlobeX = 15;       // the globe's centre from the left edge
+    constexpr float kGlobeRadius = 6.5f;
+    constexpr float kMeridianRadius = 2.75f;
+    constexpr float kLabelLeft = 27;    // the label's inset from the left edge
+    constexpr float kLabelRight = 16;   // and from the right edge, before the chevron
+    const ControlId id = ControlId::LanguageList;
+    const D2D1_RECT_F rect = RectF(RectOf(id));
+    if (Hovered(id))
     {
-        const bool withBar = view.progressFraction >= 0.0f;
-        const float bottom = withBar ? 516.0f : 532.0f;
-        std::uint32_t colour = Colour::kText;
-        float left = 36.0f;
-        switch (view.statusKind)
+        m_target->FillRoundedRectangle(Rounded(rect, 4), Paint(Colour::kRaised));
+    }
+    const std::uint32_t colour = !m_view[id].enabled ? Colour::kDim : LinkColour(id);
+    const float middle = (rect.top + rect.bottom) / 2;
+    const float cx = rect.left + kGlobeX;
+    ID2D1Brush* ink = Paint(colour);
+    m_target->DrawEllipse(D2D1_ELLIPSE{{cx, middle}, kGlobeRadius, kGlobeRadius}, ink, 1.0f);
+    m_target->DrawEllipse(D2D1_ELLIPSE{{cx, middle}, kMeridianRadius, kGlobeRadius}, ink, 1.0f);
+    m_target->DrawLine({cx - kGlobeRadius, middle}, {cx + kGlobeRadius, middle}, ink, 1.0f);
+    m_target->DrawLine({rect.right - 14.5f, middle - 1.5f}, {rect.right - 11, middle + 2}, ink, 1.0f);
+    m_target->DrawLine({rect.right - 11, middle + 2}, {rect.right - 7.5f, middle - 1.5f}, ink, 1.0f);
+    const std::size_t language = m_view.language < kLanguageCount ? m_view.language : kEnglish;
+    Text(kLanguages[language].label, TextStyle::Small,
+         RectF(rect.left + kLabelLeft, rect.top, rect.right - kLabelRight, rect.bottom), colour);
+}
+
+// Signed out: the captions, the two edit boxes' frames and, with a readable release, the
+// account links under them.
+void Scene::SignInForm() const
+{
+    Text(m_view[ControlId::LoginCaption].text, TextStyle::Small, RectF(RectOf(ControlId::LoginCaption)),
+         Colour::kMuted);
+    Text(m_view[ControlId::PasswordCaption].text, TextStyle::Small, RectF(RectOf(ControlId::PasswordCaption)),
+         Colour::kMuted);
+    for (ControlId id : {ControlId::LoginBox, ControlId::PasswordBox})
+    {
+        const D2D1_RECT_F rect = RectF(RectOf(id));
+        m_target->FillRoundedRectangle(Rounded(rect, 6), Paint(Colour::kField));
+        const D2D1_RECT_F inset = RectF(rect.left + 0.5f, rect.top + 0.5f, rect.right - 0.5f, rect.bottom - 0.5f);
+        m_target->DrawRoundedRectangle(Rounded(inset, 6), Paint(Focused(id) ? Colour::kAccent : Colour::kDim), 1.0f);
+    }
+    if (m_view.releaseReadable)
+    {
+        Text(m_view[ControlId::CreateAccount].text, TextStyle::Small, RectF(RectOf(ControlId::CreateAccount)),
+             LinkColour(ControlId::CreateAccount));
+        Text(m_view[ControlId::ForgotPassword].text, TextStyle::SmallTrailing, RectF(RectOf(ControlId::ForgotPassword)),
+             LinkColour(ControlId::ForgotPassword));
+    }
+}
+
+// Signed in: the panel with "Signed in as" and Sign Out.
+void Scene::SignedInPanel() const
+{
+    m_target->FillRoundedRectangle(Rounded(RectF(kSignedInPanelRect), 8), Paint(Colour::kField));
+    Text(m_view[ControlId::SignedInLine].text, TextStyle::Panel, RectF(RectOf(ControlId::SignedInLine)), Colour::kText);
+    const ControlId id = ControlId::SignOut;
+    m_target->FillRoundedRectangle(Rounded(RectF(RectOf(id)), 6),
+                                   Paint(Hovered(id) && !Pressed(id) ? Colour::kRaisedHover : Colour::kRaised));
+    Text(m_view[id].text, TextStyle::Label, RectF(RectOf(id)), m_view[id].enabled ? Colour::kText : Colour::kMuted);
+}
+
+// Sign In or PLAY: the gradient, lighter under the pointer, flat while pressed or disabled.
+void Scene::MainButton() const
+{
+    const ControlId id = m_view.signedIn ? ControlId::Play : ControlId::SignIn;
+    const D2D1_ROUNDED_RECT shape = Rounded(RectF(RectOf(id)), 10);
+    const bool enabled = m_view[id].enabled;
+    if (!enabled)
+    {
+        m_target->FillRoundedRectangle(shape, Paint(Colour::kField));
+    }
+    else if (Pressed(id))
+    {
+        m_target->FillRoundedRectangle(shape, Paint(Colour::kButtonPressed));
+    }
+    else
+    {
+        m_target->FillRoundedRectangle(shape, Hovered(id) ? m_paints.buttonHover : m_paints.button);
+    }
+    Text(m_view[id].text, TextStyle::Button, shape.rect, enabled ? Colour::kWhite : Colour::kMuted);
+}
+
+// The status line in its kind's colour, after a dot for the kinds that have one, and the
+// progress bar under it while a fraction is known.
+void Scene::StatusLine() const
+{
+    const bool withBar = m_view.progressFraction >= 0.0f;
+    const SRect line = kStatusLineRect;
+    const float bottom = static_cast<float>(withBar ? line.y + kStatusLineOverBarHeight : line.Bottom());
+    std::uint32_t colour = Colour::kText;
+    float left = static_cast<float>(line.x);
+    switch (m_view.statusKind)
+    {
+    case StatusKind::Neutral:
+        break;
+    case StatusKind::Error:
+        colour = Colour::kError;
+        break;
+    case StatusKind::Connection:
+    case StatusKind::Good:
+    case StatusKind::Attention: {
+        colour = m_view.statusKind == StatusKind::Connection ? Colour::kError
+                 : m_view.statusKind == StatusKind::Good     ? Colour::kGood
+                                                             : Colour::kAttention;
+        const SRect dot = kStatusDotRect;
+        m_target->FillEllipse(Circle(dot.x + dot.width / 2.0f, dot.y + dot.height / 2.0f, dot.width / 2.0f),
+                              Paint(colour));
+        left = static_cast<float>(RectOf(ControlId::Status).x);
+        break;
+    }
+    }
+    const D2D1_RECT_F text = RectF(left, static_cast<float>(line.y), static_cast<float>(line.Right()), bottom);
+    Text(m_view.statusText, TextStyle::Status, text, colour);
+    if (withBar)
+    {
+        const SRect bar = kProgressBarRect;
+        m_target->FillRoundedRectangle(Rounded(RectF(bar), 2), Paint(Colour::kRaised));
+        const float fraction = std::min(m_view.progressFraction, 1.0f);
+        if (fraction > 0.0f)
         {
-        case StatusKind::Neutral:
-            break;
-        case StatusKind::Error:
-            colour = Colour::kError;
-            break;
-        case StatusKind::Connection:
-        case StatusKind::Good:
-        case StatusKind::Attention:
-            colour = view.statusKind == StatusKind::Connection ? Colour::kError
-                     : view.statusKind == StatusKind::Good     ? Colour::kGood
-                                                               : Colour::kAttention;
-            draw->FillEllipse(Circle(41, 510, 5), draw.Paint(colour));
-            left = 54.0f;
-            break;
-        }
-        draw.Text(view.statusText, TextStyle::Status, RectF(left, 488, 656, bottom), colour);
-        if (withBar)
-        {
-            draw->FillRoundedRectangle(Rounded(RectF(36, 522, 656, 526), 2), draw.Paint(Colour::kRaised));
-            const float fraction = std::min(view.progressFraction, 1.0f);
-            if (fraction > 0.0f)
-            {
-                draw->FillRoundedRectangle(Rounded(RectF(36, 522, 36 + 620 * fraction, 526), 2),
-                                           draw.Paint(Colour::kAccent));
-            }
+            m_target->FillRoundedRectangle(
+                Rounded(RectF(static_cast<float>(bar.x), static_cast<float>(bar.y), bar.x + bar.width * fraction,
+                              static_cast<float>(bar.Bottom())),
+                        2),
+                Paint(Colour::kAccent));
         }
     }
+}
 
-    // Version label and the bottom row.
-    draw.Text(view.releaseName, TextStyle::Small, RectF(36, 536, 656, 556), Colour::kMuted);
+// The version label, then the links that have somewhere to go, a dot between each two.
+void Scene::BottomRow() const
+{
+    Text(m_view.releaseName, TextStyle::Small, RectF(kReleaseNameRect), Colour::kMuted);
+    const float dotY = kReleaseNameRect.y + kReleaseNameRect.height / 2.0f;
     for (std::size_t i = 0; i < kBottomRowIds.size(); ++i)
     {
-        const SRect& rect = frame.bottomRow[i];
+        const SRect& rect = m_frame.bottomRow[i];
         if (rect.Empty())
         {
             continue;
         }
-        if (rect.x > 36)
+        if (rect.x > kReleaseNameRect.x)
         {
-            draw->FillEllipse(Circle(rect.x - 9.0f, 546, 1), draw.Paint(Colour::kMuted));
+            m_target->FillEllipse(Circle(rect.x - kBottomRowGap / 2.0f, dotY, 1), Paint(Colour::kMuted));
         }
-        draw.Text(view[kBottomRowIds[i]].text, TextStyle::Small, RectF(rect),
-                  hovered(kBottomRowIds[i]) ? Colour::kText : Colour::kMuted);
+        Text(m_view[kBottomRowIds[i]].text, TextStyle::Small, RectF(rect), LinkColour(kBottomRowIds[i]));
     }
+}
 
-    if (frame.showFocusCues && frame.focused != 0)
+// Around the focused control, when the keyboard has been used.
+void Scene::FocusRing() const noexcept
+{
+    if (!m_frame.showFocusCues || m_frame.focused == 0)
     {
-        const auto id = static_cast<ControlId>(frame.focused);
-        if (const float radius = FocusRadius(id); radius > 0.0f)
-        {
-            draw.FocusRing(rectOf(id), radius);
-        }
+        return;
     }
-    return SUCCEEDED(draw->EndDraw());
+    const auto id = static_cast<ControlId>(m_frame.focused);
+    const float radius = FocusRadius(id);
+    if (radius <= 0.0f)
+    {
+        return;
+    }
+    const SRect rect = RectOf(id);
+    const D2D1_RECT_F grown = RectF(rect.x - 2.0f, rect.y - 2.0f, rect.Right() + 2.0f, rect.Bottom() + 2.0f);
+    m_target->DrawRoundedRectangle(Rounded(grown, radius), Paint(Colour::kAccent), 1.5f);
 }
 
 void Renderer::DrawEmbers(double clockMs) noexcept
