@@ -348,17 +348,19 @@ void MainWindow::SetHovered(std::uint16_t id)
     Redraw();
 }
 
+// Every click, the language list's and the title buttons' included, goes to the owner as a
+// button's; it answers with what to do.
 void MainWindow::Click(ControlId id)
 {
-    HWND control = Control(id);
-    if (id == ControlId::LanguageList)
-    {
-        m_focusBeforeList = GetFocus();
-        SetFocus(control);
-        SendMessageW(control, CB_SHOWDROPDOWN, TRUE, 0);
-        return;
-    }
-    SendMessageW(m_window, WM_COMMAND, MAKEWPARAM(Id(id), BN_CLICKED), reinterpret_cast<LPARAM>(control));
+    SendMessageW(m_window, WM_COMMAND, MAKEWPARAM(Id(id), BN_CLICKED), reinterpret_cast<LPARAM>(Control(id)));
+}
+
+void MainWindow::OpenLanguageList()
+{
+    HWND list = Control(ControlId::LanguageList);
+    m_focusBeforeList = GetFocus();
+    SetFocus(list);
+    SendMessageW(list, CB_SHOWDROPDOWN, TRUE, 0);
 }
 
 void MainWindow::UpdateTimer()
@@ -468,7 +470,7 @@ bool MainWindow::HandleMessage(HWND window, UINT message, WPARAM wParam, LPARAM 
         OnCaptureChanged();
         return true;
     case WM_COMMAND:
-        return OnCommand(window, wParam, lParam);
+        return OnCommand(wParam, lParam);
     case WM_SETFOCUS:
         OnSetFocus();
         return true;
@@ -711,7 +713,7 @@ void MainWindow::OnSetFocus()
 
 // The controls' focus notifications and the language list's closing are the window's; the
 // rest, clicks included, are left to the owner.
-bool MainWindow::OnCommand(HWND window, WPARAM wParam, LPARAM lParam)
+bool MainWindow::OnCommand(WPARAM wParam, LPARAM lParam)
 {
     if (lParam == 0)
     {
@@ -727,7 +729,7 @@ bool MainWindow::OnCommand(HWND window, WPARAM wParam, LPARAM lParam)
     {
         return OnEditNotification(id, code);
     }
-    return OnButtonNotification(window, id, code);
+    return OnButtonNotification(id, code);
 }
 
 bool MainWindow::OnListNotification(WORD code)
@@ -767,7 +769,7 @@ bool MainWindow::OnEditNotification(std::uint16_t id, WORD code)
     return true;
 }
 
-bool MainWindow::OnButtonNotification(HWND window, std::uint16_t id, WORD code)
+bool MainWindow::OnButtonNotification(std::uint16_t id, WORD code)
 {
     switch (code)
     {
@@ -779,18 +781,6 @@ bool MainWindow::OnButtonNotification(HWND window, std::uint16_t id, WORD code)
         m_focused = 0;
         Redraw();
         return true;
-    case BN_CLICKED:
-        if (id == Id(ControlId::Minimise))
-        {
-            ShowWindow(window, SW_MINIMIZE);
-            return true;
-        }
-        if (id == Id(ControlId::Close))
-        {
-            SendMessageW(window, WM_CLOSE, 0, 0);
-            return true;
-        }
-        return false;
     default:
         return false;
     }

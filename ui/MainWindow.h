@@ -1,8 +1,8 @@
 // The launcher window's mechanics: its 19 child controls (invisible except the two edit
 // boxes), layout at the window's DPI, painting, hit testing and dragging, hover, pressed and
 // focus state, the language list, DWM attributes, cloaking, the animation timer and device
-// loss. What the controls mean is the controller's: clicks reach it as WM_COMMAND, and it
-// hands back what to show as a view.
+// loss. What the controls mean is the controller's: clicks, the title buttons' and the
+// language list's included, reach it as WM_COMMAND, and it hands back what to show as a view.
 #pragma once
 
 #include "ui/Graphics.h"
@@ -47,6 +47,9 @@ public:
     [[nodiscard]] std::string TakePassword() const;
     void ClearPassword() const noexcept;
     void Focus(ControlId id) const noexcept;
+    // Remembers the focus, focuses the language list and drops it down; the focus goes back
+    // when it closes.
+    void OpenLanguageList();
     // The index the language list has selected (the player's pick), or -1.
     [[nodiscard]] int LanguageSelection() const noexcept;
     [[nodiscard]] HWND Control(ControlId id) const noexcept { return m_controls[SlotOf(id)]; }
@@ -89,10 +92,10 @@ private:
     void OnLButtonUp(LPARAM lParam);
     void OnCaptureChanged();
     void OnSetFocus();
-    [[nodiscard]] bool OnCommand(HWND window, WPARAM wParam, LPARAM lParam);
+    [[nodiscard]] bool OnCommand(WPARAM wParam, LPARAM lParam);
     [[nodiscard]] bool OnListNotification(WORD code);
     [[nodiscard]] bool OnEditNotification(std::uint16_t id, WORD code);
-    [[nodiscard]] bool OnButtonNotification(HWND window, std::uint16_t id, WORD code);
+    [[nodiscard]] bool OnButtonNotification(std::uint16_t id, WORD code);
     [[nodiscard]] std::uint16_t HitAt(int x, int y) const noexcept;
     [[nodiscard]] bool Active(ControlId id) const noexcept;
 
