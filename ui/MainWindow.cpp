@@ -355,6 +355,11 @@ void MainWindow::Click(ControlId id)
     SendMessageW(m_window, WM_COMMAND, MAKEWPARAM(Id(id), BN_CLICKED), reinterpret_cast<LPARAM>(Control(id)));
 }
 
+void MainWindow::FocusFirstControl() const noexcept
+{
+    Focus(FirstFocus(m_view.signedIn));
+}
+
 void MainWindow::OpenLanguageList()
 {
     HWND list = Control(ControlId::LanguageList);
@@ -698,6 +703,7 @@ void MainWindow::OnCaptureChanged()
 
 // ---- Keyboard focus and commands ---------------------------------------------------------
 
+// The window's focus goes on to the control that had it last, or to the first one.
 void MainWindow::OnSetFocus()
 {
     const auto last = static_cast<ControlId>(m_lastFocused);
@@ -707,7 +713,7 @@ void MainWindow::OnSetFocus()
     }
     else
     {
-        Focus(m_view.signedIn ? ControlId::Play : ControlId::LoginBox);
+        FocusFirstControl();
     }
 }
 

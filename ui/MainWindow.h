@@ -47,6 +47,8 @@ public:
     [[nodiscard]] std::string TakePassword() const;
     void ClearPassword() const noexcept;
     void Focus(ControlId id) const noexcept;
+    // Focuses the shown view's first control (FirstFocus).
+    void FocusFirstControl() const noexcept;
     // Remembers the focus, focuses the language list and drops it down; the focus goes back
     // when it closes.
     void OpenLanguageList();
