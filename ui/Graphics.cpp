@@ -6,14 +6,15 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <utility>
 
 namespace Ui
 {
 namespace
 {
-ComPtr<IDWriteFactory> g_writeFactory;
-ComPtr<IWICImagingFactory> g_imagingFactory;
-std::array<ComPtr<IDWriteTextFormat>, kTextStyleCount> g_formats;
+UniqueCom<IDWriteFactory> g_writeFactory;
+UniqueCom<IWICImagingFactory> g_imagingFactory;
+std::array<UniqueCom<IDWriteTextFormat>, kTextStyleCount> g_formats;
 
 constexpr int kBackgroundResource = 101;
 constexpr int kSheetResource = 102;
@@ -89,22 +90,22 @@ constexpr std::array<SFormatSpec, kTextStyleCount> kFormatSpecs{{
     {24.0f, DWRITE_FONT_WEIGHT_SEMI_BOLD, DWRITE_TEXT_ALIGNMENT_CENTER, DWRITE_WORD_WRAPPING_NO_WRAP},
 }};
 
-ComPtr<IDWriteTextFormat> MakeFormat(const SFormatSpec& spec, const wchar_t* locale) noexcept
+UniqueCom<IDWriteTextFormat> MakeFormat(const SFormatSpec& spec, const wchar_t* locale) noexcept
 {
-    ComPtr<IDWriteTextFormat> format;
+    UniqueCom<IDWriteTextFormat> format;
     if (FAILED(g_writeFactory->CreateTextFormat(L"Segoe UI", nullptr, spec.weight, DWRITE_FONT_STYLE_NORMAL,
-                                                DWRITE_FONT_STRETCH_NORMAL, spec.size, locale, format.Put())))
+                                                DWRITE_FONT_STRETCH_NORMAL, spec.size, locale, format.put())))
     {
         return {};
     }
     format->SetTextAlignment(spec.alignment);
     format->SetParagraphAlignment(DWRITE_PARAGRAPH_ALIGNMENT_CENTER);
     format->SetWordWrapping(spec.wrapping);
-    ComPtr<IDWriteInlineObject> ellipsis;
-    if (SUCCEEDED(g_writeFactory->CreateEllipsisTrimmingSign(format.Get(), ellipsis.Put())))
+    UniqueCom<IDWriteInlineObject> ellipsis;
+    if (SUCCEEDED(g_writeFactory->CreateEllipsisTrimmingSign(format.get(), ellipsis.put())))
     {
         const DWRITE_TRIMMING trimming{DWRITE_TRIMMING_GRANULARITY_CHARACTER, 0, 0};
-        format->SetTrimming(&trimming, ellipsis.Get());
+        format->SetTrimming(&trimming, ellipsis.get());
     }
     return format;
 }
@@ -118,12 +119,12 @@ bool RunsUnderWine() noexcept
 
 IDWriteTextFormat* Format(TextStyle style) noexcept
 {
-    return g_formats[static_cast<std::size_t>(style)].Get();
+    return g_formats[static_cast<std::size_t>(style)].get();
 }
 
 // Decodes an image resource, crops it and scales it to an exact pixel size with the best
 // filter the imaging component offers. Absent on any failure: the scene is drawn without it.
-ComPtr<ID2D1Bitmap> LoadImage(ID2D1RenderTarget* target, int resource, const WICRect& crop, UINT width,
+UniqueCom<ID2D1Bitmap> LoadImage(ID2D1RenderTarget* target, int resource, const WICRect& crop, UINT width,
                               UINT height, float dpi) noexcept
 {
     if (!g_imagingFactory || width == 0 || height == 0)
@@ -139,48 +140,48 @@ ComPtr<ID2D1Bitmap> LoadImage(ID2D1RenderTarget* target, int resource, const WIC
     {
         return {};
     }
-    ComPtr<IWICStream> stream;
-    ComPtr<IWICBitmapDecoder> decoder;
-    ComPtr<IWICBitmapFrameDecode> frame;
-    ComPtr<IWICFormatConverter> converter;
-    ComPtr<IWICBitmapClipper> clipper;
-    ComPtr<IWICBitmapScaler> scaler;
-    if (FAILED(g_imagingFactory->CreateStream(stream.Put())) ||
+    UniqueCom<IWICStream> stream;
+    UniqueCom<IWICBitmapDecoder> decoder;
+    UniqueCom<IWICBitmapFrameDecode> frame;
+    UniqueCom<IWICFormatConverter> converter;
+    UniqueCom<IWICBitmapClipper> clipper;
+    UniqueCom<IWICBitmapScaler> scaler;
+    if (FAILED(g_imagingFactory->CreateStream(stream.put())) ||
         FAILED(stream->InitializeFromMemory(static_cast<BYTE*>(bytes), size)) ||
-        FAILED(g_imagingFactory->CreateDecoderFromStream(stream.Get(), nullptr, WICDecodeMetadataCacheOnDemand,
-                                                         decoder.Put())) ||
-        FAILED(decoder->GetFrame(0, frame.Put())) || FAILED(g_imagingFactory->CreateFormatConverter(converter.Put())) ||
-        FAILED(converter->Initialize(frame.Get(), GUID_WICPixelFormat32bppPBGRA, WICBitmapDitherTypeNone, nullptr, 0.0,
+        FAILED(g_imagingFactory->CreateDecoderFromStream(stream.get(), nullptr, WICDecodeMetadataCacheOnDemand,
+                                                         decoder.put())) ||
+        FAILED(decoder->GetFrame(0, frame.put())) || FAILED(g_imagingFactory->CreateFormatConverter(converter.put())) ||
+        FAILED(converter->Initialize(frame.get(), GUID_WICPixelFormat32bppPBGRA, WICBitmapDitherTypeNone, nullptr, 0.0,
                                      WICBitmapPaletteTypeCustom)) ||
-        FAILED(g_imagingFactory->CreateBitmapClipper(clipper.Put())) ||
-        FAILED(clipper->Initialize(converter.Get(), &crop)) || FAILED(g_imagingFactory->CreateBitmapScaler(scaler.Put())))
+        FAILED(g_imagingFactory->CreateBitmapClipper(clipper.put())) ||
+        FAILED(clipper->Initialize(converter.get(), &crop)) || FAILED(g_imagingFactory->CreateBitmapScaler(scaler.put())))
     {
         return {};
     }
     // High-quality cubic where the imaging component has it; Fant otherwise.
     constexpr auto kHighQualityCubic = static_cast<WICBitmapInterpolationMode>(4);
-    if (FAILED(scaler->Initialize(clipper.Get(), width, height, kHighQualityCubic)) &&
-        FAILED(scaler->Initialize(clipper.Get(), width, height, WICBitmapInterpolationModeFant)))
+    if (FAILED(scaler->Initialize(clipper.get(), width, height, kHighQualityCubic)) &&
+        FAILED(scaler->Initialize(clipper.get(), width, height, WICBitmapInterpolationModeFant)))
     {
         return {};
     }
     const D2D1_BITMAP_PROPERTIES properties{{DXGI_FORMAT_B8G8R8A8_UNORM, D2D1_ALPHA_MODE_PREMULTIPLIED}, dpi, dpi};
-    ComPtr<ID2D1Bitmap> bitmap;
-    if (FAILED(target->CreateBitmapFromWicBitmap(scaler.Get(), properties, bitmap.Put())))
+    UniqueCom<ID2D1Bitmap> bitmap;
+    if (FAILED(target->CreateBitmapFromWicBitmap(scaler.get(), properties, bitmap.put())))
     {
         return {};
     }
     return bitmap;
 }
 
-ComPtr<ID2D1LinearGradientBrush> MakeGradient(ID2D1RenderTarget* target, D2D1_POINT_2F from, D2D1_COLOR_F fromColour,
+UniqueCom<ID2D1LinearGradientBrush> MakeGradient(ID2D1RenderTarget* target, D2D1_POINT_2F from, D2D1_COLOR_F fromColour,
                                               D2D1_POINT_2F to, D2D1_COLOR_F toColour) noexcept
 {
     const D2D1_GRADIENT_STOP stops[2]{{0.0f, fromColour}, {1.0f, toColour}};
-    ComPtr<ID2D1GradientStopCollection> collection;
-    ComPtr<ID2D1LinearGradientBrush> brush;
-    if (FAILED(target->CreateGradientStopCollection(stops, 2, D2D1_GAMMA_2_2, D2D1_EXTEND_MODE_CLAMP, collection.Put())) ||
-        FAILED(target->CreateLinearGradientBrush({from, to}, collection.Get(), brush.Put())))
+    UniqueCom<ID2D1GradientStopCollection> collection;
+    UniqueCom<ID2D1LinearGradientBrush> brush;
+    if (FAILED(target->CreateGradientStopCollection(stops, 2, D2D1_GAMMA_2_2, D2D1_EXTEND_MODE_CLAMP, collection.put())) ||
+        FAILED(target->CreateLinearGradientBrush({from, to}, collection.get(), brush.put())))
     {
         return {};
     }
@@ -280,17 +281,17 @@ float FocusRadius(ControlId id) noexcept
 std::expected<void, std::string> CreateFactories()
 {
     const std::string failed(TextIn(CurrentLanguageIndex(), TextId::GraphicsFailed));
-    ComPtr<ID2D1Factory> probe;
+    UniqueCom<ID2D1Factory> probe;
     if (FAILED(D2D1CreateFactory(D2D1_FACTORY_TYPE_SINGLE_THREADED, __uuidof(ID2D1Factory), nullptr,
-                                 reinterpret_cast<void**>(probe.Put()))))
+                                 reinterpret_cast<void**>(probe.put()))))
     {
         return std::unexpected(failed);
     }
-    probe.Reset();
+    probe.reset();
     if (FAILED(DWriteCreateFactory(DWRITE_FACTORY_TYPE_SHARED, __uuidof(IDWriteFactory),
-                                   reinterpret_cast<IUnknown**>(g_writeFactory.Put()))) ||
+                                   reinterpret_cast<IUnknown**>(g_writeFactory.put()))) ||
         FAILED(CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER, __uuidof(IWICImagingFactory),
-                                reinterpret_cast<void**>(g_imagingFactory.Put()))))
+                                reinterpret_cast<void**>(g_imagingFactory.put()))))
     {
         ReleaseFactories();
         return std::unexpected(failed);
@@ -303,10 +304,10 @@ void ReleaseFactories() noexcept
 {
     for (auto& format : g_formats)
     {
-        format.Reset();
+        format.reset();
     }
-    g_imagingFactory.Reset();
-    g_writeFactory.Reset();
+    g_imagingFactory.reset();
+    g_writeFactory.reset();
 }
 
 void MakeTextFormats() noexcept
@@ -330,10 +331,10 @@ int MeasureTextWidth(TextStyle style, std::string_view text)
         return 0;
     }
     const std::wstring wide = Text::Utf8ToWide(text);
-    ComPtr<IDWriteTextLayout> layout;
+    UniqueCom<IDWriteTextLayout> layout;
     DWRITE_TEXT_METRICS metrics{};
     if (FAILED(g_writeFactory->CreateTextLayout(wide.c_str(), static_cast<UINT32>(wide.size()), format, 1000.0f,
-                                                100.0f, layout.Put())) ||
+                                                100.0f, layout.put())) ||
         FAILED(layout->GetMetrics(&metrics)))
     {
         return 0;
@@ -366,7 +367,7 @@ Renderer::Outcome Renderer::Draw(HWND window, HDC paintDc, int dpi, const SFrame
         return Outcome::Skipped;
     }
     m_target->BeginDraw();
-    m_target->DrawBitmap(m_scene.Get(), RectF(0, 0, m_sizeDip.width, m_sizeDip.height), 1.0f,
+    m_target->DrawBitmap(m_scene.get(), RectF(0, 0, m_sizeDip.width, m_sizeDip.height), 1.0f,
                          D2D1_BITMAP_INTERPOLATION_MODE_NEAREST_NEIGHBOR);
     if (frame.animate)
     {
@@ -388,19 +389,19 @@ Renderer::Outcome Renderer::Draw(HWND window, HDC paintDc, int dpi, const SFrame
 
 void Renderer::Release() noexcept
 {
-    m_logo.Reset();
-    m_background.Reset();
-    m_buttonHover.Reset();
-    m_button.Reset();
-    m_bottomFade.Reset();
-    m_rightFade.Reset();
-    m_scene.Reset();
-    m_sceneTarget.Reset();
-    m_brush.Reset();
+    m_logo.reset();
+    m_background.reset();
+    m_buttonHover.reset();
+    m_button.reset();
+    m_bottomFade.reset();
+    m_rightFade.reset();
+    m_scene.reset();
+    m_sceneTarget.reset();
+    m_brush.reset();
     m_target = nullptr;
-    m_dcTarget.Reset();
-    m_hwndTarget.Reset();
-    m_factory.Reset();
+    m_dcTarget.reset();
+    m_hwndTarget.reset();
+    m_factory.reset();
 }
 
 bool Renderer::Occluded() const noexcept
@@ -419,7 +420,7 @@ bool Renderer::MakeResources(HWND window, HDC paintDc, int dpi) noexcept
     const float dpiF = static_cast<float>(dpi);
     m_sizeDip = {pixels.width * 96.0f / dpiF, pixels.height * 96.0f / dpiF};
     if (FAILED(D2D1CreateFactory(D2D1_FACTORY_TYPE_SINGLE_THREADED, __uuidof(ID2D1Factory), nullptr,
-                                 reinterpret_cast<void**>(m_factory.Put()))))
+                                 reinterpret_cast<void**>(m_factory.put()))))
     {
         return false;
     }
@@ -429,11 +430,11 @@ bool Renderer::MakeResources(HWND window, HDC paintDc, int dpi) noexcept
                                                        {DXGI_FORMAT_B8G8R8A8_UNORM, D2D1_ALPHA_MODE_IGNORE},
                                                        dpiF, dpiF, D2D1_RENDER_TARGET_USAGE_GDI_COMPATIBLE,
                                                        D2D1_FEATURE_LEVEL_DEFAULT};
-        if (FAILED(m_factory->CreateDCRenderTarget(&properties, m_dcTarget.Put())))
+        if (FAILED(m_factory->CreateDCRenderTarget(&properties, m_dcTarget.put())))
         {
             return false;
         }
-        m_target = m_dcTarget.Get();
+        m_target = m_dcTarget.get();
         if (FAILED(m_dcTarget->BindDC(paintDc, &m_client)))
         {
             return false;
@@ -446,15 +447,15 @@ bool Renderer::MakeResources(HWND window, HDC paintDc, int dpi) noexcept
                                                        dpiF, dpiF, D2D1_RENDER_TARGET_USAGE_NONE,
                                                        D2D1_FEATURE_LEVEL_DEFAULT};
         const D2D1_HWND_RENDER_TARGET_PROPERTIES hwndProperties{window, pixels, D2D1_PRESENT_OPTIONS_IMMEDIATELY};
-        if (FAILED(m_factory->CreateHwndRenderTarget(properties, hwndProperties, m_hwndTarget.Put())))
+        if (FAILED(m_factory->CreateHwndRenderTarget(properties, hwndProperties, m_hwndTarget.put())))
         {
             return false;
         }
-        m_target = m_hwndTarget.Get();
+        m_target = m_hwndTarget.get();
     }
-    if (FAILED(m_target->CreateSolidColorBrush(Rgb(Colour::kText), m_brush.Put())) ||
-        FAILED(m_target->CreateCompatibleRenderTarget(m_sizeDip, pixels, m_sceneTarget.Put())) ||
-        FAILED(m_sceneTarget->GetBitmap(m_scene.Put())))
+    if (FAILED(m_target->CreateSolidColorBrush(Rgb(Colour::kText), m_brush.put())) ||
+        FAILED(m_target->CreateCompatibleRenderTarget(m_sizeDip, pixels, m_sceneTarget.put())) ||
+        FAILED(m_sceneTarget->GetBitmap(m_scene.put())))
     {
         return false;
     }
@@ -480,9 +481,9 @@ bool Renderer::MakeResources(HWND window, HDC paintDc, int dpi) noexcept
 
 bool Renderer::DrawScene(const SFrame& frame)
 {
-    const Scene scene(m_sceneTarget.Get(), m_brush.Get(),
-                      {m_background.Get(), m_logo.Get(), m_rightFade.Get(), m_bottomFade.Get(), m_button.Get(),
-                       m_buttonHover.Get()},
+    const Scene scene(m_sceneTarget.get(), m_brush.get(),
+                      {m_background.get(), m_logo.get(), m_rightFade.get(), m_bottomFade.get(), m_button.get(),
+                       m_buttonHover.get()},
                       frame);
     m_sceneTarget->BeginDraw();
     scene.Background();
@@ -717,7 +718,7 @@ void Scene::FocusRing() const noexcept
 
 void Renderer::DrawEmbers(double clockMs) noexcept
 {
-    ID2D1SolidColorBrush* brush = m_brush.Get();
+    ID2D1SolidColorBrush* brush = m_brush.get();
     for (int i = 0; i < kEmberCount; ++i)
     {
         const SEmber ember = EmberAt(i, clockMs);
