@@ -7,6 +7,8 @@
 #include <dwmapi.h>
 #include <windowsx.h>
 
+#include <utility>
+
 namespace Ui
 {
 namespace
@@ -253,11 +255,7 @@ void MainWindow::Destroy() noexcept
         m_timerRunning = false;
     }
     m_renderer.Release();
-    if (m_font != nullptr)
-    {
-        DeleteObject(m_font);
-        m_font = nullptr;
-    }
+    m_font.reset();
 }
 
 void MainWindow::Redraw() noexcept
@@ -271,17 +269,13 @@ void MainWindow::Redraw() noexcept
 
 void MainWindow::MakeFontAndListMetrics()
 {
-    HFONT font = CreateFontW(-Scale(14, m_dpi), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
-                             OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY, DEFAULT_PITCH, L"Segoe UI");
+    UniqueFont font(CreateFontW(-Scale(14, m_dpi), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
+                                OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY, DEFAULT_PITCH, L"Segoe UI"));
     for (HWND control : m_controls)
     {
-        SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+        SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font.get()), FALSE);
     }
-    if (m_font != nullptr)
-    {
-        DeleteObject(m_font);
-    }
-    m_font = font;
+    m_font = std::move(font); // the old one goes once no control uses it
 
     HWND list = Control(ControlId::LanguageList);
     SendMessageW(list, CB_SETITEMHEIGHT, 0, Scale(28, m_dpi));
@@ -433,7 +427,7 @@ void MainWindow::DrawListItem(const DRAWITEMSTRUCT& item) const
     HDC dc = item.hDC;
     RECT rect = item.rcItem;
     FillRect(dc, &rect, (item.itemState & ODS_SELECTED) != 0 ? m_brushes.highlight : m_brushes.field);
-    HGDIOBJ oldFont = SelectObject(dc, m_font);
+    HGDIOBJ oldFont = SelectObject(dc, m_font.get());
     SetBkMode(dc, TRANSPARENT);
     SetTextColor(dc, kTextColour);
     constexpr UINT kFlags = DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX;

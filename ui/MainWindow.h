@@ -5,6 +5,7 @@
 // language list's included, reach it as WM_COMMAND, and it hands back what to show as a view.
 #pragma once
 
+#include "base/Handle.h"
 #include "ui/Graphics.h"
 #include "ui/View.h"
 
@@ -16,6 +17,8 @@
 
 namespace Ui
 {
+using UniqueFont = UniqueResource<SPointerTraits<HFONT, &DeleteObject>>;
+
 struct SBrushes
 {
     HBRUSH field = nullptr;     // edit, list and static backgrounds
@@ -107,7 +110,7 @@ private:
     SView m_view{};
     BottomRow m_bottomRow{};
     SBrushes m_brushes{};
-    HFONT m_font = nullptr;
+    UniqueFont m_font;
     Renderer m_renderer;
 
     std::uint16_t m_hovered = 0;
