@@ -216,7 +216,7 @@ public:
     void SignedInPanel() const;
     void MainButton() const;
     void StatusLine() const;
-    void BottomRow() const;
+    void VersionAndLinks() const;
     void FocusRing() const noexcept;
 
 private:
@@ -499,7 +499,7 @@ bool Renderer::DrawScene(const SFrame& frame)
     }
     scene.MainButton();
     scene.StatusLine();
-    scene.BottomRow();
+    scene.VersionAndLinks();
     scene.FocusRing();
     return SUCCEEDED(m_sceneTarget->EndDraw());
 }
@@ -679,7 +679,7 @@ void Scene::StatusLine() const
 }
 
 // The version label, then the links that have somewhere to go, a dot between each two.
-void Scene::BottomRow() const
+void Scene::VersionAndLinks() const
 {
     Text(m_view.releaseName, TextStyle::Small, RectF(kReleaseNameRect), Colour::kMuted);
     const float dotY = kReleaseNameRect.y + kReleaseNameRect.height / 2.0f;
