@@ -449,25 +449,13 @@ bool MainWindow::HandleMessage(HWND window, UINT message, WPARAM wParam, LPARAM 
     switch (message)
     {
     case WM_NCHITTEST:
-        result = OnNcHitTest(window, lParam);
-        return true;
     case WM_SETCURSOR:
-        return OnSetCursor(window, wParam, lParam, result);
     case WM_MOUSEMOVE:
-        OnMouseMove(lParam);
-        return true;
     case WM_MOUSELEAVE:
-        OnMouseLeave();
-        return true;
     case WM_LBUTTONDOWN:
-        OnLButtonDown(window, lParam);
-        return true;
     case WM_LBUTTONUP:
-        OnLButtonUp(lParam);
-        return true;
     case WM_CAPTURECHANGED:
-        OnCaptureChanged();
-        return true;
+        return OnPointer(window, message, wParam, lParam, result);
     case WM_COMMAND:
         return OnCommand(wParam, lParam);
     case WM_SETFOCUS:
@@ -618,6 +606,36 @@ bool MainWindow::OnMeasureItem(LPARAM lParam, LRESULT& result) const
 }
 
 // ---- Mouse -------------------------------------------------------------------------------
+
+// Hit testing, the cursor, hover, presses and releases.
+bool MainWindow::OnPointer(HWND window, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result)
+{
+    switch (message)
+    {
+    case WM_NCHITTEST:
+        result = OnNcHitTest(window, lParam);
+        return true;
+    case WM_SETCURSOR:
+        return OnSetCursor(window, wParam, lParam, result);
+    case WM_MOUSEMOVE:
+        OnMouseMove(lParam);
+        return true;
+    case WM_MOUSELEAVE:
+        OnMouseLeave();
+        return true;
+    case WM_LBUTTONDOWN:
+        OnLButtonDown(window, lParam);
+        return true;
+    case WM_LBUTTONUP:
+        OnLButtonUp(lParam);
+        return true;
+    case WM_CAPTURECHANGED:
+        OnCaptureChanged();
+        return true;
+    default:
+        return false;
+    }
+}
 
 // The background drags the window; the controls are client area.
 LRESULT MainWindow::OnNcHitTest(HWND window, LPARAM lParam) const

@@ -89,6 +89,7 @@ private:
     [[nodiscard]] LRESULT OnControlColour(UINT message, WPARAM wParam) const;
     [[nodiscard]] LRESULT OnDrawItem(LPARAM lParam) const;
     [[nodiscard]] bool OnMeasureItem(LPARAM lParam, LRESULT& result) const;
+    [[nodiscard]] bool OnPointer(HWND window, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result);
     [[nodiscard]] LRESULT OnNcHitTest(HWND window, LPARAM lParam) const;
     [[nodiscard]] bool OnSetCursor(HWND window, WPARAM wParam, LPARAM lParam, LRESULT& result) const;
     void OnMouseMove(LPARAM lParam);
