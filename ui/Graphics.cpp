@@ -125,7 +125,7 @@ IDWriteTextFormat* Format(TextStyle style) noexcept
 // Decodes an image resource, crops it and scales it to an exact pixel size with the best
 // filter the imaging component offers. Absent on any failure: the scene is drawn without it.
 UniqueCom<ID2D1Bitmap> LoadImage(ID2D1RenderTarget* target, int resource, const WICRect& crop, UINT width,
-                              UINT height, float dpi) noexcept
+                                 UINT height, float dpi) noexcept
 {
     if (!g_imagingFactory || width == 0 || height == 0)
     {
@@ -174,8 +174,9 @@ UniqueCom<ID2D1Bitmap> LoadImage(ID2D1RenderTarget* target, int resource, const 
     return bitmap;
 }
 
-UniqueCom<ID2D1LinearGradientBrush> MakeGradient(ID2D1RenderTarget* target, D2D1_POINT_2F from, D2D1_COLOR_F fromColour,
-                                              D2D1_POINT_2F to, D2D1_COLOR_F toColour) noexcept
+UniqueCom<ID2D1LinearGradientBrush> MakeGradient(ID2D1RenderTarget* target, D2D1_POINT_2F from,
+                                                 D2D1_COLOR_F fromColour, D2D1_POINT_2F to,
+                                                 D2D1_COLOR_F toColour) noexcept
 {
     const D2D1_GRADIENT_STOP stops[2]{{0.0f, fromColour}, {1.0f, toColour}};
     UniqueCom<ID2D1GradientStopCollection> collection;
