@@ -1,6 +1,8 @@
 // The stored sign-in's entry in the Windows Credential Manager.
 #include "auth/StoredSignIn.h"
 
+#include "base/Handle.h"
+#include "base/Secure.h"
 #include "base/Text.h"
 
 #include <windows.h>
@@ -11,25 +13,18 @@ namespace Auth
 namespace
 {
 // A credential returned by CredReadW; its blob is zeroed before CredFree on every path.
-class UniqueCredential
+struct SCredentialTraits
 {
-public:
-    explicit UniqueCredential(PCREDENTIALW credential) noexcept : m_credential(credential) {}
-    UniqueCredential(const UniqueCredential&) = delete;
-    UniqueCredential& operator=(const UniqueCredential&) = delete;
-    ~UniqueCredential()
+    using Value = PCREDENTIALW;
+    static constexpr Value None() noexcept { return nullptr; }
+    static bool Valid(Value credential) noexcept { return credential != nullptr; }
+    static void Close(Value credential) noexcept
     {
-        if (m_credential != nullptr)
-        {
-            Secure::Wipe(m_credential->CredentialBlob, m_credential->CredentialBlobSize);
-            CredFree(m_credential);
-        }
+        Secure::Wipe(credential->CredentialBlob, credential->CredentialBlobSize);
+        CredFree(credential);
     }
-    [[nodiscard]] const CREDENTIALW* operator->() const noexcept { return m_credential; }
-
-private:
-    PCREDENTIALW m_credential;
 };
+using UniqueCredential = UniqueResource<SCredentialTraits>;
 
 class CredentialManager final : public ICredentialStore
 {
@@ -37,12 +32,11 @@ public:
     std::optional<SStoredEntry> Read(std::string_view target) override
     {
         const std::wstring name = Text::Utf8ToWide(target);
-        PCREDENTIALW raw = nullptr;
-        if (name.empty() || !CredReadW(name.c_str(), CRED_TYPE_GENERIC, 0, &raw))
+        UniqueCredential credential;
+        if (name.empty() || !CredReadW(name.c_str(), CRED_TYPE_GENERIC, 0, credential.put()))
         {
             return std::nullopt;
         }
-        const UniqueCredential credential(raw);
         SStoredEntry entry;
         if (credential->UserName != nullptr)
         {

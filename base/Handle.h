@@ -17,12 +17,14 @@
 //     using UniqueRegistryKey = UniqueResource<SPointerTraits<HKEY, &RegCloseKey>>;
 //
 // Kinds whose closing function lives in a library not every module links (WinHTTP, the
-// certificate store) declare their traits beside the code that uses them.
+// certificate store, GDI) declare their traits beside the code that uses them. COM interface
+// pointers are one kind too: UniqueCom<IShellLinkW>.
 #pragma once
 
 #ifdef _WIN32
 #include <windows.h>
 
+#include <type_traits>
 #include <utility>
 
 template <typename Traits>
@@ -49,6 +51,20 @@ public:
     [[nodiscard]] Value get() const noexcept { return m_value; }
     [[nodiscard]] bool valid() const noexcept { return Traits::Valid(m_value); }
     explicit operator bool() const noexcept { return valid(); }
+    // Reaches through a value that points at a structure or an interface.
+    Value operator->() const noexcept
+        requires std::is_pointer_v<Value> && std::is_class_v<std::remove_pointer_t<Value>>
+    {
+        return m_value;
+    }
+
+    // For a call that fills an out-parameter: closes the owned value, if any, and hands out
+    // where the new one goes.
+    [[nodiscard]] Value* put() noexcept
+    {
+        reset();
+        return &m_value;
+    }
 
     // Gives up ownership: the caller closes the value.
     [[nodiscard]] Value release() noexcept { return std::exchange(m_value, Traits::None()); }
@@ -98,6 +114,18 @@ struct SFindTraits
     static void Close(Value find) noexcept { FindClose(find); }
 };
 using UniqueFind = UniqueResource<SFindTraits>;
+
+// A COM interface pointer, released when it goes.
+template <typename T>
+struct SComTraits
+{
+    using Value = T*;
+    static constexpr Value None() noexcept { return nullptr; }
+    static bool Valid(Value value) noexcept { return value != nullptr; }
+    static void Close(Value value) noexcept { value->Release(); }
+};
+template <typename T>
+using UniqueCom = UniqueResource<SComTraits<T>>;
 
 // A started process: its handle and its first thread's, both closed with CloseHandle.
 struct SUniqueProcess

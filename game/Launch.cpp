@@ -199,11 +199,11 @@ std::expected<void, std::string> GameLaunch::Start()
 
     try
     {
-        HANDLE duplicate = nullptr;
-        if (DuplicateHandle(GetCurrentProcess(), client.get(), GetCurrentProcess(), &duplicate, 0, FALSE,
+        UniqueHandle duplicate;
+        if (DuplicateHandle(GetCurrentProcess(), client.get(), GetCurrentProcess(), duplicate.put(), 0, FALSE,
                             DUPLICATE_SAME_ACCESS))
         {
-            m_watcher = std::jthread(WatchInputIdle, UniqueHandle(duplicate), std::cref(m_params.ready));
+            m_watcher = std::jthread(WatchInputIdle, std::move(duplicate), std::cref(m_params.ready));
         }
         m_pipe = std::jthread(ServePipe, std::move(client), std::move(requestRead), std::move(replyWrite),
                               std::cref(m_params));

@@ -33,15 +33,6 @@ constexpr DWORD kRemovePauseMs = 250;
 // An open registry key, closed with RegCloseKey.
 using UniqueRegistryKey = UniqueResource<SPointerTraits<HKEY, &RegCloseKey>>;
 
-// A COM interface pointer, released when it goes.
-template <typename T>
-void ReleaseInterface(T* pointer) noexcept
-{
-    pointer->Release();
-}
-template <typename T>
-using UniqueCom = UniqueResource<SPointerTraits<T*, &ReleaseInterface<T>>>;
-
 // Two paths name the same file or folder: same volume and same file index, which holds
 // through different spellings, short names, case and links.
 [[nodiscard]] bool SameFile(std::string_view first, std::string_view second)
@@ -189,23 +180,21 @@ private:
 
 [[nodiscard]] bool SaveShortcut(const std::wstring& shortcut, const std::wstring& target, const std::wstring& folder)
 {
-    IShellLinkW* made = nullptr;
+    UniqueCom<IShellLinkW> link;
     if (FAILED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
-            reinterpret_cast<void**>(&made))))
+            reinterpret_cast<void**>(link.put()))))
     {
         return false;
     }
-    const UniqueCom<IShellLinkW> link(made);
     const std::wstring description = Text::Utf8ToWide(kProductName);
-    IPersistFile* persist = nullptr;
-    if (FAILED(link.get()->SetPath(target.c_str())) || FAILED(link.get()->SetWorkingDirectory(folder.c_str())) ||
-        FAILED(link.get()->SetDescription(description.c_str())) ||
-        FAILED(link.get()->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&persist))))
+    UniqueCom<IPersistFile> file;
+    if (FAILED(link->SetPath(target.c_str())) || FAILED(link->SetWorkingDirectory(folder.c_str())) ||
+        FAILED(link->SetDescription(description.c_str())) ||
+        FAILED(link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(file.put()))))
     {
         return false;
     }
-    const UniqueCom<IPersistFile> file(persist);
-    return SUCCEEDED(file.get()->Save(shortcut.c_str(), TRUE));
+    return SUCCEEDED(file->Save(shortcut.c_str(), TRUE));
 }
 
 // Without a known Start menu folder there is no shortcut to make.
@@ -259,13 +248,12 @@ static_assert(static_cast<DWORD>(SRegistryValue::EType::Number) == REG_DWORD);
 [[nodiscard]] bool MakeUninstallEntry(const SPlaces& places, std::string_view installed, const Vfs::SIndex& index)
 {
     const std::wstring keyPath = Text::Utf8ToWide(places.uninstallKey);
-    HKEY made = nullptr;
+    UniqueRegistryKey key;
     if (keyPath.empty() || RegCreateKeyExW(HKEY_CURRENT_USER, keyPath.c_str(), 0, nullptr, 0, KEY_SET_VALUE, nullptr,
-                               &made, nullptr) != ERROR_SUCCESS)
+                               key.put(), nullptr) != ERROR_SUCCESS)
     {
         return false;
     }
-    const UniqueRegistryKey key(made);
     return SetValues(key.get(), UninstallValues(places.installFolder, installed, index));
 }
 }
@@ -409,13 +397,12 @@ void RefreshUninstallEntry(const SPlaces& places)
     }
     Vfs::SIndex index;
     const std::wstring keyPath = Text::Utf8ToWide(places.uninstallKey);
-    HKEY opened = nullptr;
+    UniqueRegistryKey key;
     if (!ReadTrustedIndex(places.installFolder, index) || keyPath.empty() ||
-        RegOpenKeyExW(HKEY_CURRENT_USER, keyPath.c_str(), 0, KEY_SET_VALUE, &opened) != ERROR_SUCCESS)
+        RegOpenKeyExW(HKEY_CURRENT_USER, keyPath.c_str(), 0, KEY_SET_VALUE, key.put()) != ERROR_SUCCESS)
     {
         return;
     }
-    const UniqueRegistryKey key(opened);
     (void)SetValues(key.get(), ReleaseValues(index));
 }
 

@@ -31,14 +31,13 @@ struct SNewLauncher
 // it inherits; the Windows error on failure.
 [[nodiscard]] std::expected<SNewLauncher, DWORD> StartNewLauncher(const std::string& exe)
 {
-    HANDLE read = nullptr;
-    HANDLE write = nullptr;
-    if (!CreatePipe(&read, &write, nullptr, 0))
+    UniqueHandle readEnd;
+    UniqueHandle writeEnd;
+    if (!CreatePipe(readEnd.put(), writeEnd.put(), nullptr, 0))
     {
         return std::unexpected(GetLastError());
     }
-    UniqueHandle readEnd(read);
-    const UniqueHandle writeEnd(write);
+    HANDLE write = writeEnd.get(); // the attribute list points at this value until the process starts
     if (!SetHandleInformation(write, HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT))
     {
         return std::unexpected(GetLastError());

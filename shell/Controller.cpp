@@ -578,7 +578,7 @@ void CController::On(const Event::SGameEnded&)
     StartPoll();
     Emit(Effect::SShow{Effect::EShow::Show});
     Emit(Effect::SForeground{});
-    Emit(Effect::SFocus{m_state.signedIn ? Ui::ControlId::Play : Ui::ControlId::LoginBox});
+    Emit(Effect::SFocus{Ui::FirstFocus(m_state.signedIn)});
 }
 
 // --- The status poll -------------------------------------------------------------------------

@@ -100,7 +100,7 @@ bool CControllerHost::TakeLetter(UINT message, WPARAM sequence)
 bool CControllerHost::HandleCommand(WORD id, WORD code)
 {
     const auto control = static_cast<Ui::ControlId>(id);
-    if (control == Ui::ControlId::LanguageList)
+    if (control == Ui::ControlId::LanguageList && code != BN_CLICKED) // the window's click on the closed list
     {
         HWND list = m_view.Control(control);
         if (code != CBN_SELENDOK && (code != CBN_SELCHANGE || SendMessageW(list, CB_GETDROPPEDSTATE, 0, 0) != 0))
@@ -254,7 +254,7 @@ void CControllerHost::Carry(const SEffect& effect)
             [&](const Effect::SSelectLanguage& language) {
                 SendMessageW(m_view.Control(ControlId::LanguageList), CB_SETCURSEL, language.language, 0);
             },
-            [&](const Effect::SOpenLanguageList&) {}, // the window's mechanics open it
+            [&](const Effect::SOpenLanguageList&) { m_view.OpenLanguageList(); },
             [&](const Effect::SShow& show) {
                 ShowWindow(m_window, show.how == Effect::EShow::Show   ? SW_SHOW
                                      : show.how == Effect::EShow::Hide ? SW_HIDE

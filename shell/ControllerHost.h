@@ -39,8 +39,6 @@ public:
     // The host may be gone when it returns (the window was destroyed).
     [[nodiscard]] bool HandleMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result);
 
-    [[nodiscard]] bool SignedIn() const noexcept { return m_loop.Controller().State().signedIn; }
-
 private:
     void Carry(const SEffect& effect) override;
     void ShowView(const Ui::SView& view) override;

@@ -97,8 +97,7 @@ void FocusFirstControl(HWND window)
 {
     if (SLauncher* launcher = LauncherOf(window))
     {
-        const bool signedIn = launcher->controller.has_value() && launcher->controller->SignedIn();
-        launcher->window.Focus(signedIn ? Ui::ControlId::Play : Ui::ControlId::LoginBox);
+        launcher->window.FocusFirstControl();
     }
 }
 }

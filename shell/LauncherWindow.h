@@ -27,6 +27,6 @@ void RegisterLauncherClass(HINSTANCE instance, HBRUSH background);
 // Creates the window (the controls are built during creation); null on failure.
 [[nodiscard]] HWND CreateLauncherWindow(HINSTANCE instance, const RECT& rect, SWindowStart& start);
 
-// After the first ShowWindow: the focus goes to PLAY when signed in, else to the login box.
+// After the first ShowWindow: the focus goes to the shown view's first control.
 void FocusFirstControl(HWND window);
 }

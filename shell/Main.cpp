@@ -17,7 +17,9 @@
 #include <commctrl.h>
 #include <objbase.h>
 
+#include <optional>
 #include <string>
+#include <utility>
 
 namespace
 {
@@ -96,28 +98,29 @@ void BringRunningLauncherForward()
     SetForegroundWindow(running);
 }
 
-// Opens this logon's launcher mutex; false when another launcher holds it and shows its window,
-// or still holds it after kSingleInstanceWaitMs. A launcher without a window is starting (its
-// window comes) or ending (its mutex goes; a killed process's objects can outlive it for a
-// moment, under Wine for longer), so a start waits a little for either instead of ending
-// unseen. The handle stays open for as long as the process lives.
+// Opens this logon's launcher mutex; nothing when another launcher holds it and shows its
+// window, or still holds it after kSingleInstanceWaitMs. A launcher without a window is
+// starting (its window comes) or ending (its mutex goes; a killed process's objects can
+// outlive it for a moment, under Wine for longer), so a start waits a little for either
+// instead of ending unseen. The caller keeps the handle for as long as the process lives (a
+// mutex that could not be made at all is an empty one: the launcher goes on without it).
 constexpr DWORD kSingleInstanceWaitMs = 5'000;
 constexpr DWORD kSingleInstanceStepMs = 100;
 
-bool TakeSingleInstance()
+std::optional<UniqueHandle> TakeSingleInstance()
 {
     for (DWORD waited = 0;; waited += kSingleInstanceStepMs)
     {
-        HANDLE opened = CreateMutexW(nullptr, FALSE, kMutexName);
+        UniqueHandle opened(CreateMutexW(nullptr, FALSE, kMutexName));
         if (GetLastError() != ERROR_ALREADY_EXISTS)
         {
-            return true; // the handle stays open
+            return opened;
         }
         // Closed at once: our own handle would keep an ending launcher's mutex alive.
-        UniqueHandle(opened).reset();
+        opened.reset();
         if (waited >= kSingleInstanceWaitMs || FindWindowW(Shell::kWindowClass, nullptr) != nullptr)
         {
-            return false;
+            return std::nullopt;
         }
         Sleep(kSingleInstanceStepMs);
     }
@@ -262,11 +265,16 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand)
 
     // The mutex marks this logon's launcher for as long as the process lives. A new launcher
     // that is handed over to opens it while the older one still holds it.
+    UniqueHandle singleInstance;
     if (handOverPipe)
     {
-        CreateMutexW(nullptr, FALSE, kMutexName);
+        singleInstance.reset(CreateMutexW(nullptr, FALSE, kMutexName));
     }
-    else if (!TakeSingleInstance())
+    else if (std::optional<UniqueHandle> taken = TakeSingleInstance())
+    {
+        singleInstance = std::move(*taken);
+    }
+    else
     {
         if (uninstall)
         {

@@ -6,14 +6,15 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <utility>
 
 namespace Ui
 {
 namespace
 {
-ComPtr<IDWriteFactory> g_writeFactory;
-ComPtr<IWICImagingFactory> g_imagingFactory;
-std::array<ComPtr<IDWriteTextFormat>, kTextStyleCount> g_formats;
+UniqueCom<IDWriteFactory> g_writeFactory;
+UniqueCom<IWICImagingFactory> g_imagingFactory;
+std::array<UniqueCom<IDWriteTextFormat>, kTextStyleCount> g_formats;
 
 constexpr int kBackgroundResource = 101;
 constexpr int kSheetResource = 102;
@@ -57,6 +58,11 @@ D2D1_RECT_F RectF(const SRect& rect) noexcept
             static_cast<float>(rect.Bottom())};
 }
 
+D2D1_POINT_2F PointF(int x, int y) noexcept
+{
+    return {static_cast<float>(x), static_cast<float>(y)};
+}
+
 D2D1_ROUNDED_RECT Rounded(const D2D1_RECT_F& rect, float radius) noexcept
 {
     return {rect, radius, radius};
@@ -84,22 +90,22 @@ constexpr std::array<SFormatSpec, kTextStyleCount> kFormatSpecs{{
     {24.0f, DWRITE_FONT_WEIGHT_SEMI_BOLD, DWRITE_TEXT_ALIGNMENT_CENTER, DWRITE_WORD_WRAPPING_NO_WRAP},
 }};
 
-ComPtr<IDWriteTextFormat> MakeFormat(const SFormatSpec& spec, const wchar_t* locale) noexcept
+UniqueCom<IDWriteTextFormat> MakeFormat(const SFormatSpec& spec, const wchar_t* locale) noexcept
 {
-    ComPtr<IDWriteTextFormat> format;
+    UniqueCom<IDWriteTextFormat> format;
     if (FAILED(g_writeFactory->CreateTextFormat(L"Segoe UI", nullptr, spec.weight, DWRITE_FONT_STYLE_NORMAL,
-                                                DWRITE_FONT_STRETCH_NORMAL, spec.size, locale, format.Put())))
+                                                DWRITE_FONT_STRETCH_NORMAL, spec.size, locale, format.put())))
     {
         return {};
     }
     format->SetTextAlignment(spec.alignment);
     format->SetParagraphAlignment(DWRITE_PARAGRAPH_ALIGNMENT_CENTER);
     format->SetWordWrapping(spec.wrapping);
-    ComPtr<IDWriteInlineObject> ellipsis;
-    if (SUCCEEDED(g_writeFactory->CreateEllipsisTrimmingSign(format.Get(), ellipsis.Put())))
+    UniqueCom<IDWriteInlineObject> ellipsis;
+    if (SUCCEEDED(g_writeFactory->CreateEllipsisTrimmingSign(format.get(), ellipsis.put())))
     {
         const DWRITE_TRIMMING trimming{DWRITE_TRIMMING_GRANULARITY_CHARACTER, 0, 0};
-        format->SetTrimming(&trimming, ellipsis.Get());
+        format->SetTrimming(&trimming, ellipsis.get());
     }
     return format;
 }
@@ -113,13 +119,13 @@ bool RunsUnderWine() noexcept
 
 IDWriteTextFormat* Format(TextStyle style) noexcept
 {
-    return g_formats[static_cast<std::size_t>(style)].Get();
+    return g_formats[static_cast<std::size_t>(style)].get();
 }
 
 // Decodes an image resource, crops it and scales it to an exact pixel size with the best
 // filter the imaging component offers. Absent on any failure: the scene is drawn without it.
-ComPtr<ID2D1Bitmap> LoadImage(ID2D1RenderTarget* target, int resource, const WICRect& crop, UINT width,
-                              UINT height, float dpi) noexcept
+UniqueCom<ID2D1Bitmap> LoadImage(ID2D1RenderTarget* target, int resource, const WICRect& crop, UINT width,
+                                 UINT height, float dpi) noexcept
 {
     if (!g_imagingFactory || width == 0 || height == 0)
     {
@@ -134,59 +140,87 @@ ComPtr<ID2D1Bitmap> LoadImage(ID2D1RenderTarget* target, int resource, const WIC
     {
         return {};
     }
-    ComPtr<IWICStream> stream;
-    ComPtr<IWICBitmapDecoder> decoder;
-    ComPtr<IWICBitmapFrameDecode> frame;
-    ComPtr<IWICFormatConverter> converter;
-    ComPtr<IWICBitmapClipper> clipper;
-    ComPtr<IWICBitmapScaler> scaler;
-    if (FAILED(g_imagingFactory->CreateStream(stream.Put())) ||
+    UniqueCom<IWICStream> stream;
+    UniqueCom<IWICBitmapDecoder> decoder;
+    UniqueCom<IWICBitmapFrameDecode> frame;
+    UniqueCom<IWICFormatConverter> converter;
+    UniqueCom<IWICBitmapClipper> clipper;
+    UniqueCom<IWICBitmapScaler> scaler;
+    if (FAILED(g_imagingFactory->CreateStream(stream.put())) ||
         FAILED(stream->InitializeFromMemory(static_cast<BYTE*>(bytes), size)) ||
-        FAILED(g_imagingFactory->CreateDecoderFromStream(stream.Get(), nullptr, WICDecodeMetadataCacheOnDemand,
-                                                         decoder.Put())) ||
-        FAILED(decoder->GetFrame(0, frame.Put())) || FAILED(g_imagingFactory->CreateFormatConverter(converter.Put())) ||
-        FAILED(converter->Initialize(frame.Get(), GUID_WICPixelFormat32bppPBGRA, WICBitmapDitherTypeNone, nullptr, 0.0,
+        FAILED(g_imagingFactory->CreateDecoderFromStream(stream.get(), nullptr, WICDecodeMetadataCacheOnDemand,
+                                                         decoder.put())) ||
+        FAILED(decoder->GetFrame(0, frame.put())) || FAILED(g_imagingFactory->CreateFormatConverter(converter.put())) ||
+        FAILED(converter->Initialize(frame.get(), GUID_WICPixelFormat32bppPBGRA, WICBitmapDitherTypeNone, nullptr, 0.0,
                                      WICBitmapPaletteTypeCustom)) ||
-        FAILED(g_imagingFactory->CreateBitmapClipper(clipper.Put())) ||
-        FAILED(clipper->Initialize(converter.Get(), &crop)) || FAILED(g_imagingFactory->CreateBitmapScaler(scaler.Put())))
+        FAILED(g_imagingFactory->CreateBitmapClipper(clipper.put())) ||
+        FAILED(clipper->Initialize(converter.get(), &crop)) || FAILED(g_imagingFactory->CreateBitmapScaler(scaler.put())))
     {
         return {};
     }
     // High-quality cubic where the imaging component has it; Fant otherwise.
     constexpr auto kHighQualityCubic = static_cast<WICBitmapInterpolationMode>(4);
-    if (FAILED(scaler->Initialize(clipper.Get(), width, height, kHighQualityCubic)) &&
-        FAILED(scaler->Initialize(clipper.Get(), width, height, WICBitmapInterpolationModeFant)))
+    if (FAILED(scaler->Initialize(clipper.get(), width, height, kHighQualityCubic)) &&
+        FAILED(scaler->Initialize(clipper.get(), width, height, WICBitmapInterpolationModeFant)))
     {
         return {};
     }
     const D2D1_BITMAP_PROPERTIES properties{{DXGI_FORMAT_B8G8R8A8_UNORM, D2D1_ALPHA_MODE_PREMULTIPLIED}, dpi, dpi};
-    ComPtr<ID2D1Bitmap> bitmap;
-    if (FAILED(target->CreateBitmapFromWicBitmap(scaler.Get(), properties, bitmap.Put())))
+    UniqueCom<ID2D1Bitmap> bitmap;
+    if (FAILED(target->CreateBitmapFromWicBitmap(scaler.get(), properties, bitmap.put())))
     {
         return {};
     }
     return bitmap;
 }
 
-ComPtr<ID2D1LinearGradientBrush> MakeGradient(ID2D1RenderTarget* target, D2D1_POINT_2F from, D2D1_COLOR_F fromColour,
-                                              D2D1_POINT_2F to, D2D1_COLOR_F toColour) noexcept
+UniqueCom<ID2D1LinearGradientBrush> MakeGradient(ID2D1RenderTarget* target, D2D1_POINT_2F from,
+                                                 D2D1_COLOR_F fromColour, D2D1_POINT_2F to,
+                                                 D2D1_COLOR_F toColour) noexcept
 {
     const D2D1_GRADIENT_STOP stops[2]{{0.0f, fromColour}, {1.0f, toColour}};
-    ComPtr<ID2D1GradientStopCollection> collection;
-    ComPtr<ID2D1LinearGradientBrush> brush;
-    if (FAILED(target->CreateGradientStopCollection(stops, 2, D2D1_GAMMA_2_2, D2D1_EXTEND_MODE_CLAMP, collection.Put())) ||
-        FAILED(target->CreateLinearGradientBrush({from, to}, collection.Get(), brush.Put())))
+    UniqueCom<ID2D1GradientStopCollection> collection;
+    UniqueCom<ID2D1LinearGradientBrush> brush;
+    if (FAILED(target->CreateGradientStopCollection(stops, 2, D2D1_GAMMA_2_2, D2D1_EXTEND_MODE_CLAMP, collection.put())) ||
+        FAILED(target->CreateLinearGradientBrush({from, to}, collection.get(), brush.put())))
     {
         return {};
     }
     return brush;
 }
 
-class SceneDrawer
+// The images and gradients a scene is drawn with; the renderer owns them.
+struct SScenePaints
+{
+    ID2D1Bitmap* background = nullptr; // may be missing: the base colour shows instead
+    ID2D1Bitmap* logo = nullptr;       // may be missing
+    ID2D1Brush* rightFade = nullptr;
+    ID2D1Brush* bottomFade = nullptr;
+    ID2D1Brush* button = nullptr;
+    ID2D1Brush* buttonHover = nullptr;
+};
+
+// One frame's scene, region by region, between the target's BeginDraw and EndDraw.
+class Scene
 {
 public:
-    SceneDrawer(ID2D1RenderTarget* target, ID2D1SolidColorBrush* brush) noexcept : m_target(target), m_brush(brush) {}
+    Scene(ID2D1RenderTarget* target, ID2D1SolidColorBrush* brush, const SScenePaints& paints,
+          const SFrame& frame) noexcept
+        : m_target(target), m_brush(brush), m_paints(paints), m_frame(frame), m_view(*frame.view)
+    {
+    }
 
+    void Background() const noexcept;
+    void TitleButtons() const noexcept;
+    void LanguageSelector() const;
+    void SignInForm() const;
+    void SignedInPanel() const;
+    void MainButton() const;
+    void StatusLine() const;
+    void VersionAndLinks() const;
+    void FocusRing() const noexcept;
+
+private:
     ID2D1SolidColorBrush* Paint(std::uint32_t rgb, float alpha = 1.0f) const noexcept
     {
         m_brush->SetColor(Rgb(rgb, alpha));
@@ -204,17 +238,21 @@ public:
         m_target->DrawText(wide.c_str(), static_cast<UINT32>(wide.size()), format, rect, Paint(rgb));
     }
 
-    void FocusRing(const SRect& rect, float radius) const noexcept
+    [[nodiscard]] SRect RectOf(ControlId id) const noexcept { return ControlRect(id, m_frame.bottomRow); }
+    [[nodiscard]] bool Hovered(ControlId id) const noexcept { return m_frame.hovered == static_cast<std::uint16_t>(id); }
+    [[nodiscard]] bool Pressed(ControlId id) const noexcept { return m_frame.pressed == static_cast<std::uint16_t>(id); }
+    [[nodiscard]] bool Focused(ControlId id) const noexcept { return m_frame.focused == static_cast<std::uint16_t>(id); }
+    // Muted, or the text colour under the pointer.
+    [[nodiscard]] std::uint32_t LinkColour(ControlId id) const noexcept
     {
-        const D2D1_RECT_F grown = RectF(rect.x - 2.0f, rect.y - 2.0f, rect.Right() + 2.0f, rect.Bottom() + 2.0f);
-        m_target->DrawRoundedRectangle(Rounded(grown, radius), Paint(Colour::kAccent), 1.5f);
+        return Hovered(id) ? Colour::kText : Colour::kMuted;
     }
 
-    ID2D1RenderTarget* operator->() const noexcept { return m_target; }
-
-private:
     ID2D1RenderTarget* m_target;
     ID2D1SolidColorBrush* m_brush;
+    SScenePaints m_paints;
+    const SFrame& m_frame;
+    const SView& m_view;
 };
 
 float FocusRadius(ControlId id) noexcept
@@ -244,17 +282,17 @@ float FocusRadius(ControlId id) noexcept
 std::expected<void, std::string> CreateFactories()
 {
     const std::string failed(TextIn(CurrentLanguageIndex(), TextId::GraphicsFailed));
-    ComPtr<ID2D1Factory> probe;
+    UniqueCom<ID2D1Factory> probe;
     if (FAILED(D2D1CreateFactory(D2D1_FACTORY_TYPE_SINGLE_THREADED, __uuidof(ID2D1Factory), nullptr,
-                                 reinterpret_cast<void**>(probe.Put()))))
+                                 reinterpret_cast<void**>(probe.put()))))
     {
         return std::unexpected(failed);
     }
-    probe.Reset();
+    probe.reset();
     if (FAILED(DWriteCreateFactory(DWRITE_FACTORY_TYPE_SHARED, __uuidof(IDWriteFactory),
-                                   reinterpret_cast<IUnknown**>(g_writeFactory.Put()))) ||
+                                   reinterpret_cast<IUnknown**>(g_writeFactory.put()))) ||
         FAILED(CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER, __uuidof(IWICImagingFactory),
-                                reinterpret_cast<void**>(g_imagingFactory.Put()))))
+                                reinterpret_cast<void**>(g_imagingFactory.put()))))
     {
         ReleaseFactories();
         return std::unexpected(failed);
@@ -267,10 +305,10 @@ void ReleaseFactories() noexcept
 {
     for (auto& format : g_formats)
     {
-        format.Reset();
+        format.reset();
     }
-    g_imagingFactory.Reset();
-    g_writeFactory.Reset();
+    g_imagingFactory.reset();
+    g_writeFactory.reset();
 }
 
 void MakeTextFormats() noexcept
@@ -294,10 +332,10 @@ int MeasureTextWidth(TextStyle style, std::string_view text)
         return 0;
     }
     const std::wstring wide = Text::Utf8ToWide(text);
-    ComPtr<IDWriteTextLayout> layout;
+    UniqueCom<IDWriteTextLayout> layout;
     DWRITE_TEXT_METRICS metrics{};
     if (FAILED(g_writeFactory->CreateTextLayout(wide.c_str(), static_cast<UINT32>(wide.size()), format, 1000.0f,
-                                                100.0f, layout.Put())) ||
+                                                100.0f, layout.put())) ||
         FAILED(layout->GetMetrics(&metrics)))
     {
         return 0;
@@ -330,7 +368,7 @@ Renderer::Outcome Renderer::Draw(HWND window, HDC paintDc, int dpi, const SFrame
         return Outcome::Skipped;
     }
     m_target->BeginDraw();
-    m_target->DrawBitmap(m_scene.Get(), RectF(0, 0, m_sizeDip.width, m_sizeDip.height), 1.0f,
+    m_target->DrawBitmap(m_scene.get(), RectF(0, 0, m_sizeDip.width, m_sizeDip.height), 1.0f,
                          D2D1_BITMAP_INTERPOLATION_MODE_NEAREST_NEIGHBOR);
     if (frame.animate)
     {
@@ -352,19 +390,19 @@ Renderer::Outcome Renderer::Draw(HWND window, HDC paintDc, int dpi, const SFrame
 
 void Renderer::Release() noexcept
 {
-    m_logo.Reset();
-    m_background.Reset();
-    m_buttonHover.Reset();
-    m_button.Reset();
-    m_bottomFade.Reset();
-    m_rightFade.Reset();
-    m_scene.Reset();
-    m_sceneTarget.Reset();
-    m_brush.Reset();
+    m_logo.reset();
+    m_background.reset();
+    m_buttonHover.reset();
+    m_button.reset();
+    m_bottomFade.reset();
+    m_rightFade.reset();
+    m_scene.reset();
+    m_sceneTarget.reset();
+    m_brush.reset();
     m_target = nullptr;
-    m_dcTarget.Reset();
-    m_hwndTarget.Reset();
-    m_factory.Reset();
+    m_dcTarget.reset();
+    m_hwndTarget.reset();
+    m_factory.reset();
 }
 
 bool Renderer::Occluded() const noexcept
@@ -383,7 +421,7 @@ bool Renderer::MakeResources(HWND window, HDC paintDc, int dpi) noexcept
     const float dpiF = static_cast<float>(dpi);
     m_sizeDip = {pixels.width * 96.0f / dpiF, pixels.height * 96.0f / dpiF};
     if (FAILED(D2D1CreateFactory(D2D1_FACTORY_TYPE_SINGLE_THREADED, __uuidof(ID2D1Factory), nullptr,
-                                 reinterpret_cast<void**>(m_factory.Put()))))
+                                 reinterpret_cast<void**>(m_factory.put()))))
     {
         return false;
     }
@@ -393,11 +431,11 @@ bool Renderer::MakeResources(HWND window, HDC paintDc, int dpi) noexcept
                                                        {DXGI_FORMAT_B8G8R8A8_UNORM, D2D1_ALPHA_MODE_IGNORE},
                                                        dpiF, dpiF, D2D1_RENDER_TARGET_USAGE_GDI_COMPATIBLE,
                                                        D2D1_FEATURE_LEVEL_DEFAULT};
-        if (FAILED(m_factory->CreateDCRenderTarget(&properties, m_dcTarget.Put())))
+        if (FAILED(m_factory->CreateDCRenderTarget(&properties, m_dcTarget.put())))
         {
             return false;
         }
-        m_target = m_dcTarget.Get();
+        m_target = m_dcTarget.get();
         if (FAILED(m_dcTarget->BindDC(paintDc, &m_client)))
         {
             return false;
@@ -410,222 +448,278 @@ bool Renderer::MakeResources(HWND window, HDC paintDc, int dpi) noexcept
                                                        dpiF, dpiF, D2D1_RENDER_TARGET_USAGE_NONE,
                                                        D2D1_FEATURE_LEVEL_DEFAULT};
         const D2D1_HWND_RENDER_TARGET_PROPERTIES hwndProperties{window, pixels, D2D1_PRESENT_OPTIONS_IMMEDIATELY};
-        if (FAILED(m_factory->CreateHwndRenderTarget(properties, hwndProperties, m_hwndTarget.Put())))
+        if (FAILED(m_factory->CreateHwndRenderTarget(properties, hwndProperties, m_hwndTarget.put())))
         {
             return false;
         }
-        m_target = m_hwndTarget.Get();
+        m_target = m_hwndTarget.get();
     }
-    if (FAILED(m_target->CreateSolidColorBrush(Rgb(Colour::kText), m_brush.Put())) ||
-        FAILED(m_target->CreateCompatibleRenderTarget(m_sizeDip, pixels, m_sceneTarget.Put())) ||
-        FAILED(m_sceneTarget->GetBitmap(m_scene.Put())))
+    if (FAILED(m_target->CreateSolidColorBrush(Rgb(Colour::kText), m_brush.put())) ||
+        FAILED(m_target->CreateCompatibleRenderTarget(m_sizeDip, pixels, m_sceneTarget.put())) ||
+        FAILED(m_sceneTarget->GetBitmap(m_scene.put())))
     {
         return false;
     }
     ID2D1RenderTarget* target = m_target;
-    m_rightFade = MakeGradient(target, {600, 0}, Rgb(Colour::kBase, 0.0f), {700, 0}, Rgb(Colour::kBase));
-    m_bottomFade = MakeGradient(target, {0, 400}, Rgb(Colour::kBase, 0.0f), {0, 486}, Rgb(Colour::kBase));
-    m_button = MakeGradient(target, {0, 492}, Rgb(Colour::kButtonTop), {0, 556}, Rgb(Colour::kButtonBottom));
+    const D2D1_POINT_2F buttonTop = PointF(0, ControlRect(ControlId::SignIn, {}).y);
+    const D2D1_POINT_2F buttonBottom = PointF(0, ControlRect(ControlId::SignIn, {}).Bottom());
+    m_rightFade = MakeGradient(target, PointF(kRightFadeRect.x, 0), Rgb(Colour::kBase, 0.0f),
+                               PointF(kRightFadeRect.Right(), 0), Rgb(Colour::kBase));
+    m_bottomFade = MakeGradient(target, PointF(0, kBottomFadeRect.y), Rgb(Colour::kBase, 0.0f),
+                                PointF(0, kBottomFadeRect.Bottom()), Rgb(Colour::kBase));
+    m_button = MakeGradient(target, buttonTop, Rgb(Colour::kButtonTop), buttonBottom, Rgb(Colour::kButtonBottom));
     m_buttonHover =
-        MakeGradient(target, {0, 492}, Rgb(Colour::kButtonHoverTop), {0, 556}, Rgb(Colour::kButtonHoverBottom));
+        MakeGradient(target, buttonTop, Rgb(Colour::kButtonHoverTop), buttonBottom, Rgb(Colour::kButtonHoverBottom));
     if (!m_rightFade || !m_bottomFade || !m_button || !m_buttonHover)
     {
         return false;
     }
     m_background = LoadImage(target, kBackgroundResource, kBackgroundCrop, pixels.width, pixels.height, dpiF);
-    m_logo = LoadImage(target, kSheetResource, kLogoCrop, static_cast<UINT>(Scale(340, dpi)),
-                       static_cast<UINT>(Scale(90, dpi)), dpiF);
+    m_logo = LoadImage(target, kSheetResource, kLogoCrop, static_cast<UINT>(Scale(kLogoRect.width, dpi)),
+                       static_cast<UINT>(Scale(kLogoRect.height, dpi)), dpiF);
     return true;
 }
 
 bool Renderer::DrawScene(const SFrame& frame)
 {
-    const SView& view = *frame.view;
-    const SceneDrawer draw(m_sceneTarget.Get(), m_brush.Get());
-    auto rectOf = [&](ControlId id) { return ControlRect(id, frame.bottomRow); };
-    auto hovered = [&](ControlId id) { return frame.hovered == static_cast<std::uint16_t>(id); };
-    auto pressed = [&](ControlId id) { return frame.pressed == static_cast<std::uint16_t>(id); };
-    auto focused = [&](ControlId id) { return frame.focused == static_cast<std::uint16_t>(id); };
-    const D2D1_RECT_F all = RectF(0, 0, kWindowWidthDip, kWindowHeightDip);
-
-    draw->BeginDraw();
-    draw->Clear(Rgb(Colour::kBase));
-    if (m_background)
+    const Scene scene(m_sceneTarget.get(), m_brush.get(),
+                      {m_background.get(), m_logo.get(), m_rightFade.get(), m_bottomFade.get(), m_button.get(),
+                       m_buttonHover.get()},
+                      frame);
+    m_sceneTarget->BeginDraw();
+    scene.Background();
+    scene.TitleButtons();
+    scene.LanguageSelector();
+    if (!frame.view->signedIn)
     {
-        draw->DrawBitmap(m_background.Get(), all, 1.0f, D2D1_BITMAP_INTERPOLATION_MODE_NEAREST_NEIGHBOR);
-    }
-    draw->FillRectangle(all, m_rightFade.Get());
-    draw->FillRectangle(all, m_bottomFade.Get());
-    if (m_logo)
-    {
-        draw->DrawBitmap(m_logo.Get(), RectF(36, 33, 376, 123));
-    }
-
-    // Title buttons.
-    for (ControlId id : {ControlId::Minimise, ControlId::Close})
-    {
-        const D2D1_RECT_F rect = RectF(rectOf(id));
-        if (hovered(id))
-        {
-            draw->FillRoundedRectangle(Rounded(rect, 4), draw.Paint(Colour::kRaised));
-        }
-        const float cx = (rect.left + rect.right) / 2;
-        const float cy = (rect.top + rect.bottom) / 2;
-        ID2D1Brush* glyph = draw.Paint(hovered(id) ? Colour::kText : Colour::kMuted);
-        if (id == ControlId::Minimise)
-        {
-            draw->DrawLine({cx - 6, cy + 0.5f}, {cx + 6, cy + 0.5f}, glyph, 1.0f);
-        }
-        else
-        {
-            draw->DrawLine({cx - 6, cy - 6}, {cx + 6, cy + 6}, glyph, 1.0f);
-            draw->DrawLine({cx + 6, cy - 6}, {cx - 6, cy + 6}, glyph, 1.0f);
-        }
-    }
-
-    // Language selector.
-    {
-        const ControlId id = ControlId::LanguageList;
-        const D2D1_RECT_F rect = RectF(rectOf(id));
-        const bool enabled = view[id].enabled;
-        if (hovered(id))
-        {
-            draw->FillRoundedRectangle(Rounded(rect, 4), draw.Paint(Colour::kRaised));
-        }
-        const std::uint32_t colour = !enabled ? Colour::kDim : hovered(id) ? Colour::kText : Colour::kMuted;
-        const float middle = (rect.top + rect.bottom) / 2;
-        const float cx = rect.left + 15;
-        ID2D1Brush* ink = draw.Paint(colour);
-        draw->DrawEllipse(D2D1_ELLIPSE{{cx, middle}, 6.5f, 6.5f}, ink, 1.0f);
-        draw->DrawEllipse(D2D1_ELLIPSE{{cx, middle}, 2.75f, 6.5f}, ink, 1.0f);
-        draw->DrawLine({cx - 6.5f, middle}, {cx + 6.5f, middle}, ink, 1.0f);
-        draw->DrawLine({rect.right - 14.5f, middle - 1.5f}, {rect.right - 11, middle + 2}, ink, 1.0f);
-        draw->DrawLine({rect.right - 11, middle + 2}, {rect.right - 7.5f, middle - 1.5f}, ink, 1.0f);
-        const std::size_t language = view.language < kLanguageCount ? view.language : kEnglish;
-        draw.Text(kLanguages[language].label, TextStyle::Small, RectF(rect.left + 27, rect.top, rect.right - 16, rect.bottom),
-                  colour);
-    }
-
-    if (!view.signedIn)
-    {
-        draw.Text(view[ControlId::LoginCaption].text, TextStyle::Small, RectF(rectOf(ControlId::LoginCaption)),
-                  Colour::kMuted);
-        draw.Text(view[ControlId::PasswordCaption].text, TextStyle::Small, RectF(rectOf(ControlId::PasswordCaption)),
-                  Colour::kMuted);
-        for (ControlId id : {ControlId::LoginBox, ControlId::PasswordBox})
-        {
-            const D2D1_RECT_F rect = RectF(rectOf(id));
-            draw->FillRoundedRectangle(Rounded(rect, 6), draw.Paint(Colour::kField));
-            const D2D1_RECT_F inset = RectF(rect.left + 0.5f, rect.top + 0.5f, rect.right - 0.5f, rect.bottom - 0.5f);
-            draw->DrawRoundedRectangle(Rounded(inset, 6), draw.Paint(focused(id) ? Colour::kAccent : Colour::kDim), 1.0f);
-        }
-        if (view.releaseReadable)
-        {
-            draw.Text(view[ControlId::CreateAccount].text, TextStyle::Small, RectF(rectOf(ControlId::CreateAccount)),
-                      hovered(ControlId::CreateAccount) ? Colour::kText : Colour::kMuted);
-            draw.Text(view[ControlId::ForgotPassword].text, TextStyle::SmallTrailing,
-                      RectF(rectOf(ControlId::ForgotPassword)),
-                      hovered(ControlId::ForgotPassword) ? Colour::kText : Colour::kMuted);
-        }
+        scene.SignInForm();
     }
     else
     {
-        draw->FillRoundedRectangle(Rounded(RectF(620, 56, 936, 100), 8), draw.Paint(Colour::kField));
-        draw.Text(view[ControlId::SignedInLine].text, TextStyle::Panel, RectF(rectOf(ControlId::SignedInLine)),
-                  Colour::kText);
-        const ControlId id = ControlId::SignOut;
-        draw->FillRoundedRectangle(Rounded(RectF(rectOf(id)), 6),
-                                   draw.Paint(hovered(id) && !pressed(id) ? Colour::kRaisedHover : Colour::kRaised));
-        draw.Text(view[id].text, TextStyle::Label, RectF(rectOf(id)), view[id].enabled ? Colour::kText : Colour::kMuted);
+        scene.SignedInPanel();
     }
+    scene.MainButton();
+    scene.StatusLine();
+    scene.VersionAndLinks();
+    scene.FocusRing();
+    return SUCCEEDED(m_sceneTarget->EndDraw());
+}
 
-    // The main button.
+// The picture, darkened towards the right and the bottom, and the logo on it.
+void Scene::Background() const noexcept
+{
+    const D2D1_RECT_F all = RectF(0, 0, kWindowWidthDip, kWindowHeightDip);
+    m_target->Clear(Rgb(Colour::kBase));
+    if (m_paints.background != nullptr)
     {
-        const ControlId id = view.signedIn ? ControlId::Play : ControlId::SignIn;
-        const D2D1_ROUNDED_RECT shape = Rounded(RectF(rectOf(id)), 10);
-        const bool enabled = view[id].enabled;
-        if (!enabled)
+        m_target->DrawBitmap(m_paints.background, all, 1.0f, D2D1_BITMAP_INTERPOLATION_MODE_NEAREST_NEIGHBOR);
+    }
+    m_target->FillRectangle(all, m_paints.rightFade);
+    m_target->FillRectangle(all, m_paints.bottomFade);
+    if (m_paints.logo != nullptr)
+    {
+        m_target->DrawBitmap(m_paints.logo, RectF(kLogoRect));
+    }
+}
+
+// Minimise and Close: a line and a cross, on a raised square under the pointer.
+void Scene::TitleButtons() const noexcept
+{
+    constexpr float kHalf = 6; // half the glyph's width
+    for (ControlId id : {ControlId::Minimise, ControlId::Close})
+    {
+        const D2D1_RECT_F rect = RectF(RectOf(id));
+        if (Hovered(id))
         {
-            draw->FillRoundedRectangle(shape, draw.Paint(Colour::kField));
+            m_target->FillRoundedRectangle(Rounded(rect, 4), Paint(Colour::kRaised));
         }
-        else if (pressed(id))
+        const float cx = (rect.left + rect.right) / 2;
+        const float cy = (rect.top + rect.bottom) / 2;
+        ID2D1Brush* glyph = Paint(LinkColour(id));
+        if (id == ControlId::Minimise)
         {
-            draw->FillRoundedRectangle(shape, draw.Paint(Colour::kButtonPressed));
+            m_target->DrawLine({cx - kHalf, cy + 0.5f}, {cx + kHalf, cy + 0.5f}, glyph, 1.0f);
         }
         else
         {
-            draw->FillRoundedRectangle(shape, hovered(id) ? m_buttonHover.Get() : m_button.Get());
+            m_target->DrawLine({cx - kHalf, cy - kHalf}, {cx + kHalf, cy + kHalf}, glyph, 1.0f);
+            m_target->DrawLine({cx + kHalf, cy - kHalf}, {cx - kHalf, cy + kHalf}, glyph, 1.0f);
         }
-        draw.Text(view[id].text, TextStyle::Button, shape.rect, enabled ? Colour::kWhite : Colour::kMuted);
     }
+}
 
-    // Status line, with the progress bar under it.
+// The closed language list: a globe, the language's short label and a chevron.
+void Scene::LanguageSelector() const
+{
+    constexpr float kGlobeX = 15;       // the globe's centre from the left edge
+    constexpr float kGlobeRadius = 6.5f;
+    constexpr float kMeridianRadius = 2.75f;
+    constexpr float kLabelLeft = 27;    // the label's inset from the left edge
+    constexpr float kLabelRight = 16;   // and from the right edge, before the chevron
+    const ControlId id = ControlId::LanguageList;
+    const D2D1_RECT_F rect = RectF(RectOf(id));
+    if (Hovered(id))
     {
-        const bool withBar = view.progressFraction >= 0.0f;
-        const float bottom = withBar ? 516.0f : 532.0f;
-        std::uint32_t colour = Colour::kText;
-        float left = 36.0f;
-        switch (view.statusKind)
+        m_target->FillRoundedRectangle(Rounded(rect, 4), Paint(Colour::kRaised));
+    }
+    const std::uint32_t colour = !m_view[id].enabled ? Colour::kDim : LinkColour(id);
+    const float middle = (rect.top + rect.bottom) / 2;
+    const float cx = rect.left + kGlobeX;
+    ID2D1Brush* ink = Paint(colour);
+    m_target->DrawEllipse(D2D1_ELLIPSE{{cx, middle}, kGlobeRadius, kGlobeRadius}, ink, 1.0f);
+    m_target->DrawEllipse(D2D1_ELLIPSE{{cx, middle}, kMeridianRadius, kGlobeRadius}, ink, 1.0f);
+    m_target->DrawLine({cx - kGlobeRadius, middle}, {cx + kGlobeRadius, middle}, ink, 1.0f);
+    m_target->DrawLine({rect.right - 14.5f, middle - 1.5f}, {rect.right - 11, middle + 2}, ink, 1.0f);
+    m_target->DrawLine({rect.right - 11, middle + 2}, {rect.right - 7.5f, middle - 1.5f}, ink, 1.0f);
+    const std::size_t language = m_view.language < kLanguageCount ? m_view.language : kEnglish;
+    Text(kLanguages[language].label, TextStyle::Small,
+         RectF(rect.left + kLabelLeft, rect.top, rect.right - kLabelRight, rect.bottom), colour);
+}
+
+// Signed out: the captions, the two edit boxes' frames and, with a readable release, the
+// account links under them.
+void Scene::SignInForm() const
+{
+    Text(m_view[ControlId::LoginCaption].text, TextStyle::Small, RectF(RectOf(ControlId::LoginCaption)),
+         Colour::kMuted);
+    Text(m_view[ControlId::PasswordCaption].text, TextStyle::Small, RectF(RectOf(ControlId::PasswordCaption)),
+         Colour::kMuted);
+    for (ControlId id : {ControlId::LoginBox, ControlId::PasswordBox})
+    {
+        const D2D1_RECT_F rect = RectF(RectOf(id));
+        m_target->FillRoundedRectangle(Rounded(rect, 6), Paint(Colour::kField));
+        const D2D1_RECT_F inset = RectF(rect.left + 0.5f, rect.top + 0.5f, rect.right - 0.5f, rect.bottom - 0.5f);
+        m_target->DrawRoundedRectangle(Rounded(inset, 6), Paint(Focused(id) ? Colour::kAccent : Colour::kDim), 1.0f);
+    }
+    if (m_view.releaseReadable)
+    {
+        Text(m_view[ControlId::CreateAccount].text, TextStyle::Small, RectF(RectOf(ControlId::CreateAccount)),
+             LinkColour(ControlId::CreateAccount));
+        Text(m_view[ControlId::ForgotPassword].text, TextStyle::SmallTrailing, RectF(RectOf(ControlId::ForgotPassword)),
+             LinkColour(ControlId::ForgotPassword));
+    }
+}
+
+// Signed in: the panel with "Signed in as" and Sign Out.
+void Scene::SignedInPanel() const
+{
+    m_target->FillRoundedRectangle(Rounded(RectF(kSignedInPanelRect), 8), Paint(Colour::kField));
+    Text(m_view[ControlId::SignedInLine].text, TextStyle::Panel, RectF(RectOf(ControlId::SignedInLine)), Colour::kText);
+    const ControlId id = ControlId::SignOut;
+    m_target->FillRoundedRectangle(Rounded(RectF(RectOf(id)), 6),
+                                   Paint(Hovered(id) && !Pressed(id) ? Colour::kRaisedHover : Colour::kRaised));
+    Text(m_view[id].text, TextStyle::Label, RectF(RectOf(id)), m_view[id].enabled ? Colour::kText : Colour::kMuted);
+}
+
+// Sign In or PLAY: the gradient, lighter under the pointer, flat while pressed or disabled.
+void Scene::MainButton() const
+{
+    const ControlId id = m_view.signedIn ? ControlId::Play : ControlId::SignIn;
+    const D2D1_ROUNDED_RECT shape = Rounded(RectF(RectOf(id)), 10);
+    const bool enabled = m_view[id].enabled;
+    if (!enabled)
+    {
+        m_target->FillRoundedRectangle(shape, Paint(Colour::kField));
+    }
+    else if (Pressed(id))
+    {
+        m_target->FillRoundedRectangle(shape, Paint(Colour::kButtonPressed));
+    }
+    else
+    {
+        m_target->FillRoundedRectangle(shape, Hovered(id) ? m_paints.buttonHover : m_paints.button);
+    }
+    Text(m_view[id].text, TextStyle::Button, shape.rect, enabled ? Colour::kWhite : Colour::kMuted);
+}
+
+// The status line in its kind's colour, after a dot for the kinds that have one, and the
+// progress bar under it while a fraction is known.
+void Scene::StatusLine() const
+{
+    const bool withBar = m_view.progressFraction >= 0.0f;
+    const SRect line = kStatusLineRect;
+    const float bottom = static_cast<float>(withBar ? line.y + kStatusLineOverBarHeight : line.Bottom());
+    std::uint32_t colour = Colour::kText;
+    float left = static_cast<float>(line.x);
+    switch (m_view.statusKind)
+    {
+    case StatusKind::Neutral:
+        break;
+    case StatusKind::Error:
+        colour = Colour::kError;
+        break;
+    case StatusKind::Connection:
+    case StatusKind::Good:
+    case StatusKind::Attention: {
+        colour = m_view.statusKind == StatusKind::Connection ? Colour::kError
+                 : m_view.statusKind == StatusKind::Good     ? Colour::kGood
+                                                             : Colour::kAttention;
+        const SRect dot = kStatusDotRect;
+        m_target->FillEllipse(Circle(dot.x + dot.width / 2.0f, dot.y + dot.height / 2.0f, dot.width / 2.0f),
+                              Paint(colour));
+        left = static_cast<float>(RectOf(ControlId::Status).x);
+        break;
+    }
+    }
+    const D2D1_RECT_F text = RectF(left, static_cast<float>(line.y), static_cast<float>(line.Right()), bottom);
+    Text(m_view.statusText, TextStyle::Status, text, colour);
+    if (withBar)
+    {
+        const SRect bar = kProgressBarRect;
+        m_target->FillRoundedRectangle(Rounded(RectF(bar), 2), Paint(Colour::kRaised));
+        const float fraction = std::min(m_view.progressFraction, 1.0f);
+        if (fraction > 0.0f)
         {
-        case StatusKind::Neutral:
-            break;
-        case StatusKind::Error:
-            colour = Colour::kError;
-            break;
-        case StatusKind::Connection:
-        case StatusKind::Good:
-        case StatusKind::Attention:
-            colour = view.statusKind == StatusKind::Connection ? Colour::kError
-                     : view.statusKind == StatusKind::Good     ? Colour::kGood
-                                                               : Colour::kAttention;
-            draw->FillEllipse(Circle(41, 510, 5), draw.Paint(colour));
-            left = 54.0f;
-            break;
-        }
-        draw.Text(view.statusText, TextStyle::Status, RectF(left, 488, 656, bottom), colour);
-        if (withBar)
-        {
-            draw->FillRoundedRectangle(Rounded(RectF(36, 522, 656, 526), 2), draw.Paint(Colour::kRaised));
-            const float fraction = std::min(view.progressFraction, 1.0f);
-            if (fraction > 0.0f)
-            {
-                draw->FillRoundedRectangle(Rounded(RectF(36, 522, 36 + 620 * fraction, 526), 2),
-                                           draw.Paint(Colour::kAccent));
-            }
+            m_target->FillRoundedRectangle(
+                Rounded(RectF(static_cast<float>(bar.x), static_cast<float>(bar.y), bar.x + bar.width * fraction,
+                              static_cast<float>(bar.Bottom())),
+                        2),
+                Paint(Colour::kAccent));
         }
     }
+}
 
-    // Version label and the bottom row.
-    draw.Text(view.releaseName, TextStyle::Small, RectF(36, 536, 656, 556), Colour::kMuted);
+// The version label, then the links that have somewhere to go, a dot between each two.
+void Scene::VersionAndLinks() const
+{
+    Text(m_view.releaseName, TextStyle::Small, RectF(kReleaseNameRect), Colour::kMuted);
+    const float dotY = kReleaseNameRect.y + kReleaseNameRect.height / 2.0f;
     for (std::size_t i = 0; i < kBottomRowIds.size(); ++i)
     {
-        const SRect& rect = frame.bottomRow[i];
+        const SRect& rect = m_frame.bottomRow[i];
         if (rect.Empty())
         {
             continue;
         }
-        if (rect.x > 36)
+        if (rect.x > kReleaseNameRect.x)
         {
-            draw->FillEllipse(Circle(rect.x - 9.0f, 546, 1), draw.Paint(Colour::kMuted));
+            m_target->FillEllipse(Circle(rect.x - kBottomRowGap / 2.0f, dotY, 1), Paint(Colour::kMuted));
         }
-        draw.Text(view[kBottomRowIds[i]].text, TextStyle::Small, RectF(rect),
-                  hovered(kBottomRowIds[i]) ? Colour::kText : Colour::kMuted);
+        Text(m_view[kBottomRowIds[i]].text, TextStyle::Small, RectF(rect), LinkColour(kBottomRowIds[i]));
     }
+}
 
-    if (frame.showFocusCues && frame.focused != 0)
+// Around the focused control, when the keyboard has been used.
+void Scene::FocusRing() const noexcept
+{
+    if (!m_frame.showFocusCues || m_frame.focused == 0)
     {
-        const auto id = static_cast<ControlId>(frame.focused);
-        if (const float radius = FocusRadius(id); radius > 0.0f)
-        {
-            draw.FocusRing(rectOf(id), radius);
-        }
+        return;
     }
-    return SUCCEEDED(draw->EndDraw());
+    const auto id = static_cast<ControlId>(m_frame.focused);
+    const float radius = FocusRadius(id);
+    if (radius <= 0.0f)
+    {
+        return;
+    }
+    const SRect rect = RectOf(id);
+    const D2D1_RECT_F grown = RectF(rect.x - 2.0f, rect.y - 2.0f, rect.Right() + 2.0f, rect.Bottom() + 2.0f);
+    m_target->DrawRoundedRectangle(Rounded(grown, radius), Paint(Colour::kAccent), 1.5f);
 }
 
 void Renderer::DrawEmbers(double clockMs) noexcept
 {
-    ID2D1SolidColorBrush* brush = m_brush.Get();
+    ID2D1SolidColorBrush* brush = m_brush.get();
     for (int i = 0; i < kEmberCount; ++i)
     {
         const SEmber ember = EmberAt(i, clockMs);

@@ -3,6 +3,7 @@
 // lazily, kept while they work, and released on hide, DPI change and a lost device.
 #pragma once
 
+#include "base/Handle.h"
 #include "ui/Layout.h"
 
 #include <windows.h>
@@ -14,51 +15,9 @@
 #include <expected>
 #include <string>
 #include <string_view>
-#include <utility>
 
 namespace Ui
 {
-// Owns one COM reference.
-template <typename T>
-class ComPtr
-{
-public:
-    ComPtr() noexcept = default;
-    ComPtr(const ComPtr&) = delete;
-    ComPtr& operator=(const ComPtr&) = delete;
-    ComPtr(ComPtr&& other) noexcept : m_pointer(std::exchange(other.m_pointer, nullptr)) {}
-    ComPtr& operator=(ComPtr&& other) noexcept
-    {
-        if (this != &other)
-        {
-            Reset();
-            m_pointer = std::exchange(other.m_pointer, nullptr);
-        }
-        return *this;
-    }
-    ~ComPtr() { Reset(); }
-
-    void Reset() noexcept
-    {
-        if (T* pointer = std::exchange(m_pointer, nullptr))
-        {
-            pointer->Release();
-        }
-    }
-    [[nodiscard]] T* Get() const noexcept { return m_pointer; }
-    T* operator->() const noexcept { return m_pointer; }
-    explicit operator bool() const noexcept { return m_pointer != nullptr; }
-    // For the out parameter of a creating call: releases what is held first.
-    [[nodiscard]] T** Put() noexcept
-    {
-        Reset();
-        return &m_pointer;
-    }
-
-private:
-    T* m_pointer = nullptr;
-};
-
 enum class TextStyle : std::uint8_t
 {
     Status,        // 14 DIP, wraps: the status line
@@ -122,22 +81,22 @@ private:
     [[nodiscard]] bool DrawScene(const SFrame& frame);
     void DrawEmbers(double clockMs) noexcept;
 
-    ComPtr<ID2D1Factory> m_factory;
+    UniqueCom<ID2D1Factory> m_factory;
     // The window target; or, under Wine, whose window target covers the child edit boxes with
     // its GL surface, a DC target bound to the paint DC. m_target is whichever exists.
-    ComPtr<ID2D1HwndRenderTarget> m_hwndTarget;
-    ComPtr<ID2D1DCRenderTarget> m_dcTarget;
+    UniqueCom<ID2D1HwndRenderTarget> m_hwndTarget;
+    UniqueCom<ID2D1DCRenderTarget> m_dcTarget;
     ID2D1RenderTarget* m_target = nullptr;
     RECT m_client{};
-    ComPtr<ID2D1SolidColorBrush> m_brush;
-    ComPtr<ID2D1BitmapRenderTarget> m_sceneTarget;
-    ComPtr<ID2D1Bitmap> m_scene;
-    ComPtr<ID2D1LinearGradientBrush> m_rightFade;
-    ComPtr<ID2D1LinearGradientBrush> m_bottomFade;
-    ComPtr<ID2D1LinearGradientBrush> m_button;
-    ComPtr<ID2D1LinearGradientBrush> m_buttonHover;
-    ComPtr<ID2D1Bitmap> m_background;
-    ComPtr<ID2D1Bitmap> m_logo;
+    UniqueCom<ID2D1SolidColorBrush> m_brush;
+    UniqueCom<ID2D1BitmapRenderTarget> m_sceneTarget;
+    UniqueCom<ID2D1Bitmap> m_scene;
+    UniqueCom<ID2D1LinearGradientBrush> m_rightFade;
+    UniqueCom<ID2D1LinearGradientBrush> m_bottomFade;
+    UniqueCom<ID2D1LinearGradientBrush> m_button;
+    UniqueCom<ID2D1LinearGradientBrush> m_buttonHover;
+    UniqueCom<ID2D1Bitmap> m_background;
+    UniqueCom<ID2D1Bitmap> m_logo;
     D2D1_SIZE_F m_sizeDip{};
     bool m_loseDevice = false;
     std::uint32_t m_devicesMade = 0;

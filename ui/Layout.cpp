@@ -8,7 +8,7 @@ namespace Ui
 BottomRow LayoutBottomRow(int releaseNameWidth, const std::array<int, 4>& labelWidths,
                           const std::array<bool, 4>& included) noexcept
 {
-    constexpr int kLeft = 36;
+    constexpr int kLeft = kReleaseNameRect.x;
     BottomRow row{};
     int cursor = kLeft + releaseNameWidth;
     for (std::size_t i = 0; i < row.size(); ++i)
@@ -17,8 +17,8 @@ BottomRow LayoutBottomRow(int releaseNameWidth, const std::array<int, 4>& labelW
         {
             continue;
         }
-        const int x = cursor > kLeft ? cursor + 18 : cursor;
-        row[i] = {x, 536, labelWidths[i] + 2, 20};
+        const int x = cursor > kLeft ? cursor + kBottomRowGap : cursor;
+        row[i] = {x, kReleaseNameRect.y, labelWidths[i] + 2, kReleaseNameRect.height};
         cursor = row[i].Right();
     }
     return row;

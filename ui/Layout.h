@@ -86,6 +86,22 @@ inline constexpr std::array<SControlSpec, kControlCount> kControlTable{{
     {ControlId::Close, ControlKind::Button, {912, 8, 40, 32}, false, true},
 }};
 
+// What is only drawn, in DIP: the logo, the signed-in panel behind its line and Sign Out, the
+// status line (a dot before it moves its text to the status control's left edge; a progress
+// bar under it shortens it), the version label that starts the bottom row, and the two fades
+// over the background picture (clear at one edge of the rectangle, the base colour at the
+// other: the right fade from left to right, the bottom fade from top to bottom).
+inline constexpr SRect kLogoRect{36, 33, 340, 90};
+inline constexpr SRect kSignedInPanelRect{620, 56, 316, 44};
+inline constexpr SRect kStatusLineRect{36, 488, 620, 44};
+inline constexpr int kStatusLineOverBarHeight = 28;
+inline constexpr SRect kStatusDotRect{36, 505, 10, 10};
+inline constexpr SRect kProgressBarRect{36, 522, 620, 4};
+inline constexpr SRect kReleaseNameRect{36, 536, 620, 20};
+inline constexpr int kBottomRowGap = 18; // between the version label and each link; a dot in its middle
+inline constexpr SRect kRightFadeRect{600, 0, 100, kWindowHeightDip};
+inline constexpr SRect kBottomFadeRect{0, 400, kWindowWidthDip, 86};
+
 // Website, Discord, Support and Repair after the version label, in that order.
 inline constexpr std::array<ControlId, 4> kBottomRowIds{ControlId::Website, ControlId::Discord,
                                                         ControlId::Support, ControlId::Repair};

@@ -7,6 +7,8 @@
 #include <dwmapi.h>
 #include <windowsx.h>
 
+#include <utility>
+
 namespace Ui
 {
 namespace
@@ -253,11 +255,7 @@ void MainWindow::Destroy() noexcept
         m_timerRunning = false;
     }
     m_renderer.Release();
-    if (m_font != nullptr)
-    {
-        DeleteObject(m_font);
-        m_font = nullptr;
-    }
+    m_font.reset();
 }
 
 void MainWindow::Redraw() noexcept
@@ -271,17 +269,13 @@ void MainWindow::Redraw() noexcept
 
 void MainWindow::MakeFontAndListMetrics()
 {
-    HFONT font = CreateFontW(-Scale(14, m_dpi), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
-                             OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY, DEFAULT_PITCH, L"Segoe UI");
+    UniqueFont font(CreateFontW(-Scale(14, m_dpi), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
+                                OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY, DEFAULT_PITCH, L"Segoe UI"));
     for (HWND control : m_controls)
     {
-        SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
+        SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font.get()), FALSE);
     }
-    if (m_font != nullptr)
-    {
-        DeleteObject(m_font);
-    }
-    m_font = font;
+    m_font = std::move(font); // the old one goes once no control uses it
 
     HWND list = Control(ControlId::LanguageList);
     SendMessageW(list, CB_SETITEMHEIGHT, 0, Scale(28, m_dpi));
@@ -348,17 +342,24 @@ void MainWindow::SetHovered(std::uint16_t id)
     Redraw();
 }
 
+// Every click, the language list's and the title buttons' included, goes to the owner as a
+// button's; it answers with what to do.
 void MainWindow::Click(ControlId id)
 {
-    HWND control = Control(id);
-    if (id == ControlId::LanguageList)
-    {
-        m_focusBeforeList = GetFocus();
-        SetFocus(control);
-        SendMessageW(control, CB_SHOWDROPDOWN, TRUE, 0);
-        return;
-    }
-    SendMessageW(m_window, WM_COMMAND, MAKEWPARAM(Id(id), BN_CLICKED), reinterpret_cast<LPARAM>(control));
+    SendMessageW(m_window, WM_COMMAND, MAKEWPARAM(Id(id), BN_CLICKED), reinterpret_cast<LPARAM>(Control(id)));
+}
+
+void MainWindow::FocusFirstControl() const noexcept
+{
+    Focus(FirstFocus(m_view.signedIn));
+}
+
+void MainWindow::OpenLanguageList()
+{
+    HWND list = Control(ControlId::LanguageList);
+    m_focusBeforeList = GetFocus();
+    SetFocus(list);
+    SendMessageW(list, CB_SHOWDROPDOWN, TRUE, 0);
 }
 
 void MainWindow::UpdateTimer()
@@ -426,7 +427,7 @@ void MainWindow::DrawListItem(const DRAWITEMSTRUCT& item) const
     HDC dc = item.hDC;
     RECT rect = item.rcItem;
     FillRect(dc, &rect, (item.itemState & ODS_SELECTED) != 0 ? m_brushes.highlight : m_brushes.field);
-    HGDIOBJ oldFont = SelectObject(dc, m_font);
+    HGDIOBJ oldFont = SelectObject(dc, m_font.get());
     SetBkMode(dc, TRANSPARENT);
     SetTextColor(dc, kTextColour);
     constexpr UINT kFlags = DT_SINGLELINE | DT_VCENTER | DT_NOPREFIX;
@@ -441,199 +442,82 @@ void MainWindow::DrawListItem(const DRAWITEMSTRUCT& item) const
     SelectObject(dc, oldFont);
 }
 
+// The window's messages, one handler per family.
 bool MainWindow::HandleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result)
 {
     result = 0;
     switch (message)
     {
-    case WM_NCHITTEST: {
-        POINT point{GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)};
-        ScreenToClient(window, &point);
-        result = HitAt(point.x, point.y) != 0 ? HTCLIENT : HTCAPTION;
-        return true;
-    }
-    case WM_SETCURSOR: {
-        if (LOWORD(lParam) != HTCLIENT || reinterpret_cast<HWND>(wParam) != window)
-        {
-            return false;
-        }
-        POINT point{};
-        GetCursorPos(&point);
-        ScreenToClient(window, &point);
-        if (!IsBottomRowLink(HitAt(point.x, point.y)))
-        {
-            return false;
-        }
-        SetCursor(LoadCursorW(nullptr, IDC_HAND));
-        result = TRUE;
-        return true;
-    }
+    case WM_NCHITTEST:
+    case WM_SETCURSOR:
     case WM_MOUSEMOVE:
-        UpdateTimer();
-        SetHovered(HitAt(GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)));
-        return true;
     case WM_MOUSELEAVE:
-        m_hovered = 0;
-        Redraw();
-        return true;
-    case WM_LBUTTONDOWN: {
-        const std::uint16_t id = HitAt(GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam));
-        if (id == Id(ControlId::LoginBox) || id == Id(ControlId::PasswordBox))
-        {
-            SetFocus(Control(static_cast<ControlId>(id)));
-        }
-        else if (id != 0)
-        {
-            m_pressed = id;
-            SetCapture(window);
-            Redraw();
-        }
-        return true;
-    }
-    case WM_LBUTTONUP: {
-        const std::uint16_t pressed = m_pressed;
-        if (pressed != 0)
-        {
-            ReleaseCapture();
-            if (HitAt(GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)) == pressed)
-            {
-                Click(static_cast<ControlId>(pressed));
-            }
-        }
-        return true;
-    }
+    case WM_LBUTTONDOWN:
+    case WM_LBUTTONUP:
     case WM_CAPTURECHANGED:
-        m_pressed = 0;
-        Redraw();
+        return OnPointer(window, message, wParam, lParam, result);
+    case WM_COMMAND:
+        return OnCommand(wParam, lParam);
+    case WM_SETFOCUS:
+        OnSetFocus();
         return true;
-    case WM_COMMAND: {
-        if (lParam == 0)
-        {
-            return false; // IDOK and IDCANCEL from the dialog navigation
-        }
-        const std::uint16_t id = LOWORD(wParam);
-        const WORD code = HIWORD(wParam);
-        if (id == Id(ControlId::LanguageList))
-        {
-            switch (code)
-            {
-            case CBN_SETFOCUS:
-                m_focused = m_lastFocused = id;
-                Redraw();
-                return true;
-            case CBN_KILLFOCUS:
-                m_focused = 0;
-                Redraw();
-                return true;
-            case CBN_CLOSEUP:
-                SendMessageW(Control(ControlId::LanguageList), CB_SETCURSEL, m_view.language, 0);
-                if (m_focusBeforeList != nullptr && IsWindow(m_focusBeforeList))
-                {
-                    SetFocus(m_focusBeforeList);
-                }
-                m_focusBeforeList = nullptr;
-                return true;
-            default:
-                return false;
-            }
-        }
-        if (id == Id(ControlId::LoginBox) || id == Id(ControlId::PasswordBox))
-        {
-            if (code == EN_SETFOCUS || code == EN_KILLFOCUS)
-            {
-                m_focused = code == EN_SETFOCUS ? id : 0;
-                m_lastFocused = code == EN_SETFOCUS ? id : m_lastFocused;
-                Redraw();
-                return true;
-            }
-            return false;
-        }
-        switch (code)
-        {
-        case BN_SETFOCUS:
-            m_focused = m_lastFocused = id;
-            Redraw();
-            return true;
-        case BN_KILLFOCUS:
-            m_focused = 0;
-            Redraw();
-            return true;
-        case BN_CLICKED:
-            if (id == Id(ControlId::Minimise))
-            {
-                ShowWindow(window, SW_MINIMIZE);
-                return true;
-            }
-            if (id == Id(ControlId::Close))
-            {
-                SendMessageW(window, WM_CLOSE, 0, 0);
-                return true;
-            }
-            return false;
-        default:
-            return false;
-        }
-    }
-    case WM_SETFOCUS: {
-        const auto last = static_cast<ControlId>(m_lastFocused);
-        if (m_lastFocused != 0 && Active(last))
-        {
-            Focus(last);
-        }
-        else
-        {
-            Focus(m_view.signedIn ? ControlId::Play : ControlId::LoginBox);
-        }
-        return true;
-    }
     case WM_UPDATEUISTATE:
         Redraw();
         return false; // the default handling records the new state
     case WM_CTLCOLOREDIT:
     case WM_CTLCOLORLISTBOX:
-    case WM_CTLCOLORSTATIC: {
-        HDC dc = reinterpret_cast<HDC>(wParam);
-        SetTextColor(dc, kTextColour);
-        SetBkColor(dc, kFieldColour);
-        result = reinterpret_cast<LRESULT>(m_brushes.field);
-        return true;
-    }
+    case WM_CTLCOLORSTATIC:
     case WM_CTLCOLORBTN:
-        result = reinterpret_cast<LRESULT>(GetStockObject(NULL_BRUSH));
+        result = OnControlColour(message, wParam);
         return true;
-    case WM_DRAWITEM: {
-        const auto* item = reinterpret_cast<const DRAWITEMSTRUCT*>(lParam);
-        if (item->CtlID == Id(ControlId::LanguageList))
-        {
-            DrawListItem(*item);
-        }
-        result = TRUE;
+    case WM_DRAWITEM:
+        result = OnDrawItem(lParam);
         return true;
-    }
-    case WM_MEASUREITEM: {
-        auto* item = reinterpret_cast<MEASUREITEMSTRUCT*>(lParam);
-        if (item->CtlID != Id(ControlId::LanguageList))
-        {
-            return false;
-        }
-        item->itemHeight = static_cast<UINT>(Scale(item->itemID == static_cast<UINT>(-1) ? 26 : 28, m_dpi));
-        result = TRUE;
-        return true;
-    }
+    case WM_MEASUREITEM:
+        return OnMeasureItem(lParam, result);
     case WM_ERASEBKGND:
         result = 1;
         return true;
-    case WM_DPICHANGED: {
-        m_dpi = HIWORD(wParam);
-        m_renderer.Release();
-        const RECT* suggested = reinterpret_cast<const RECT*>(lParam);
-        SetWindowPos(window, nullptr, suggested->left, suggested->top, suggested->right - suggested->left,
-                     suggested->bottom - suggested->top, SWP_NOZORDER | SWP_NOACTIVATE);
-        MakeFontAndListMetrics();
-        PositionControls();
-        Redraw();
+    case WM_DPICHANGED:
+        OnDpiChanged(window, wParam, lParam);
         return true;
+    case WM_SHOWWINDOW:
+    case WM_SIZE:
+    case WM_ACTIVATE:
+    case WM_WINDOWPOSCHANGED:
+    case WM_SETTINGCHANGE:
+        OnWindowState(message, wParam);
+        return false; // watched only: the owner sees them too
+    case WM_TIMER:
+        return OnTimer(window, wParam);
+    case WM_PAINT:
+        Paint();
+        return true;
+    default:
+        return false;
     }
+}
+
+// ---- Size, DPI and the window's state --------------------------------------------------
+
+void MainWindow::OnDpiChanged(HWND window, WPARAM wParam, LPARAM lParam)
+{
+    m_dpi = HIWORD(wParam);
+    m_renderer.Release();
+    const RECT* suggested = reinterpret_cast<const RECT*>(lParam);
+    SetWindowPos(window, nullptr, suggested->left, suggested->top, suggested->right - suggested->left,
+                 suggested->bottom - suggested->top, SWP_NOZORDER | SWP_NOACTIVATE);
+    MakeFontAndListMetrics();
+    PositionControls();
+    Redraw();
+}
+
+// Showing, hiding, minimising, activation and settings: the cloak, the device resources and
+// whether the animation timer runs.
+void MainWindow::OnWindowState(UINT message, WPARAM wParam)
+{
+    switch (message)
+    {
     case WM_SHOWWINDOW:
         if (wParam != FALSE && !m_renderer.HasTarget())
         {
@@ -644,49 +528,276 @@ bool MainWindow::HandleMessage(HWND window, UINT message, WPARAM wParam, LPARAM 
             m_renderer.Release();
             m_sceneDirty = true;
         }
-        UpdateTimer();
-        return false;
+        break;
     case WM_SIZE:
         if (wParam == SIZE_MINIMIZED && m_cloaked)
         {
             Cloak(false);
         }
-        UpdateTimer();
-        return false;
+        break;
     case WM_ACTIVATE:
         m_active = LOWORD(wParam) != WA_INACTIVE;
-        UpdateTimer();
-        return false;
-    case WM_WINDOWPOSCHANGED:
-        UpdateTimer();
-        return false;
+        break;
     case WM_SETTINGCHANGE: {
         BOOL animations = TRUE;
         SystemParametersInfoW(SPI_GETCLIENTAREAANIMATION, 0, &animations, 0);
         m_animations = animations != FALSE;
         Redraw();
-        UpdateTimer();
+        break;
+    }
+    default:
+        break;
+    }
+    UpdateTimer();
+}
+
+bool MainWindow::OnTimer(HWND window, WPARAM timer)
+{
+    if (timer != kAnimationTimer)
+    {
         return false;
     }
-    case WM_TIMER:
-        if (wParam != kAnimationTimer)
-        {
-            return false;
-        }
-        {
-            const DWORD now = static_cast<DWORD>(GetMessageTime());
-            if (!m_skipNextTick)
-            {
-                m_clockMs += static_cast<DWORD>(now - m_lastTick);
-            }
-            m_skipNextTick = false;
-            m_lastTick = now;
-        }
-        InvalidateRect(window, nullptr, FALSE);
-        UpdateTimer();
+    const DWORD now = static_cast<DWORD>(GetMessageTime());
+    if (!m_skipNextTick)
+    {
+        m_clockMs += static_cast<DWORD>(now - m_lastTick);
+    }
+    m_skipNextTick = false;
+    m_lastTick = now;
+    InvalidateRect(window, nullptr, FALSE);
+    UpdateTimer();
+    return true;
+}
+
+// ---- Painting ----------------------------------------------------------------------------
+
+LRESULT MainWindow::OnControlColour(UINT message, WPARAM wParam) const
+{
+    if (message == WM_CTLCOLORBTN)
+    {
+        return reinterpret_cast<LRESULT>(GetStockObject(NULL_BRUSH));
+    }
+    HDC dc = reinterpret_cast<HDC>(wParam);
+    SetTextColor(dc, kTextColour);
+    SetBkColor(dc, kFieldColour);
+    return reinterpret_cast<LRESULT>(m_brushes.field);
+}
+
+LRESULT MainWindow::OnDrawItem(LPARAM lParam) const
+{
+    const auto* item = reinterpret_cast<const DRAWITEMSTRUCT*>(lParam);
+    if (item->CtlID == Id(ControlId::LanguageList))
+    {
+        DrawListItem(*item);
+    }
+    return TRUE;
+}
+
+bool MainWindow::OnMeasureItem(LPARAM lParam, LRESULT& result) const
+{
+    auto* item = reinterpret_cast<MEASUREITEMSTRUCT*>(lParam);
+    if (item->CtlID != Id(ControlId::LanguageList))
+    {
+        return false;
+    }
+    item->itemHeight = static_cast<UINT>(Scale(item->itemID == static_cast<UINT>(-1) ? 26 : 28, m_dpi));
+    result = TRUE;
+    return true;
+}
+
+// ---- Mouse -------------------------------------------------------------------------------
+
+// Hit testing, the cursor, hover, presses and releases.
+bool MainWindow::OnPointer(HWND window, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result)
+{
+    switch (message)
+    {
+    case WM_NCHITTEST:
+        result = OnNcHitTest(window, lParam);
         return true;
-    case WM_PAINT:
-        Paint();
+    case WM_SETCURSOR:
+        return OnSetCursor(window, wParam, lParam, result);
+    case WM_MOUSEMOVE:
+        OnMouseMove(lParam);
+        return true;
+    case WM_MOUSELEAVE:
+        OnMouseLeave();
+        return true;
+    case WM_LBUTTONDOWN:
+        OnLButtonDown(window, lParam);
+        return true;
+    case WM_LBUTTONUP:
+        OnLButtonUp(lParam);
+        return true;
+    case WM_CAPTURECHANGED:
+        OnCaptureChanged();
+        return true;
+    default:
+        return false;
+    }
+}
+
+// The background drags the window; the controls are client area.
+LRESULT MainWindow::OnNcHitTest(HWND window, LPARAM lParam) const
+{
+    POINT point{GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)};
+    ScreenToClient(window, &point);
+    return HitAt(point.x, point.y) != 0 ? HTCLIENT : HTCAPTION;
+}
+
+// The hand over the bottom row's links; the class cursor elsewhere.
+bool MainWindow::OnSetCursor(HWND window, WPARAM wParam, LPARAM lParam, LRESULT& result) const
+{
+    if (LOWORD(lParam) != HTCLIENT || reinterpret_cast<HWND>(wParam) != window)
+    {
+        return false;
+    }
+    POINT point{};
+    GetCursorPos(&point);
+    ScreenToClient(window, &point);
+    if (!IsBottomRowLink(HitAt(point.x, point.y)))
+    {
+        return false;
+    }
+    SetCursor(LoadCursorW(nullptr, IDC_HAND));
+    result = TRUE;
+    return true;
+}
+
+void MainWindow::OnMouseMove(LPARAM lParam)
+{
+    UpdateTimer();
+    SetHovered(HitAt(GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)));
+}
+
+void MainWindow::OnMouseLeave()
+{
+    m_hovered = 0;
+    Redraw();
+}
+
+// A press on an edit box's frame focuses the box; on another control it is held until the
+// button comes up.
+void MainWindow::OnLButtonDown(HWND window, LPARAM lParam)
+{
+    const std::uint16_t id = HitAt(GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam));
+    if (id == Id(ControlId::LoginBox) || id == Id(ControlId::PasswordBox))
+    {
+        SetFocus(Control(static_cast<ControlId>(id)));
+    }
+    else if (id != 0)
+    {
+        m_pressed = id;
+        SetCapture(window);
+        Redraw();
+    }
+}
+
+// A click is a release over the control that was pressed.
+void MainWindow::OnLButtonUp(LPARAM lParam)
+{
+    const std::uint16_t pressed = m_pressed;
+    if (pressed != 0)
+    {
+        ReleaseCapture();
+        if (HitAt(GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)) == pressed)
+        {
+            Click(static_cast<ControlId>(pressed));
+        }
+    }
+}
+
+void MainWindow::OnCaptureChanged()
+{
+    m_pressed = 0;
+    Redraw();
+}
+
+// ---- Keyboard focus and commands ---------------------------------------------------------
+
+// The window's focus goes on to the control that had it last, or to the first one.
+void MainWindow::OnSetFocus()
+{
+    const auto last = static_cast<ControlId>(m_lastFocused);
+    if (m_lastFocused != 0 && Active(last))
+    {
+        Focus(last);
+    }
+    else
+    {
+        FocusFirstControl();
+    }
+}
+
+// The controls' focus notifications and the language list's closing are the window's; the
+// rest, clicks included, are left to the owner.
+bool MainWindow::OnCommand(WPARAM wParam, LPARAM lParam)
+{
+    if (lParam == 0)
+    {
+        return false; // IDOK and IDCANCEL from the dialog navigation
+    }
+    const std::uint16_t id = LOWORD(wParam);
+    const WORD code = HIWORD(wParam);
+    if (id == Id(ControlId::LanguageList))
+    {
+        return OnListNotification(code);
+    }
+    if (id == Id(ControlId::LoginBox) || id == Id(ControlId::PasswordBox))
+    {
+        return OnEditNotification(id, code);
+    }
+    return OnButtonNotification(id, code);
+}
+
+bool MainWindow::OnListNotification(WORD code)
+{
+    switch (code)
+    {
+    case CBN_SETFOCUS:
+        m_focused = m_lastFocused = Id(ControlId::LanguageList);
+        Redraw();
+        return true;
+    case CBN_KILLFOCUS:
+        m_focused = 0;
+        Redraw();
+        return true;
+    case CBN_CLOSEUP:
+        SendMessageW(Control(ControlId::LanguageList), CB_SETCURSEL, m_view.language, 0);
+        if (m_focusBeforeList != nullptr && IsWindow(m_focusBeforeList))
+        {
+            SetFocus(m_focusBeforeList);
+        }
+        m_focusBeforeList = nullptr;
+        return true;
+    default:
+        return false;
+    }
+}
+
+bool MainWindow::OnEditNotification(std::uint16_t id, WORD code)
+{
+    if (code != EN_SETFOCUS && code != EN_KILLFOCUS)
+    {
+        return false;
+    }
+    m_focused = code == EN_SETFOCUS ? id : 0;
+    m_lastFocused = code == EN_SETFOCUS ? id : m_lastFocused;
+    Redraw();
+    return true;
+}
+
+bool MainWindow::OnButtonNotification(std::uint16_t id, WORD code)
+{
+    switch (code)
+    {
+    case BN_SETFOCUS:
+        m_focused = m_lastFocused = id;
+        Redraw();
+        return true;
+    case BN_KILLFOCUS:
+        m_focused = 0;
+        Redraw();
         return true;
     default:
         return false;

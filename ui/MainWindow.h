@@ -1,10 +1,11 @@
 // The launcher window's mechanics: its 19 child controls (invisible except the two edit
 // boxes), layout at the window's DPI, painting, hit testing and dragging, hover, pressed and
 // focus state, the language list, DWM attributes, cloaking, the animation timer and device
-// loss. What the controls mean is the controller's: clicks reach it as WM_COMMAND, and it
-// hands back what to show as a view.
+// loss. What the controls mean is the controller's: clicks, the title buttons' and the
+// language list's included, reach it as WM_COMMAND, and it hands back what to show as a view.
 #pragma once
 
+#include "base/Handle.h"
 #include "ui/Graphics.h"
 #include "ui/View.h"
 
@@ -16,6 +17,8 @@
 
 namespace Ui
 {
+using UniqueFont = UniqueResource<SPointerTraits<HFONT, &DeleteObject>>;
+
 struct SBrushes
 {
     HBRUSH field = nullptr;     // edit, list and static backgrounds
@@ -47,6 +50,11 @@ public:
     [[nodiscard]] std::string TakePassword() const;
     void ClearPassword() const noexcept;
     void Focus(ControlId id) const noexcept;
+    // Focuses the shown view's first control (FirstFocus).
+    void FocusFirstControl() const noexcept;
+    // Remembers the focus, focuses the language list and drops it down; the focus goes back
+    // when it closes.
+    void OpenLanguageList();
     // The index the language list has selected (the player's pick), or -1.
     [[nodiscard]] int LanguageSelection() const noexcept;
     [[nodiscard]] HWND Control(ControlId id) const noexcept { return m_controls[SlotOf(id)]; }
@@ -73,6 +81,27 @@ private:
     void Paint();
     void Cloak(bool cloak) noexcept;
     void DrawListItem(const DRAWITEMSTRUCT& item) const;
+
+    // The message handlers, by family.
+    void OnDpiChanged(HWND window, WPARAM wParam, LPARAM lParam);
+    void OnWindowState(UINT message, WPARAM wParam);
+    [[nodiscard]] bool OnTimer(HWND window, WPARAM timer);
+    [[nodiscard]] LRESULT OnControlColour(UINT message, WPARAM wParam) const;
+    [[nodiscard]] LRESULT OnDrawItem(LPARAM lParam) const;
+    [[nodiscard]] bool OnMeasureItem(LPARAM lParam, LRESULT& result) const;
+    [[nodiscard]] bool OnPointer(HWND window, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result);
+    [[nodiscard]] LRESULT OnNcHitTest(HWND window, LPARAM lParam) const;
+    [[nodiscard]] bool OnSetCursor(HWND window, WPARAM wParam, LPARAM lParam, LRESULT& result) const;
+    void OnMouseMove(LPARAM lParam);
+    void OnMouseLeave();
+    void OnLButtonDown(HWND window, LPARAM lParam);
+    void OnLButtonUp(LPARAM lParam);
+    void OnCaptureChanged();
+    void OnSetFocus();
+    [[nodiscard]] bool OnCommand(WPARAM wParam, LPARAM lParam);
+    [[nodiscard]] bool OnListNotification(WORD code);
+    [[nodiscard]] bool OnEditNotification(std::uint16_t id, WORD code);
+    [[nodiscard]] bool OnButtonNotification(std::uint16_t id, WORD code);
     [[nodiscard]] std::uint16_t HitAt(int x, int y) const noexcept;
     [[nodiscard]] bool Active(ControlId id) const noexcept;
 
@@ -82,7 +111,7 @@ private:
     SView m_view{};
     BottomRow m_bottomRow{};
     SBrushes m_brushes{};
-    HFONT m_font = nullptr;
+    UniqueFont m_font;
     Renderer m_renderer;
 
     std::uint16_t m_hovered = 0;

@@ -98,6 +98,13 @@ struct SView
     [[nodiscard]] bool operator==(const SView&) const = default;
 };
 
+// Where the focus goes when nothing decided otherwise (the window's start, its first
+// activation, the game's end): PLAY for a signed-in player, else the login box.
+[[nodiscard]] constexpr ControlId FirstFocus(bool signedIn) noexcept
+{
+    return signedIn ? ControlId::Play : ControlId::LoginBox;
+}
+
 // Sets every control's text in the view's language: the fixed labels, "Signed in as {}" with
 // the login name, the status text for the status line, and the language names' caption.
 void FillTexts(SView& view);

@@ -2,6 +2,7 @@
 // registry key: an installer folder holding a stand-in launcher and a signed index.
 #include "install/Install.h"
 
+#include "base/Handle.h"
 #include "base/Text.h"
 #include "base/tests/Links.h"
 #include "base/tests/TempFolder.h"
@@ -82,29 +83,23 @@ std::optional<SShortcut> ReadShortcut(const fs::path& lnk)
 {
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     std::optional<SShortcut> result;
-    IShellLinkW* link = nullptr;
-    IPersistFile* file = nullptr;
-    if (SUCCEEDED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
-            reinterpret_cast<void**>(&link))) &&
-        SUCCEEDED(link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file))) &&
-        SUCCEEDED(file->Load(lnk.c_str(), STGM_READ)))
     {
-        wchar_t path[MAX_PATH]{}, folder[MAX_PATH]{}, description[MAX_PATH]{};
-        if (SUCCEEDED(link->GetPath(path, MAX_PATH, nullptr, 0)) &&
-            SUCCEEDED(link->GetWorkingDirectory(folder, MAX_PATH)) &&
-            SUCCEEDED(link->GetDescription(description, MAX_PATH)))
+        UniqueCom<IShellLinkW> link;
+        UniqueCom<IPersistFile> file;
+        if (SUCCEEDED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
+                reinterpret_cast<void**>(link.put()))) &&
+            SUCCEEDED(link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(file.put()))) &&
+            SUCCEEDED(file->Load(lnk.c_str(), STGM_READ)))
         {
-            result = SShortcut{path, folder, description};
+            wchar_t path[MAX_PATH]{}, folder[MAX_PATH]{}, description[MAX_PATH]{};
+            if (SUCCEEDED(link->GetPath(path, MAX_PATH, nullptr, 0)) &&
+                SUCCEEDED(link->GetWorkingDirectory(folder, MAX_PATH)) &&
+                SUCCEEDED(link->GetDescription(description, MAX_PATH)))
+            {
+                result = SShortcut{path, folder, description};
+            }
         }
-    }
-    if (file != nullptr)
-    {
-        file->Release();
-    }
-    if (link != nullptr)
-    {
-        link->Release();
-    }
+    } // released before COM ends
     CoUninitialize();
     return result;
 }

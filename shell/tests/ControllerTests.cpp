@@ -283,6 +283,17 @@ TEST(Controller, GameEndBringsTheWindowBackAndPolls)
     EXPECT_EQ(Find<F::SFocus>(effects)->control, ControlId::Play);
 }
 
+// The title buttons and the closed language list answer with what the window does.
+TEST(Controller, TitleButtonsAndTheLanguageListAreAnsweredWithWhatTheWindowDoes)
+{
+    CController controller = Started();
+    const auto minimise = Find<F::SShow>(controller.Handle(E::SClick{ControlId::Minimise, {}}));
+    ASSERT_NE(minimise, std::nullopt);
+    EXPECT_EQ(minimise->how, F::EShow::Minimise);
+    EXPECT_NE(Find<F::SSendClose>(controller.Handle(E::SClick{ControlId::Close, {}})), std::nullopt);
+    EXPECT_NE(Find<F::SOpenLanguageList>(controller.Handle(E::SClick{ControlId::LanguageList, {}})), std::nullopt);
+}
+
 TEST(Controller, EnterActsByTheFocusedControl)
 {
     struct SRow

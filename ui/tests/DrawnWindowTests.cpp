@@ -268,31 +268,31 @@ TEST(WineGaps, AClearGradientStopAddsItsColour)
 {
     ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED)));
     {
-        ComPtr<IWICImagingFactory> imaging;
-        ComPtr<IWICBitmap> bitmap;
-        ComPtr<ID2D1Factory> factory;
-        ComPtr<ID2D1RenderTarget> target;
+        UniqueCom<IWICImagingFactory> imaging;
+        UniqueCom<IWICBitmap> bitmap;
+        UniqueCom<ID2D1Factory> factory;
+        UniqueCom<ID2D1RenderTarget> target;
         ASSERT_TRUE(SUCCEEDED(CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER,
-            __uuidof(IWICImagingFactory), reinterpret_cast<void**>(imaging.Put()))));
+            __uuidof(IWICImagingFactory), reinterpret_cast<void**>(imaging.put()))));
         ASSERT_TRUE(SUCCEEDED(
-            imaging->CreateBitmap(8, 8, GUID_WICPixelFormat32bppPBGRA, WICBitmapCacheOnLoad, bitmap.Put())));
+            imaging->CreateBitmap(8, 8, GUID_WICPixelFormat32bppPBGRA, WICBitmapCacheOnLoad, bitmap.put())));
         ASSERT_TRUE(SUCCEEDED(D2D1CreateFactory(D2D1_FACTORY_TYPE_SINGLE_THREADED, __uuidof(ID2D1Factory), nullptr,
-            reinterpret_cast<void**>(factory.Put()))));
+            reinterpret_cast<void**>(factory.put()))));
         const D2D1_RENDER_TARGET_PROPERTIES properties{D2D1_RENDER_TARGET_TYPE_DEFAULT,
             {DXGI_FORMAT_B8G8R8A8_UNORM, D2D1_ALPHA_MODE_PREMULTIPLIED}, 96.0f, 96.0f, D2D1_RENDER_TARGET_USAGE_NONE,
             D2D1_FEATURE_LEVEL_DEFAULT};
-        ASSERT_TRUE(SUCCEEDED(factory->CreateWicBitmapRenderTarget(bitmap.Get(), properties, target.Put())));
+        ASSERT_TRUE(SUCCEEDED(factory->CreateWicBitmapRenderTarget(bitmap.get(), properties, target.put())));
 
         const D2D1_COLOR_F clearBase{23 / 255.0f, 22 / 255.0f, 27 / 255.0f, 0.0f};
         const D2D1_GRADIENT_STOP stops[2]{{0.0f, clearBase}, {1.0f, clearBase}};
-        ComPtr<ID2D1GradientStopCollection> collection;
-        ComPtr<ID2D1LinearGradientBrush> brush;
+        UniqueCom<ID2D1GradientStopCollection> collection;
+        UniqueCom<ID2D1LinearGradientBrush> brush;
         ASSERT_TRUE(SUCCEEDED(target->CreateGradientStopCollection(stops, 2, D2D1_GAMMA_2_2, D2D1_EXTEND_MODE_CLAMP,
-            collection.Put())));
-        ASSERT_TRUE(SUCCEEDED(target->CreateLinearGradientBrush({{0, 0}, {8, 0}}, collection.Get(), brush.Put())));
+            collection.put())));
+        ASSERT_TRUE(SUCCEEDED(target->CreateLinearGradientBrush({{0, 0}, {8, 0}}, collection.get(), brush.put())));
         target->BeginDraw();
         target->Clear(D2D1_COLOR_F{0, 0, 0, 1});
-        target->FillRectangle(D2D1_RECT_F{0, 0, 8, 8}, brush.Get());
+        target->FillRectangle(D2D1_RECT_F{0, 0, 8, 8}, brush.get());
         ASSERT_TRUE(SUCCEEDED(target->EndDraw()));
 
         std::array<std::uint32_t, 64> pixels{};
