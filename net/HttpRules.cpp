@@ -30,6 +30,12 @@ const STlsFailure* FindTlsFailure(std::uint32_t flags) noexcept
     return nullptr;
 }
 
+EFailureClass SecureFailureClass(std::uint32_t flags) noexcept
+{
+    const STlsFailure* row = FindTlsFailure(flags);
+    return row != nullptr ? row->failure_class : EFailureClass::OtherTls;
+}
+
 bool NeedsIssuer(std::uint32_t flags) noexcept
 {
     const STlsFailure* row = FindTlsFailure(flags);
@@ -115,18 +121,5 @@ bool CutShort(std::string_view content_length, std::uint64_t received) noexcept
 {
     const auto announced = ParseContentLength(content_length);
     return announced && received < *announced;
-}
-
-EFailureClass ClassifyFailure(std::string_view text) noexcept
-{
-    for (const STlsFailure& row : kTlsFailures)
-    {
-        if (text.find(row.text) != std::string_view::npos)
-        {
-            return row.failure_class;
-        }
-    }
-    return text.find(kSecureFallbackText) != std::string_view::npos ? EFailureClass::OtherTls
-                                                                     : EFailureClass::Unrecognised;
 }
 }

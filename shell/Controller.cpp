@@ -146,9 +146,9 @@ void CController::ClearProgress()
 
 // A transport failure worded by its class: a network that may intercept, a clock that may be
 // wrong, or servers that cannot be reached.
-std::string CController::ConnectionText(const std::string& error) const
+std::string CController::ConnectionText(const std::string& error, Net::EFailureClass failureClass) const
 {
-    switch (Net::ClassifyFailure(error))
+    switch (failureClass)
     {
     case Net::EFailureClass::Intercepted:
         return Say(TextId::NetworkIntercepting, error);
@@ -459,7 +459,7 @@ void CController::ShowOutcome(const Event::SIdentityOutcome& outcome)
         text = Say(TextId::TooManyAttempts, outcome.retrySeconds);
         break;
     case EOutcome::Unreachable:
-        text = ConnectionText(EncodeUtf8(message));
+        text = ConnectionText(EncodeUtf8(message), outcome.failureClass);
         kind = Ui::StatusKind::Connection;
         break;
     case EOutcome::SignedOut:
@@ -561,6 +561,7 @@ void CController::On(const Event::SServiceStatus& event)
     m_state.serviceState = event.world;
     m_state.updateRequired = event.old;
     m_state.statusPollError = ShownText(event.error);
+    m_state.statusPollErrorClass = event.errorClass;
     m_state.releaseToInstall = event.old ? event.current : std::string();
     m_state.releaseToInstallNumber = event.old ? event.currentNumber : 0;
     m_state.nextRelease = event.next;
@@ -893,7 +894,7 @@ Ui::SView CController::View() const
     }
     else if (s.serviceState == 3)
     {
-        view.statusText = ConnectionText(s.statusPollError);
+        view.statusText = ConnectionText(s.statusPollError, s.statusPollErrorClass);
         view.statusKind = Ui::StatusKind::Connection;
     }
     Ui::FillTexts(view);

@@ -104,6 +104,7 @@ struct SIdentityOutcome
     std::uint32_t retrySeconds = 0;
     std::string message;
     std::string login;
+    Net::EFailureClass failureClass = Net::EFailureClass::Unrecognised; // of an Unreachable's message
 };
 
 struct SGameEnded // WM_APP + 2
@@ -125,6 +126,7 @@ struct SServiceStatus
     std::string next;
     std::uint64_t nextNumber = 0;
     std::string error;
+    Net::EFailureClass errorClass = Net::EFailureClass::Unrecognised;
 };
 
 // WM_APP + 5.
@@ -360,6 +362,7 @@ struct SState
     std::string nextRelease;
     std::uint64_t nextReleaseNumber = 0;
     std::string statusPollError;
+    Net::EFailureClass statusPollErrorClass = Net::EFailureClass::Unrecognised;
 
     std::string statusMessage;
     Ui::StatusKind statusKind = Ui::StatusKind::Neutral;
@@ -411,7 +414,7 @@ private:
     void ClearProgress();
     void Emit(SEffect effect);
 
-    [[nodiscard]] std::string ConnectionText(const std::string& error) const;
+    [[nodiscard]] std::string ConnectionText(const std::string& error, Net::EFailureClass failureClass) const;
     template <typename... Args>
     [[nodiscard]] std::string Say(TextId id, const Args&... args) const;
 

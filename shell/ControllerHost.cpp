@@ -33,13 +33,14 @@ Event::SPatchReport Decode(const Patch::SPatchReport& report)
 Event::SServiceStatus Decode(const Auth::SServiceStatus& status)
 {
     return {0, static_cast<std::uint8_t>(status.world), status.old != 0, status.current, status.currentNumber,
-        status.next, status.nextNumber, status.error};
+        status.next, status.nextNumber, status.error, status.errorClass};
 }
 
 // The outcome without its secrets, which its record wipes when it goes.
 Event::SIdentityOutcome Decode(std::uint8_t request, const Auth::SLoginOutcome& outcome)
 {
-    return {static_cast<ERequest>(request), outcome.kind, outcome.retrySeconds, outcome.message, outcome.login};
+    return {static_cast<ERequest>(request), outcome.kind, outcome.retrySeconds, outcome.message, outcome.login,
+        outcome.failureClass};
 }
 }
 
