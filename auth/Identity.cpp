@@ -286,6 +286,7 @@ void Identity::Serve(SRequest& request)
         SLoginOutcome outcome = WithToken(&NewExchange);
         SLoginOutcome shown(outcome.kind, outcome.message); // no login, token or code
         shown.retrySeconds = outcome.retrySeconds;
+        shown.failureClass = outcome.failureClass;
         Report(request.kind, std::move(shown));
         request.Fulfil(std::move(outcome));
         return;

@@ -49,7 +49,7 @@ struct SSecretBytes
 // The transport's result; the answer body is wiped when it goes.
 struct SCall
 {
-    std::expected<Net::SAnswer, std::string> result;
+    std::expected<Net::SAnswer, Net::SFailure> result;
     ~SCall()
     {
         if (result)
@@ -63,6 +63,14 @@ struct SCall
         return Json::FindValue(std::span<const char>(reinterpret_cast<const char*>(body.data()), body.size()), key);
     }
 };
+
+// A transport failure's outcome: the text as given, the class as the transport found it.
+[[nodiscard]] SLoginOutcome Unreachable(std::string message, const Net::SFailure& failure)
+{
+    SLoginOutcome outcome(EOutcome::Unreachable, std::move(message));
+    outcome.failureClass = failure.failureClass;
+    return outcome;
+}
 
 [[nodiscard]] SCall Post(const PostFn& post, std::string_view base_url, std::string_view path, std::string_view body)
 {
@@ -158,7 +166,7 @@ enum class ECall
         const auto answer = Post(post, url, path, body.text);
         if (!answer.result)
         {
-            outcome = SLoginOutcome(EOutcome::Unreachable, fmt::format("{}: {}", url, answer.result.error()));
+            outcome = Unreachable(fmt::format("{}: {}", url, answer.result.error().text), answer.result.error());
             continue;
         }
         return ReadSuccess(call, answer);
@@ -317,7 +325,7 @@ SLoginOutcome LoginAt(const PostFn& post, std::string_view base_url, std::string
         first.emplace(Post(post, base_url, "/v1/login/start", opening + proof + "}"));
         if (!first->result)
         {
-            return SLoginOutcome(EOutcome::Unreachable, first->result.error());
+            return Unreachable(first->result.error().text, first->result.error());
         }
         const auto status = first->result->status;
         const auto error = first->Find("error");
@@ -368,7 +376,7 @@ SLoginOutcome LoginAt(const PostFn& post, std::string_view base_url, std::string
     const auto second = Post(post, base_url, "/v1/login/finish", body);
     if (!second.result)
     {
-        return SLoginOutcome(EOutcome::Failed, second.result.error());
+        return SLoginOutcome(EOutcome::Failed, second.result.error().text);
     }
     if (second.result->status != 200)
     {

@@ -46,6 +46,7 @@ struct SOutcomeNotice
     std::uint32_t retrySeconds = 0;
     std::string message;
     std::string login;
+    Net::EFailureClass failureClass = Net::EFailureClass::Unrecognised; // of an Unreachable's transport failure
 };
 
 // The result of every operation. The refresh token and the one-time code are secrets: moving
@@ -78,7 +79,7 @@ using ServiceUrls = std::span<const std::string>;
 
 // How a call reaches the service: POST `body` to base_url + path, the answer limited to
 // 16 KiB. The product's goes through Net::Request; tests hand in their own.
-using PostFn = std::function<std::expected<Net::SAnswer, std::string>(
+using PostFn = std::function<std::expected<Net::SAnswer, Net::SFailure>(
     std::string_view base_url, std::string_view path, std::span<const std::uint8_t> body)>;
 
 [[nodiscard]] SLoginOutcome Login(const PostFn& post, ServiceUrls urls, std::string_view login,

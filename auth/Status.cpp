@@ -71,12 +71,14 @@ SServiceStatus PollStatus(const GetFn& get, ServiceUrls urls, std::string_view r
         {
             if (status.error.empty())
             {
-                status.error = fmt::format("{}: {}", url, answer.error());
+                status.error = fmt::format("{}: {}", url, answer.error().text);
+                status.errorClass = answer.error().failureClass;
             }
             continue;
         }
         status.world = EWorld::Unknown;
         status.error.clear();
+        status.errorClass = Net::EFailureClass::Unrecognised;
         if (answer->status == 200)
         {
             const auto& body = answer->body;

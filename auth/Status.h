@@ -34,6 +34,7 @@ struct SServiceStatus
     std::string next; // 64 lowercase hex digits, or empty
     std::uint64_t nextNumber = 0;
     std::string error; // "{base URL}: {transport error}" of the first URL that failed; empty once one answered
+    Net::EFailureClass errorClass = Net::EFailureClass::Unrecognised; // that failure's class
 };
 
 // "/v1/status?release={}&build=1".
@@ -43,8 +44,8 @@ struct SServiceStatus
 void ReadStatusAnswer(std::span<const char> body, SServiceStatus& status);
 
 // How the poll reaches the service: GET base_url + path, the answer limited to 64 KiB.
-using GetFn = std::function<std::expected<Net::SAnswer, std::string>(std::string_view base_url,
-                                                                      std::string_view path)>;
+using GetFn = std::function<std::expected<Net::SAnswer, Net::SFailure>(std::string_view base_url,
+                                                                        std::string_view path)>;
 
 [[nodiscard]] SServiceStatus PollStatus(const GetFn& get, ServiceUrls urls, std::string_view release_hex);
 

@@ -36,6 +36,98 @@ std::optional<std::uint64_t> ParseLeadingDecimal(std::string_view text, std::uin
     return value;
 }
 
+bool NextCodePoint(std::string_view& text, char32_t& point) noexcept
+{
+    if (text.empty())
+    {
+        return false;
+    }
+    const auto byte = [&text](std::size_t i) { return static_cast<unsigned char>(text[i]); };
+    const unsigned char lead = byte(0);
+    if (lead < 0x80)
+    {
+        point = lead;
+        text.remove_prefix(1);
+        return true;
+    }
+    // The range of the second byte rules out overlong forms (after E0 and F0), surrogates
+    // (after ED) and values past U+10FFFF (after F4), so no decoded value needs checking.
+    std::size_t length = 0;
+    unsigned char low = 0x80;
+    unsigned char high = 0xBF;
+    char32_t value = 0;
+    if (lead >= 0xC2 && lead <= 0xDF)
+    {
+        length = 2, value = lead & 0x1F;
+    }
+    else if (lead >= 0xE0 && lead <= 0xEF)
+    {
+        length = 3, value = lead & 0x0F;
+        low = lead == 0xE0 ? 0xA0 : 0x80;
+        high = lead == 0xED ? 0x9F : 0xBF;
+    }
+    else if (lead >= 0xF0 && lead <= 0xF4)
+    {
+        length = 4, value = lead & 0x07;
+        low = lead == 0xF0 ? 0x90 : 0x80;
+        high = lead == 0xF4 ? 0x8F : 0xBF;
+    }
+    if (length == 0 || text.size() < length || byte(1) < low || byte(1) > high)
+    {
+        return false;
+    }
+    for (std::size_t k = 1; k < length; ++k)
+    {
+        if ((byte(k) & 0xC0) != 0x80)
+        {
+            return false;
+        }
+        value = (value << 6) | (byte(k) & 0x3F);
+    }
+    point = value;
+    text.remove_prefix(length);
+    return true;
+}
+
+bool IsUtf8(std::string_view text) noexcept
+{
+    char32_t point = 0;
+    while (!text.empty())
+    {
+        if (!NextCodePoint(text, point))
+        {
+            return false;
+        }
+    }
+    return true;
+}
+
+void AppendUtf8(std::string& out, char32_t point)
+{
+    if (point < 0x80)
+    {
+        out += static_cast<char>(point);
+    }
+    else if (point < 0x800)
+    {
+        out += static_cast<char>(0xC0 | (point >> 6));
+        out += static_cast<char>(0x80 | (point & 0x3F));
+    }
+    else if (point < 0x10000)
+    {
+        out += static_cast<char>(0xE0 | (point >> 12));
+        out += static_cast<char>(0x80 | ((point >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (point & 0x3F));
+    }
+    else
+    {
+        out += static_cast<char>(0xF0 | (point >> 18));
+        out += static_cast<char>(0x80 | ((point >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((point >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (point & 0x3F));
+    }
+}
+
 std::string WithWindowsError(std::string_view text, unsigned long error)
 {
     return fmt::format("{} (Windows error {})", text, error);

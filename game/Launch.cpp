@@ -1,6 +1,7 @@
 #include "game/Launch.h"
 
 #include "base/Handle.h"
+#include "base/Process.h"
 #include "base/Text.h"
 
 #include <fmt/format.h>
@@ -10,7 +11,7 @@
 #include <cstdint>
 #include <span>
 #include <system_error>
-#include <vector>
+#include <utility>
 
 namespace Game
 {
@@ -30,49 +31,6 @@ bool MakePipe(UniqueHandle& readEnd, UniqueHandle& writeEnd) noexcept
     writeEnd.reset(writeHandle);
     return true;
 }
-
-// A thread attribute list naming the only handles a child process inherits. The handle
-// array is referenced, not copied, so it must outlive the list.
-class InheritList
-{
-public:
-    explicit InheritList(std::span<HANDLE> handles)
-    {
-        SIZE_T size = 0;
-        InitializeProcThreadAttributeList(nullptr, 1, 0, &size);
-        m_buffer.resize(size);
-        auto* list = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(m_buffer.data());
-        if (size == 0 || !InitializeProcThreadAttributeList(list, 1, 0, &size))
-        {
-            m_error = GetLastError();
-            return;
-        }
-        m_list = list;
-        if (!UpdateProcThreadAttribute(list, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, handles.data(),
-                                       handles.size_bytes(), nullptr, nullptr))
-        {
-            m_error = GetLastError();
-        }
-    }
-    InheritList(const InheritList&) = delete;
-    InheritList& operator=(const InheritList&) = delete;
-    ~InheritList()
-    {
-        if (m_list != nullptr)
-        {
-            DeleteProcThreadAttributeList(m_list);
-        }
-    }
-
-    // Null when the list could not be made; error() then says why.
-    [[nodiscard]] LPPROC_THREAD_ATTRIBUTE_LIST get() const noexcept { return m_error == 0 ? m_list : nullptr; }
-    [[nodiscard]] DWORD error() const noexcept { return m_error; }
-
-private:
-    std::vector<std::byte> m_buffer;
-    LPPROC_THREAD_ATTRIBUTE_LIST m_list = nullptr;
-    DWORD m_error = 0;
-};
 
 void WatchInputIdle(std::stop_token stop, UniqueHandle process, const std::function<void()>& ready)
 {
@@ -168,34 +126,19 @@ std::expected<void, std::string> GameLaunch::Start()
         return std::unexpected(std::string("the hand-off's pipes could not be made"));
     }
 
-    PROCESS_INFORMATION process{};
-    DWORD error = 0;
-    {
-        HANDLE inherited[] = {replyRead.get(), requestWrite.get()};
-        const InheritList list(inherited);
-        std::wstring commandLine = Text::Utf8ToWide(ClientCommandLine(
-            Text::WideToUtf8(path), reinterpret_cast<std::uintptr_t>(inherited[0]), reinterpret_cast<std::uintptr_t>(inherited[1])));
-        STARTUPINFOEXW startup{};
-        startup.StartupInfo.cb = sizeof(startup);
-        startup.lpAttributeList = list.get();
-        if (list.get() == nullptr)
-        {
-            error = list.error();
-        }
-        else if (!CreateProcessW(path.c_str(), commandLine.data(), nullptr, nullptr, TRUE, EXTENDED_STARTUPINFO_PRESENT,
-                                 nullptr, m_params.folder.empty() ? nullptr : m_params.folder.c_str(),
-                                 &startup.StartupInfo, &process))
-        {
-            error = GetLastError();
-        }
-    }
+    const HANDLE inherited[] = {replyRead.get(), requestWrite.get()};
+    std::wstring commandLine = Text::Utf8ToWide(ClientCommandLine(
+        Text::WideToUtf8(path), reinterpret_cast<std::uintptr_t>(inherited[0]), reinterpret_cast<std::uintptr_t>(inherited[1])));
+    auto started = Process::Start(
+        {.application = path, .commandLine = std::move(commandLine), .folder = m_params.folder, .inherit = inherited});
     replyRead.reset();
     requestWrite.reset();
-    if (process.hProcess == nullptr)
+    if (!started)
     {
-        return std::unexpected(fmt::format("{} did not start (error {})", kClientPath, error));
+        return std::unexpected(fmt::format("{} did not start (error {})", kClientPath, started.error()));
     }
-    UniqueHandle client = SUniqueProcess::Adopt(process).process; // the thread handle is closed here
+    UniqueHandle client = std::move(started->process);
+    started->thread.reset();
 
     try
     {

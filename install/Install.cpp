@@ -4,6 +4,7 @@
 #include "base/File.h"
 #include "base/Handle.h"
 #include "base/Path.h"
+#include "base/Process.h"
 #include "base/Text.h"
 #include "vfs/Container.h"
 #include "vfs/Index.h"
@@ -303,9 +304,9 @@ std::expected<bool, std::string> CheckInstall(const SPlaces& places)
             return std::unexpected(std::string(kEntriesError));
         }
     }
-    if (!StartProgram(installed))
+    if (const auto started = StartProgram(installed); !started)
     {
-        return std::unexpected(NotStartedError(installed, GetLastError()));
+        return std::unexpected(NotStartedError(installed, started.error()));
     }
     return true;
 }
@@ -356,7 +357,7 @@ bool RelaunchForUninstall(const SPlaces& places)
     {
         return false;
     }
-    return StartProgram(copy, kUninstallSwitch);
+    return StartProgram(copy, kUninstallSwitch).has_value();
 }
 
 std::expected<void, std::string> Uninstall(const SPlaces& places)
@@ -406,26 +407,19 @@ void RefreshUninstallEntry(const SPlaces& places)
     (void)SetValues(key.get(), ReleaseValues(index));
 }
 
-bool StartProgram(std::string_view executable, std::string_view argument)
+std::expected<void, unsigned long> StartProgram(std::string_view executable, std::string_view argument)
 {
-    const std::wstring application = Text::Utf8ToWide(executable);
-    std::wstring commandLine = Text::Utf8ToWide(CommandLine(executable, argument));
-    const std::wstring folder = Text::Utf8ToWide(Path::FolderOf(executable));
-    if (application.empty() || commandLine.empty() || folder.empty())
+    Process::SStart start{.application = Text::Utf8ToWide(executable),
+                          .commandLine = Text::Utf8ToWide(CommandLine(executable, argument)),
+                          .folder = Text::Utf8ToWide(Path::FolderOf(executable))};
+    if (start.application.empty() || start.commandLine.empty() || start.folder.empty())
     {
-        SetLastError(ERROR_INVALID_NAME);
-        return false;
+        return std::unexpected(ERROR_INVALID_NAME);
     }
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION started{};
-    if (!CreateProcessW(application.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, folder.c_str(),
-            &startup, &started))
+    if (auto started = Process::Start(std::move(start)); !started)
     {
-        return false;
+        return std::unexpected(started.error());
     }
-    CloseHandle(started.hThread);
-    CloseHandle(started.hProcess);
-    return true;
+    return {};
 }
 }

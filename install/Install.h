@@ -48,6 +48,6 @@ inline void RefreshUninstallEntry(std::string_view /*releaseName*/)
 }
 
 // Starts a program with no handle inheritance in its own folder; both handles are closed
-// at once. false with GetLastError set when CreateProcessW fails.
-[[nodiscard]] bool StartProgram(std::string_view executable, std::string_view argument = {});
+// at once. The Windows error when it does not start.
+[[nodiscard]] std::expected<void, unsigned long> StartProgram(std::string_view executable, std::string_view argument = {});
 }

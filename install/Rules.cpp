@@ -12,50 +12,14 @@ namespace Install
 {
 namespace
 {
-// Strict UTF-8 to UTF-16: overlong forms, surrogates, values above U+10FFFF and cut
-// sequences make the whole text invalid.
+// UTF-8 to UTF-16; text that is not UTF-8 (Text::NextCodePoint's rules) gives nothing.
 [[nodiscard]] std::optional<std::u16string> ToUtf16(std::string_view text)
 {
     std::u16string wide;
-    for (std::size_t at = 0; at < text.size();)
+    while (!text.empty())
     {
-        const auto lead = static_cast<unsigned char>(text[at]);
-        std::size_t length = 1;
-        char32_t code = lead;
-        if (lead >= 0xC2 && lead <= 0xDF)
-        {
-            length = 2;
-            code = lead & 0x1F;
-        }
-        else if (lead >= 0xE0 && lead <= 0xEF)
-        {
-            length = 3;
-            code = lead & 0x0F;
-        }
-        else if (lead >= 0xF0 && lead <= 0xF4)
-        {
-            length = 4;
-            code = lead & 0x07;
-        }
-        else if (lead >= 0x80)
-        {
-            return std::nullopt;
-        }
-        if (length > text.size() - at)
-        {
-            return std::nullopt;
-        }
-        for (std::size_t k = 1; k < length; ++k)
-        {
-            const auto next = static_cast<unsigned char>(text[at + k]);
-            if ((next & 0xC0) != 0x80)
-            {
-                return std::nullopt;
-            }
-            code = code << 6 | (next & 0x3F);
-        }
-        if ((length == 3 && code < 0x800) || (length == 4 && (code < 0x10000 || code > 0x10FFFF)) ||
-            (code >= 0xD800 && code <= 0xDFFF))
+        char32_t code = 0;
+        if (!Text::NextCodePoint(text, code))
         {
             return std::nullopt;
         }
@@ -69,7 +33,6 @@ namespace
         {
             wide += static_cast<char16_t>(code);
         }
-        at += length;
     }
     return wide;
 }

@@ -76,7 +76,7 @@ std::string IssuerOrganisation(PCCERT_CONTEXT certificate)
     return IssuerText(Text::WideToUtf8(std::wstring_view(name, length - 1)));
 }
 
-std::string FailureText(DWORD error, std::uint32_t flags, const std::function<UniqueCertificate()>& certificate)
+SFailure Failure(DWORD error, std::uint32_t flags, const std::function<UniqueCertificate()>& certificate)
 {
     if (error != ERROR_WINHTTP_SECURE_FAILURE)
     {
@@ -88,7 +88,7 @@ std::string FailureText(DWORD error, std::uint32_t flags, const std::function<Un
         const UniqueCertificate refused = certificate();
         organisation = IssuerOrganisation(refused.get());
     }
-    return SecureFailureText(flags, organisation);
+    return {SecureFailureText(flags, organisation), SecureFailureClass(flags)};
 }
 }
 
@@ -163,10 +163,9 @@ struct alignas(32) SFetchBuffer
 };
 }
 
-std::expected<void, std::string> Send(std::string_view base_url, std::string_view method, std::string_view path,
-                                      const std::wstring& headers, std::span<const std::uint8_t> body,
-                                      std::uint32_t receive_timeout_ms, const AnswerReader& reader,
-                                      ERedirects redirects)
+std::expected<void, SFailure> Send(std::string_view base_url, std::string_view method, std::string_view path,
+                                   const std::wstring& headers, std::span<const std::uint8_t> body,
+                                   std::uint32_t receive_timeout_ms, const AnswerReader& reader, ERedirects redirects)
 {
     const std::wstring url = Text::Utf8ToWide(base_url);
     URL_COMPONENTS parts{};
@@ -217,7 +216,7 @@ std::expected<void, std::string> Send(std::string_view base_url, std::string_vie
         });
         !selected)
     {
-        return selected;
+        return std::unexpected(std::move(selected.error()));
     }
     if (redirects == ERedirects::Refuse)
     {
@@ -251,15 +250,19 @@ std::expected<void, std::string> Send(std::string_view base_url, std::string_vie
     if (!sent)
     {
         const DWORD error = GetLastError();
-        return std::unexpected(Detail::FailureText(error, secure_flags.load(), [&] {
+        return std::unexpected(Detail::Failure(error, secure_flags.load(), [&] {
             return Detail::ServerCertificate(request.get());
         }));
     }
-    return reader(request.get());
+    if (auto read = reader(request.get()); !read)
+    {
+        return std::unexpected(std::move(read.error()));
+    }
+    return {};
 }
 
-std::expected<SAnswer, std::string> Request(std::string_view base_url, std::string_view method, std::string_view path,
-                                            std::span<const std::uint8_t> body, std::uint64_t max_size)
+std::expected<SAnswer, SFailure> Request(std::string_view base_url, std::string_view method, std::string_view path,
+                                         std::span<const std::uint8_t> body, std::uint64_t max_size)
 {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kRequestDeadlineMs);
     SAnswer answer;
@@ -394,7 +397,7 @@ std::expected<std::uint32_t, std::string> FetchHere(std::string_view base_url, s
                      });
     if (!sent)
     {
-        return std::unexpected(std::move(sent.error()));
+        return std::unexpected(std::move(sent.error().text));
     }
     return answered;
 }

@@ -15,6 +15,7 @@
 #include <stop_token>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace Net
@@ -27,7 +28,7 @@ struct SAnswer
     std::vector<std::uint8_t> body;
 };
 
-// The class of a transport error text, for the window's wording.
+// The class of a transport failure, for the window's wording.
 enum class EFailureClass : std::uint8_t
 {
     Unrecognised, // not a recognised TLS failure
@@ -36,7 +37,20 @@ enum class EFailureClass : std::uint8_t
     OtherTls,     // another certificate or TLS failure
 };
 
-[[nodiscard]] EFailureClass ClassifyFailure(std::string_view text) noexcept;
+// A failed call: its text, and its class as WinHTTP reported it where the connection was
+// refused. Any other failure (no answer, a cut answer, a timeout) is Unrecognised, which is
+// what a plain text converts to.
+struct SFailure
+{
+    std::string text;
+    EFailureClass failureClass = EFailureClass::Unrecognised;
+
+    SFailure() = default;
+    SFailure(std::string text_, EFailureClass class_ = EFailureClass::Unrecognised)
+        : text(std::move(text_)), failureClass(class_)
+    {
+    }
+};
 
 #ifdef _WIN32
 // Reads the answer; called with the open WinHTTP request handle (an HINTERNET) once the
@@ -51,11 +65,10 @@ enum class ERedirects
 };
 
 // Sends `method` to base_url + path. `headers` are extra header lines, each ending in "\r\n".
-[[nodiscard]] std::expected<void, std::string> Send(std::string_view base_url, std::string_view method,
-                                                    std::string_view path, const std::wstring& headers,
-                                                    std::span<const std::uint8_t> body,
-                                                    std::uint32_t receive_timeout_ms, const AnswerReader& reader,
-                                                    ERedirects redirects = ERedirects::Follow);
+[[nodiscard]] std::expected<void, SFailure> Send(std::string_view base_url, std::string_view method,
+                                                 std::string_view path, const std::wstring& headers,
+                                                 std::span<const std::uint8_t> body, std::uint32_t receive_timeout_ms,
+                                                 const AnswerReader& reader, ERedirects redirects = ERedirects::Follow);
 
 // The identity service's calls, which carry passwords' proofs and tokens: a redirect is never
 // followed (a 3xx comes back as the answer), and the whole call, a server that drips its
@@ -65,9 +78,9 @@ inline constexpr std::uint32_t kRequestDeadlineMs = 15000;
 // A non-empty body goes out as "application/json". The answer body is read whole; more than
 // max_size bytes give "the answer is too long". Receive timeout 5 s; past the deadline
 // "the answer breaks off (WinHTTP error 12002)".
-[[nodiscard]] std::expected<SAnswer, std::string> Request(std::string_view base_url, std::string_view method,
-                                                          std::string_view path, std::span<const std::uint8_t> body,
-                                                          std::uint64_t max_size);
+[[nodiscard]] std::expected<SAnswer, SFailure> Request(std::string_view base_url, std::string_view method,
+                                                       std::string_view path, std::span<const std::uint8_t> body,
+                                                       std::uint64_t max_size);
 
 // GET with a Range for length > 0 (offset to offset + length - 1) or for offset > 0 alone (to
 // the end). Only a 200 or 206 answer's body is streamed to `sink`, in order, in chunks of at

@@ -11,54 +11,6 @@ namespace
 {
 constexpr std::size_t kIssuerBytes = 20;
 
-// Decodes one UTF-8 sequence at text[at]; 0 for an invalid one (overlong, surrogate, past
-// U+10FFFF, truncated), otherwise its length with the code point in `point`.
-std::size_t DecodeUtf8(std::string_view text, std::size_t at, char32_t& point) noexcept
-{
-    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
-    const unsigned char lead = byte(at);
-    std::size_t length = 0;
-    char32_t minimum = 0;
-    if (lead < 0x80)
-    {
-        point = lead;
-        return 1;
-    }
-    if (lead >= 0xC2 && lead <= 0xDF)
-    {
-        length = 2, minimum = 0x80, point = lead & 0x1F;
-    }
-    else if (lead >= 0xE0 && lead <= 0xEF)
-    {
-        length = 3, minimum = 0x800, point = lead & 0x0F;
-    }
-    else if (lead >= 0xF0 && lead <= 0xF4)
-    {
-        length = 4, minimum = 0x10000, point = lead & 0x07;
-    }
-    else
-    {
-        return 0;
-    }
-    if (text.size() - at < length)
-    {
-        return 0;
-    }
-    for (std::size_t i = 1; i < length; ++i)
-    {
-        if ((byte(at + i) & 0xC0) != 0x80)
-        {
-            return 0;
-        }
-        point = (point << 6) | (byte(at + i) & 0x3F);
-    }
-    if (point < minimum || point > 0x10FFFF || (point >= 0xD800 && point <= 0xDFFF))
-    {
-        return 0;
-    }
-    return length;
-}
-
 bool IsHiddenOrControl(char32_t point) noexcept
 {
     return point < 0x20 || (point >= 0x7F && point <= 0x9F) || (point >= 0x202A && point <= 0x202E) ||
@@ -76,6 +28,12 @@ const STlsFailure* FindTlsFailure(std::uint32_t flags) noexcept
         }
     }
     return nullptr;
+}
+
+EFailureClass SecureFailureClass(std::uint32_t flags) noexcept
+{
+    const STlsFailure* row = FindTlsFailure(flags);
+    return row != nullptr ? row->failure_class : EFailureClass::OtherTls;
 }
 
 bool NeedsIssuer(std::uint32_t flags) noexcept
@@ -101,15 +59,14 @@ std::string SecureFailureText(std::uint32_t flags, std::string_view organisation
 std::string IssuerText(std::string_view name)
 {
     std::size_t kept = 0;
-    for (std::size_t at = 0; at < name.size();)
+    for (std::string_view rest = name; !rest.empty();)
     {
         char32_t point = 0;
-        const std::size_t length = DecodeUtf8(name, at, point);
-        if (length == 0 || IsHiddenOrControl(point))
+        if (!Text::NextCodePoint(rest, point) || IsHiddenOrControl(point))
         {
             return {};
         }
-        at += length;
+        const std::size_t at = name.size() - rest.size();
         if (at <= kIssuerBytes)
         {
             kept = at;
@@ -164,18 +121,5 @@ bool CutShort(std::string_view content_length, std::uint64_t received) noexcept
 {
     const auto announced = ParseContentLength(content_length);
     return announced && received < *announced;
-}
-
-EFailureClass ClassifyFailure(std::string_view text) noexcept
-{
-    for (const STlsFailure& row : kTlsFailures)
-    {
-        if (text.find(row.text) != std::string_view::npos)
-        {
-            return row.failure_class;
-        }
-    }
-    return text.find(kSecureFallbackText) != std::string_view::npos ? EFailureClass::OtherTls
-                                                                     : EFailureClass::Unrecognised;
 }
 }

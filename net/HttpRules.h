@@ -39,6 +39,9 @@ inline constexpr std::string_view kSecureFallbackText = "secure connection faile
 // The first row whose flag is set in the call's secure-failure flags, or null.
 [[nodiscard]] const STlsFailure* FindTlsFailure(std::uint32_t flags) noexcept;
 
+// The class of a refusal with these secure-failure flags: the first set row's, or OtherTls.
+[[nodiscard]] EFailureClass SecureFailureClass(std::uint32_t flags) noexcept;
+
 // Whether the issuer's organisation is needed to word these flags (only "issuer not trusted").
 [[nodiscard]] bool NeedsIssuer(std::uint32_t flags) noexcept;
 

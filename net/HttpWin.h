@@ -10,6 +10,7 @@
 #include <winhttp.h>
 
 #include "base/Handle.h"
+#include "net/Http.h"
 
 #include <cstdint>
 #include <expected>
@@ -41,10 +42,9 @@ void CALLBACK OnSecureFailure(HINTERNET handle, DWORD_PTR context, DWORD status,
 // filtered and cut for the player's eyes; empty when there is none or it is refused.
 [[nodiscard]] std::string IssuerOrganisation(PCCERT_CONTEXT certificate);
 
-// The error text of a failed connect, open, send or receive: the TLS failure text for 12175
-// (with the issuer of `certificate` for an untrusted one), otherwise "no answer".
+// The failure of a connect, open, send or receive: the TLS failure text and class for 12175
+// (with the issuer of `certificate` for an untrusted one), otherwise "no answer", Unrecognised.
 // `certificate` is asked for only when the text needs it.
-[[nodiscard]] std::string FailureText(DWORD error, std::uint32_t flags,
-                                      const std::function<UniqueCertificate()>& certificate);
+[[nodiscard]] SFailure Failure(DWORD error, std::uint32_t flags, const std::function<UniqueCertificate()>& certificate);
 }
 #endif

@@ -5,22 +5,19 @@
 #include "base/File.h"
 #include "base/Path.h"
 #include "base/Handle.h"
+#include "base/Process.h"
 #include "base/Text.h"
 
 #include <fmt/format.h>
 
 #include <memory>
 #include <system_error>
-#include <vector>
+#include <utility>
 
 namespace Patch
 {
 namespace
 {
-// A process thread attribute list, deleted with DeleteProcThreadAttributeList (its storage is
-// the caller's).
-using UniqueAttributeList = UniqueResource<SPointerTraits<LPPROC_THREAD_ATTRIBUTE_LIST, &DeleteProcThreadAttributeList>>;
-
 struct SNewLauncher
 {
     UniqueHandle process;
@@ -43,36 +40,19 @@ struct SNewLauncher
         return std::unexpected(GetLastError());
     }
 
-    SIZE_T size = 0;
-    InitializeProcThreadAttributeList(nullptr, 1, 0, &size);
-    std::vector<std::uint8_t> storage(size);
-    auto* const attributes = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(storage.data());
-    if (!InitializeProcThreadAttributeList(attributes, 1, 0, &size))
+    const HANDLE inherited[] = {write};
+    auto started = Process::Start({
+        .application = Text::Utf8ToWide(exe),
+        .commandLine = Text::Utf8ToWide(fmt::format("\"{}\" {} {:x}", exe, "--handover",
+                                                    static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(write)))),
+        .folder = Text::Utf8ToWide(Path::FolderOf(exe)),
+        .inherit = inherited,
+    });
+    if (!started)
     {
-        return std::unexpected(GetLastError());
+        return std::unexpected(started.error());
     }
-    const UniqueAttributeList list(attributes);
-    if (!UpdateProcThreadAttribute(list.get(), 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, &write, sizeof(write), nullptr,
-            nullptr))
-    {
-        return std::unexpected(GetLastError());
-    }
-
-    const std::wstring application = Text::Utf8ToWide(exe);
-    std::wstring commandLine = Text::Utf8ToWide(fmt::format("\"{}\" {} {:x}", exe, "--handover",
-        static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(write))));
-    const std::wstring folder = Text::Utf8ToWide(Path::FolderOf(exe));
-    STARTUPINFOEXW startup{};
-    startup.StartupInfo.cb = sizeof(startup);
-    startup.lpAttributeList = list.get();
-    PROCESS_INFORMATION info{};
-    if (!CreateProcessW(application.c_str(), commandLine.data(), nullptr, nullptr, TRUE, EXTENDED_STARTUPINFO_PRESENT,
-            nullptr, folder.empty() ? nullptr : folder.c_str(), &startup.StartupInfo, &info))
-    {
-        return std::unexpected(GetLastError());
-    }
-    SUniqueProcess started = SUniqueProcess::Adopt(info);
-    return SNewLauncher{std::move(started.process), std::move(readEnd)};
+    return SNewLauncher{std::move(started->process), std::move(readEnd)};
 }
 
 // The watcher: the new launcher's one byte on the pipe, its end, 30 s or a stop.

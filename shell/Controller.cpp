@@ -1,5 +1,6 @@
 #include "shell/Controller.h"
 
+#include "base/Text.h"
 #include "net/Http.h"
 #include "vfs/Index.h"
 
@@ -22,72 +23,19 @@ std::u32string DecodeUtf8(std::string_view text)
 {
     std::u32string points;
     points.reserve(text.size());
-    std::size_t i = 0;
-    while (i < text.size())
+    while (!text.empty())
     {
-        const auto lead = static_cast<unsigned char>(text[i]);
-        std::size_t length = 0;
         char32_t point = 0;
-        char32_t minimum = 0;
-        if (lead < 0x80)
+        if (Text::NextCodePoint(text, point))
         {
-            length = 1, point = lead;
+            points.push_back(point);
         }
-        else if (lead >= 0xC2 && lead <= 0xDF)
+        else
         {
-            length = 2, point = lead & 0x1F, minimum = 0x80;
+            text.remove_prefix(1);
         }
-        else if (lead >= 0xE0 && lead <= 0xEF)
-        {
-            length = 3, point = lead & 0x0F, minimum = 0x800;
-        }
-        else if (lead >= 0xF0 && lead <= 0xF4)
-        {
-            length = 4, point = lead & 0x07, minimum = 0x10000;
-        }
-        bool valid = length != 0 && i + length <= text.size();
-        for (std::size_t k = 1; valid && k < length; ++k)
-        {
-            const auto next = static_cast<unsigned char>(text[i + k]);
-            valid = (next & 0xC0) == 0x80;
-            point = (point << 6) | (next & 0x3F);
-        }
-        valid = valid && point >= minimum && point <= 0x10FFFF && (point < 0xD800 || point > 0xDFFF);
-        if (!valid)
-        {
-            ++i;
-            continue;
-        }
-        points.push_back(point);
-        i += length;
     }
     return points;
-}
-
-void AppendUtf8(std::string& out, char32_t point)
-{
-    if (point < 0x80)
-    {
-        out += static_cast<char>(point);
-    }
-    else if (point < 0x800)
-    {
-        out += static_cast<char>(0xC0 | (point >> 6));
-        out += static_cast<char>(0x80 | (point & 0x3F));
-    }
-    else if (point < 0x10000)
-    {
-        out += static_cast<char>(0xE0 | (point >> 12));
-        out += static_cast<char>(0x80 | ((point >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (point & 0x3F));
-    }
-    else
-    {
-        out += static_cast<char>(0xF0 | (point >> 18));
-        out += static_cast<char>(0x80 | ((point >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((point >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (point & 0x3F));
-    }
 }
 
 std::string EncodeUtf8(std::u32string_view points)
@@ -96,7 +44,7 @@ std::string EncodeUtf8(std::u32string_view points)
     out.reserve(points.size());
     for (const char32_t point : points)
     {
-        AppendUtf8(out, point);
+        Text::AppendUtf8(out, point);
     }
     return out;
 }
@@ -198,9 +146,9 @@ void CController::ClearProgress()
 
 // A transport failure worded by its class: a network that may intercept, a clock that may be
 // wrong, or servers that cannot be reached.
-std::string CController::ConnectionText(const std::string& error) const
+std::string CController::ConnectionText(const std::string& error, Net::EFailureClass failureClass) const
 {
-    switch (Net::ClassifyFailure(error))
+    switch (failureClass)
     {
     case Net::EFailureClass::Intercepted:
         return Say(TextId::NetworkIntercepting, error);
@@ -512,7 +460,7 @@ void CController::ShowOutcome(const Event::SIdentityOutcome& event)
         text = Say(TextId::TooManyAttempts, outcome.retrySeconds);
         break;
     case EOutcome::Unreachable:
-        text = ConnectionText(EncodeUtf8(message));
+        text = ConnectionText(EncodeUtf8(message), outcome.failureClass);
         kind = Ui::StatusKind::Connection;
         break;
     case EOutcome::SignedOut:
@@ -615,6 +563,7 @@ void CController::On(const Event::SServiceStatus& event)
     m_state.serviceState = status.world;
     m_state.updateRequired = status.old != 0;
     m_state.statusPollError = ShownText(status.error);
+    m_state.statusPollErrorClass = status.errorClass;
     m_state.releaseToInstall = m_state.updateRequired ? status.current : std::string();
     m_state.releaseToInstallNumber = m_state.updateRequired ? status.currentNumber : 0;
     m_state.nextRelease = status.next;
@@ -947,7 +896,7 @@ Ui::SView CController::View() const
     }
     else if (s.serviceState == Auth::EWorld::Unreachable)
     {
-        view.statusText = ConnectionText(s.statusPollError);
+        view.statusText = ConnectionText(s.statusPollError, s.statusPollErrorClass);
         view.statusKind = Ui::StatusKind::Connection;
     }
     Ui::FillTexts(view);

@@ -342,6 +342,7 @@ struct SState
     std::string nextRelease;
     std::uint64_t nextReleaseNumber = 0;
     std::string statusPollError;
+    Net::EFailureClass statusPollErrorClass = Net::EFailureClass::Unrecognised;
 
     std::string statusMessage;
     Ui::StatusKind statusKind = Ui::StatusKind::Neutral;
@@ -393,7 +394,7 @@ private:
     void ClearProgress();
     void Emit(SEffect effect);
 
-    [[nodiscard]] std::string ConnectionText(const std::string& error) const;
+    [[nodiscard]] std::string ConnectionText(const std::string& error, Net::EFailureClass failureClass) const;
     template <typename... Args>
     [[nodiscard]] std::string Say(TextId id, const Args&... args) const;
 

@@ -24,7 +24,7 @@ int Check(const std::string& base_url)
                                        [](void*) -> std::expected<void, std::string> { return {}; });
     if (!sent)
     {
-        std::fprintf(stderr, "qmtrust: %s: %s\n", base_url.c_str(), sent.error().c_str());
+        std::fprintf(stderr, "qmtrust: %s: %s\n", base_url.c_str(), sent.error().text.c_str());
         return 1;
     }
     return 0;

@@ -1,5 +1,6 @@
 #include "vfs/Index.h"
 
+#include "base/Text.h"
 #include "vfs/IndexFormat.h"
 
 #include <blake3.h>
@@ -12,6 +13,7 @@
 #include <optional>
 #include <streambuf>
 #include <unordered_map>
+#include <utility>
 
 namespace Vfs
 {
@@ -304,57 +306,6 @@ struct SWanted
     return true;
 }
 
-// Well-formed UTF-8 as the Unicode standard defines it (its table 3-7).
-[[nodiscard]] bool IsUtf8(Bytes b) noexcept
-{
-    std::size_t i = 0;
-    while (i < b.size())
-    {
-        const std::uint8_t c = b[i];
-        std::size_t extra = 0;
-        std::uint8_t lo = 0x80;
-        std::uint8_t hi = 0xBF;
-        if (c < 0x80)
-        {
-            ++i;
-            continue;
-        }
-        if (c >= 0xC2 && c <= 0xDF)
-        {
-            extra = 1;
-        }
-        else if (c >= 0xE0 && c <= 0xEF)
-        {
-            extra = 2;
-            lo = c == 0xE0 ? 0xA0 : 0x80;
-            hi = c == 0xED ? 0x9F : 0xBF;
-        }
-        else if (c >= 0xF0 && c <= 0xF4)
-        {
-            extra = 3;
-            lo = c == 0xF0 ? 0x90 : 0x80;
-            hi = c == 0xF4 ? 0x8F : 0xBF;
-        }
-        else
-        {
-            return false;
-        }
-        if (b.size() - i - 1 < extra || b[i + 1] < lo || b[i + 1] > hi)
-        {
-            return false;
-        }
-        for (std::size_t k = 2; k <= extra; ++k)
-        {
-            if (b[i + k] < 0x80 || b[i + k] > 0xBF)
-            {
-                return false;
-            }
-        }
-        i += extra + 1;
-    }
-    return true;
-}
-
 [[nodiscard]] bool ReadStrs(Bytes s, SIndex& index, std::string& error)
 {
     if (s.size() < 8 || U16(s, 6) != 0 || s.size() != static_cast<std::size_t>(U16(s, 4)) + 8)
@@ -362,14 +313,14 @@ struct SWanted
         error = "STRS: its sizes do not match";
         return false;
     }
-    const Bytes name = s.subspan(8);
-    if (name.empty() || !IsUtf8(name))
+    std::string name = AsString(s.subspan(8));
+    if (name.empty() || !Text::IsUtf8(name))
     {
         error = "STRS: the release has no name, or one that is not UTF-8";
         return false;
     }
     index.releaseWord = U32(s, 0);
-    index.releaseName = AsString(name);
+    index.releaseName = std::move(name);
     return true;
 }
 

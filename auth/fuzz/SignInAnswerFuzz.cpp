@@ -20,7 +20,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         std::abort();
     }
     const Auth::PostFn post = [&](std::string_view, std::string_view, std::span<const std::uint8_t>) {
-        return std::expected<Net::SAnswer, std::string>(answer);
+        return std::expected<Net::SAnswer, Net::SFailure>(answer);
     };
     const std::string urls[] = {"https://a.example"};
     const std::array<std::uint8_t, 32> token{};

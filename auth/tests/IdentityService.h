@@ -39,7 +39,7 @@ inline std::string Control(std::string_view method, std::string_view path, std::
     const auto answer = Net::Request(
         path.starts_with("/control/") ? ControlUrl() : BaseUrl(), method, path,
         std::span<const std::uint8_t>(reinterpret_cast<const std::uint8_t*>(body.data()), body.size()), 1 << 20);
-    EXPECT_TRUE(answer.has_value()) << path << ": " << (answer ? "" : answer.error());
+    EXPECT_TRUE(answer.has_value()) << path << ": " << (answer ? "" : answer.error().text);
     return answer ? Text(answer->body) : std::string();
 }
 

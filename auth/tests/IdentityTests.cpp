@@ -35,7 +35,7 @@ std::vector<std::uint8_t> Bytes(std::string_view text)
 
 namespace
 {
-using Answer_t = std::expected<Net::SAnswer, std::string>;
+using Answer_t = std::expected<Net::SAnswer, Net::SFailure>;
 
 Answer_t Reply(std::uint32_t status, std::string_view body = {})
 {
@@ -87,9 +87,11 @@ TEST(StatusPoll, FailsOverOnTransportErrorsAndStopsAtTheFirstAnswer)
     EXPECT_EQ(asked, (std::vector<std::string>{"https://id0/v1/status?release=" + Hex('a') + "&build=1",
                                                "https://id1/v1/status?release=" + Hex('a') + "&build=1"}));
 
-    const auto none = Poll({std::unexpected(std::string("first")), std::unexpected(std::string("second"))});
+    const auto none = Poll({std::unexpected(Net::SFailure("first", Net::EFailureClass::ClockWrong)),
+                            std::unexpected(std::string("second"))});
     EXPECT_EQ(none.world, Auth::EWorld::Unreachable);
     EXPECT_EQ(none.error, "https://id0: first");
+    EXPECT_EQ(none.errorClass, Net::EFailureClass::ClockWrong);
     EXPECT_EQ(Poll({}).error, "");
 }
 

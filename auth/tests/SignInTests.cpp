@@ -11,7 +11,7 @@ using Net::SAnswer;
 
 namespace
 {
-using Reply = std::expected<SAnswer, std::string>;
+using Reply = std::expected<SAnswer, Net::SFailure>;
 using TokenFn = Auth::SLoginOutcome (*)(const Auth::PostFn&, Auth::ServiceUrls, std::span<const std::uint8_t, 32>);
 
 SAnswer Answer(std::uint32_t status, std::string_view body = {})
@@ -241,6 +241,16 @@ TEST(SignInLogin, FailoverOnlyOnTransportFailures)
         const auto outcome = Auth::Login(script.Fn(), urls, "Rowan", "pw");
         EXPECT_EQ(outcome.kind, EOutcome::Unreachable);
         EXPECT_EQ(outcome.message, "https://c.example: the answer is too long");
+        EXPECT_EQ(outcome.failureClass, Net::EFailureClass::Unrecognised);
+    }
+    {
+        SScript script; // the class of the last URL's failure goes with its text
+        script.Then(std::unexpected(std::string("e1")))
+            .Then(std::unexpected(std::string("e2")))
+            .Then(std::unexpected(Net::SFailure("issuer not trusted", Net::EFailureClass::Intercepted)));
+        const auto outcome = Auth::Login(script.Fn(), urls, "Rowan", "pw");
+        EXPECT_EQ(outcome.message, "https://c.example: issuer not trusted");
+        EXPECT_EQ(outcome.failureClass, Net::EFailureClass::Intercepted);
     }
     {
         SScript script; // an answer of any status ends the sign-in
@@ -324,8 +334,11 @@ TEST(SignInTokens, RefreshExchangeAndSignOut)
     failing.Then(std::unexpected(std::string("no answer (WinHTTP error 12029)"))).Then(Answer(401));
     EXPECT_EQ(Auth::Refresh(failing.Fn(), urls, kToken).kind, EOutcome::Unauthorised);
     SScript down;
-    down.Then(std::unexpected(std::string("e1"))).Then(std::unexpected(std::string("e2")));
-    EXPECT_EQ(Auth::SignOut(down.Fn(), urls, kToken).message, "https://b.example: e2");
+    down.Then(std::unexpected(std::string("e1")))
+        .Then(std::unexpected(Net::SFailure("e2", Net::EFailureClass::ClockWrong)));
+    const auto signedOut = Auth::SignOut(down.Fn(), urls, kToken);
+    EXPECT_EQ(signedOut.message, "https://b.example: e2");
+    EXPECT_EQ(signedOut.failureClass, Net::EFailureClass::ClockWrong);
 }
 
 TEST(SignInOutcome, MovingWipesTheSecrets)

@@ -151,7 +151,7 @@ std::string Redeem(const SClient& client, std::span<const std::uint8_t, 32> code
             std::span(reinterpret_cast<const std::uint8_t*>(body.data()), body.size()), 16384);
         if (!answer)
         {
-            result = "The game server cannot be reached: " + answer.error();
+            result = "The game server cannot be reached: " + answer.error().text;
             continue;
         }
         const std::span text(reinterpret_cast<const char*>(answer->body.data()), answer->body.size());

@@ -143,7 +143,7 @@ protected:
                                      ? "https://localhost:" + controlPort
                                      : m_urls[0];
         const auto answer = Net::Request(base, "POST", path, Bytes(body), 1 << 16);
-        EXPECT_TRUE(answer) << path << ": " << (answer ? "" : answer.error());
+        EXPECT_TRUE(answer) << path << ": " << (answer ? "" : answer.error().text);
         return answer ? std::string(answer->body.begin(), answer->body.end()) : std::string();
     }
     // The installed release index, which names the service; false when the build trusts a

@@ -34,8 +34,7 @@ TEST(TlsFailureTable, FirstSetRowWinsAndUnknownFlagsFallBack)
     {
         const std::string text = SecureFailureText(c.flags, "");
         EXPECT_EQ(text, c.text) << std::hex << c.flags;
-        EXPECT_EQ(ClassifyFailure(text), c.failure_class) << text;
-        EXPECT_EQ(ClassifyFailure("the identity service: " + text), c.failure_class);
+        EXPECT_EQ(SecureFailureClass(c.flags), c.failure_class) << text;
     }
 }
 
@@ -49,14 +48,6 @@ TEST(TlsFailureTable, OrganisationOnlyWithUntrustedIssuer)
     EXPECT_TRUE(NeedsIssuer(0x08 | 0x02));
     EXPECT_FALSE(NeedsIssuer(0x10 | 0x20));
     EXPECT_FALSE(NeedsIssuer(0x01));
-}
-
-TEST(ClassifyFailure, OtherTransportTextsAreNotTlsFailures)
-{
-    EXPECT_EQ(ClassifyFailure("no answer (WinHTTP error 12029)"), EFailureClass::Unrecognised);
-    EXPECT_EQ(ClassifyFailure("the answer is too long"), EFailureClass::Unrecognised);
-    EXPECT_EQ(ClassifyFailure(""), EFailureClass::Unrecognised);
-    EXPECT_EQ(ClassifyFailure("Secure connection failed"), EFailureClass::Unrecognised); // the match is exact
 }
 
 TEST(IssuerText, KeepsPlainNamesAndCutsOnSequenceBoundaries)

@@ -93,9 +93,9 @@ UniqueCertificate Issuer(std::wstring organisation, std::wstring common_name = L
 }
 
 // Error 12175 with these flags, the refused certificate being a copy of `certificate`.
-std::string SecureFailure(std::uint32_t flags, PCCERT_CONTEXT certificate, int* asked = nullptr)
+SFailure SecureFailure(std::uint32_t flags, PCCERT_CONTEXT certificate, int* asked = nullptr)
 {
-    return Detail::FailureText(ERROR_WINHTTP_SECURE_FAILURE, flags, [&] {
+    return Detail::Failure(ERROR_WINHTTP_SECURE_FAILURE, flags, [&] {
         if (asked != nullptr)
         {
             ++*asked;
@@ -137,9 +137,10 @@ TEST(SecureFailure, EveryRowWithTheRefusedCertificate)
     for (const SCase& c : cases)
     {
         int asked = 0;
-        const std::string text = SecureFailure(c.flags, certificate.get(), &asked);
+        const SFailure failure = SecureFailure(c.flags, certificate.get(), &asked);
+        const std::string& text = failure.text;
         EXPECT_EQ(text, c.text);
-        EXPECT_EQ(ClassifyFailure(text), c.failure_class) << text;
+        EXPECT_EQ(failure.failureClass, c.failure_class) << text;
         EXPECT_EQ(asked, c.asks) << text; // the certificate is looked up only for an untrusted issuer
     }
 }
@@ -147,21 +148,21 @@ TEST(SecureFailure, EveryRowWithTheRefusedCertificate)
 TEST(SecureFailure, IssuerNamesThePlayerMayNotSee)
 {
     // A control character or a direction override anywhere hides the whole name.
-    EXPECT_EQ(SecureFailure(kInvalidCa, Issuer(L"Evil\x0007 Corp").get()), "issuer not trusted (WinHTTP error 12175)");
-    EXPECT_EQ(SecureFailure(kInvalidCa, Issuer(L"Bank \x202Eknab").get()), "issuer not trusted (WinHTTP error 12175)");
-    EXPECT_EQ(SecureFailure(kInvalidCa, Issuer(L"Corp\x0085").get()), "issuer not trusted (WinHTTP error 12175)");
+    EXPECT_EQ(SecureFailure(kInvalidCa, Issuer(L"Evil\x0007 Corp").get()).text, "issuer not trusted (WinHTTP error 12175)");
+    EXPECT_EQ(SecureFailure(kInvalidCa, Issuer(L"Bank \x202Eknab").get()).text, "issuer not trusted (WinHTTP error 12175)");
+    EXPECT_EQ(SecureFailure(kInvalidCa, Issuer(L"Corp\x0085").get()).text, "issuer not trusted (WinHTTP error 12175)");
     // No certificate at all.
-    EXPECT_EQ(SecureFailure(kInvalidCa, nullptr), "issuer not trusted (WinHTTP error 12175)");
+    EXPECT_EQ(SecureFailure(kInvalidCa, nullptr).text, "issuer not trusted (WinHTTP error 12175)");
 }
 
 TEST(SecureFailure, IssuerWithoutOrganisationAndLongNames)
 {
     const UniqueCertificate common_only = MakeCertificate({{szOID_COMMON_NAME, L"Lonely Root"}});
-    EXPECT_EQ(SecureFailure(kInvalidCa, common_only.get()), "issuer not trusted: Lonely Root (WinHTTP error 12175)");
+    EXPECT_EQ(SecureFailure(kInvalidCa, common_only.get()).text, "issuer not trusted: Lonely Root (WinHTTP error 12175)");
     // 19 ASCII bytes and a two-byte letter: the cut falls before the letter.
-    EXPECT_EQ(SecureFailure(kInvalidCa, Issuer(L"Zertifizierungsstel\x00FC").get()),
+    EXPECT_EQ(SecureFailure(kInvalidCa, Issuer(L"Zertifizierungsstel\x00FC").get()).text,
               "issuer not trusted: Zertifizierungsstel (WinHTTP error 12175)");
-    EXPECT_EQ(SecureFailure(kInvalidCa, Issuer(L"\x65E5\x672C\x8A3C\x660E\x66F8\x8A8D\x8A3C\x5C40").get()),
+    EXPECT_EQ(SecureFailure(kInvalidCa, Issuer(L"\x65E5\x672C\x8A3C\x660E\x66F8\x8A8D\x8A3C\x5C40").get()).text,
               "issuer not trusted: \xE6\x97\xA5\xE6\x9C\xAC\xE8\xA8\xBC\xE6\x98\x8E\xE6\x9B\xB8\xE8\xAA\x8D "
               "(WinHTTP error 12175)");
 }
@@ -169,13 +170,13 @@ TEST(SecureFailure, IssuerWithoutOrganisationAndLongNames)
 TEST(SecureFailure, OtherErrorsAreNoAnswer)
 {
     int asked = 0;
-    const std::string text = Detail::FailureText(ERROR_WINHTTP_CANNOT_CONNECT, kInvalidCa, [&] {
+    const SFailure failure = Detail::Failure(ERROR_WINHTTP_CANNOT_CONNECT, kInvalidCa, [&] {
         ++asked;
         return UniqueCertificate();
     });
-    EXPECT_EQ(text, "no answer (WinHTTP error 12029)");
+    EXPECT_EQ(failure.text, "no answer (WinHTTP error 12029)");
     EXPECT_EQ(asked, 0);
-    EXPECT_EQ(ClassifyFailure(text), EFailureClass::Unrecognised);
+    EXPECT_EQ(failure.failureClass, EFailureClass::Unrecognised);
 }
 
 TEST(SecureFailure, CallbackOrsFlagWordsThroughTheContext)
@@ -233,17 +234,17 @@ TEST(Send, RefusesWhatIsNotAnHttpsUrlBeforeConnecting)
     // Port 1 on loopback has no server: a connection attempt would give "no answer".
     auto plain = Send("http://localhost:1/", "GET", "/v1/status", L"", {}, 5000, reader);
     ASSERT_FALSE(plain);
-    EXPECT_EQ(plain.error(), "a Release client speaks HTTPS alone");
+    EXPECT_EQ(plain.error().text, "a Release client speaks HTTPS alone");
     auto plain_request = Request("HTTP://localhost:1", "GET", "/x", {}, 100);
     ASSERT_FALSE(plain_request);
-    EXPECT_EQ(plain_request.error(), "a Release client speaks HTTPS alone");
+    EXPECT_EQ(plain_request.error().text, "a Release client speaks HTTPS alone");
 
     // WinHTTP knows no scheme but http and https.
     for (const char* url : {"localhost/x", "", "https://", "ftp://localhost/", "https://bad\xC3(host/"})
     {
         auto broken = Send(url, "GET", "/x", L"", {}, 5000, reader);
         ASSERT_FALSE(broken) << url;
-        EXPECT_EQ(broken.error().rfind("not a URL (WinHTTP error ", 0), 0u) << broken.error();
+        EXPECT_EQ(broken.error().text.rfind("not a URL (WinHTTP error ", 0), 0u) << broken.error().text;
     }
     EXPECT_EQ(read, 0);
 

@@ -156,6 +156,7 @@ TEST(Controller, OutcomesBecomeTheirTextsAndKinds)
         std::string text;
         StatusKind status;
         bool signedIn;
+        Net::EFailureClass failureClass = Net::EFailureClass::Unrecognised;
     };
     const SRow rows[] = {
         {ERequest::SignIn, EOutcome::Unauthorised, 0, "", "The login or the password is wrong.", StatusKind::Error, false},
@@ -169,10 +170,10 @@ TEST(Controller, OutcomesBecomeTheirTextsAndKinds)
             "The servers cannot be reached.\nhttps://id: no answer (WinHTTP error 12029)", StatusKind::Connection, true},
         {ERequest::Refresh, EOutcome::Unreachable, 0, "https://id: issuer not trusted",
             "This network may be intercepting the connection. Try another network.\nhttps://id: issuer not trusted",
-            StatusKind::Connection, true},
+            StatusKind::Connection, true, Net::EFailureClass::Intercepted},
         {ERequest::Refresh, EOutcome::Unreachable, 0, "certificate not valid at this PC's date",
             "This PC's date or time may be wrong. Check it and try again.\ncertificate not valid at this PC's date",
-            StatusKind::Connection, true},
+            StatusKind::Connection, true, Net::EFailureClass::ClockWrong},
         {ERequest::Refresh, EOutcome::SignedOut, 0, "", "Sign in to play.", StatusKind::Neutral, false},
         {ERequest::SignOut, EOutcome::SignedOut, 0, "", "", StatusKind::Neutral, false},
         {ERequest::SignIn, EOutcome::Banned, 0, "2027-01-31T18:45:00Z",
@@ -195,7 +196,7 @@ TEST(Controller, OutcomesBecomeTheirTextsAndKinds)
         SCOPED_TRACE(row.text);
         // Signed in and busy resuming, so that each outcome shows what it changes.
         CController controller = Started({.cdn = "", .login = "ann"});
-        (void)controller.Handle(E::SIdentityOutcome{row.request, {row.kind, row.retry, row.message, {}}});
+        (void)controller.Handle(E::SIdentityOutcome{row.request, {row.kind, row.retry, row.message, {}, row.failureClass}});
         EXPECT_EQ(controller.State().statusMessage, row.text);
         EXPECT_EQ(controller.State().statusKind, row.status);
         EXPECT_EQ(controller.State().signedIn, row.signedIn);
@@ -401,6 +402,7 @@ TEST(Controller, StatusLineComposition)
         std::string error;
         std::string text;
         StatusKind kind;
+        Net::EFailureClass errorClass = Net::EFailureClass::Unrecognised;
     };
     const SRow rows[] = {
         {EWorld::Up, false, "", "Servers online", StatusKind::Good},
@@ -411,18 +413,18 @@ TEST(Controller, StatusLineComposition)
         {EWorld::Unreachable, false, "https://id/: certificate for another name",
             "This network may be intercepting the connection. Try another network.\nhttps://id/: certificate for "
             "another name",
-            StatusKind::Connection},
+            StatusKind::Connection, Net::EFailureClass::Intercepted},
         {EWorld::Unreachable, false, "https://id/: certificate not valid at this PC's date",
             "This PC's date or time may be wrong. Check it and try again.\nhttps://id/: certificate not valid at "
             "this PC's date",
-            StatusKind::Connection},
+            StatusKind::Connection, Net::EFailureClass::ClockWrong},
         {EWorld::Up, true, "", "A new version of the game is out. Get it to play.", StatusKind::Attention},
     };
     for (const SRow& row : rows)
     {
         SCOPED_TRACE(row.text);
         CController controller = Started({.cdn = ""});
-        (void)controller.Handle(E::SServiceStatus{0, {row.world, row.old, kRelease, 9, {}, 0, row.error}});
+        (void)controller.Handle(E::SServiceStatus{0, {row.world, row.old, kRelease, 9, {}, 0, row.error, row.errorClass}});
         EXPECT_EQ(controller.View().statusText, row.text);
         EXPECT_EQ(controller.View().statusKind, row.kind);
         EXPECT_EQ(controller.View().progressFraction, -1.0f);
