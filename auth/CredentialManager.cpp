@@ -26,7 +26,7 @@ struct SCredentialTraits
 };
 using UniqueCredential = UniqueResource<SCredentialTraits>;
 
-class CredentialManager final : public ICredentialStore
+class CCredentialManager final : public ICredentialStore
 {
 public:
     std::optional<SStoredEntry> Read(std::string_view target) override
@@ -74,6 +74,6 @@ public:
 
 std::unique_ptr<ICredentialStore> MakeCredentialManager()
 {
-    return std::make_unique<CredentialManager>();
+    return std::make_unique<CCredentialManager>();
 }
 }

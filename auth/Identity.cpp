@@ -61,13 +61,13 @@ std::expected<SIdentityConfig, std::string> LoadIdentityConfig(const std::filesy
 
 // --- queue entries -------------------------------------------------------------------------
 
-Identity::SRequest::SRequest(std::uint8_t kind_, std::string login_, std::string password_)
+CIdentity::SRequest::SRequest(std::uint8_t kind_, std::string login_, std::string password_)
     : kind(kind_), login(std::move(login_)), password(std::move(password_))
 {
     WipeCapacity(password_);
 }
 
-Identity::SRequest::SRequest(SRequest&& other) noexcept
+CIdentity::SRequest::SRequest(SRequest&& other) noexcept
     : kind(other.kind), login(std::move(other.login)), password(std::move(other.password)),
       promise(std::move(other.promise))
 {
@@ -75,7 +75,7 @@ Identity::SRequest::SRequest(SRequest&& other) noexcept
     other.promise.reset();
 }
 
-Identity::SRequest& Identity::SRequest::operator=(SRequest&& other) noexcept
+CIdentity::SRequest& CIdentity::SRequest::operator=(SRequest&& other) noexcept
 {
     if (this != &other)
     {
@@ -91,18 +91,18 @@ Identity::SRequest& Identity::SRequest::operator=(SRequest&& other) noexcept
     return *this;
 }
 
-Identity::SRequest::~SRequest()
+CIdentity::SRequest::~SRequest()
 {
     WipePassword();
     Fulfil(SLoginOutcome(EOutcome::Failed));
 }
 
-void Identity::SRequest::WipePassword() noexcept
+void CIdentity::SRequest::WipePassword() noexcept
 {
     WipeCapacity(password);
 }
 
-void Identity::SRequest::Fulfil(SLoginOutcome outcome) noexcept
+void CIdentity::SRequest::Fulfil(SLoginOutcome outcome) noexcept
 {
     if (promise)
     {
@@ -120,16 +120,16 @@ void Identity::SRequest::Fulfil(SLoginOutcome outcome) noexcept
 
 // --- the worker ----------------------------------------------------------------------------
 
-Identity::Identity(SIdentityParams params) : m_params(std::move(params)), m_signIn(*m_params.store)
+CIdentity::CIdentity(SIdentityParams params) : m_params(std::move(params)), m_signIn(*m_params.store)
 {
 }
 
-Identity::~Identity()
+CIdentity::~CIdentity()
 {
     StopIdentity();
 }
 
-std::expected<void, std::string> Identity::StartIdentity()
+std::expected<void, std::string> CIdentity::StartIdentity()
 {
     {
         const std::lock_guard lock(m_queueLock);
@@ -164,7 +164,7 @@ std::expected<void, std::string> Identity::StartIdentity()
     return {};
 }
 
-void Identity::StopIdentity()
+void CIdentity::StopIdentity()
 {
     std::deque<SRequest> dropped;
     {
@@ -183,23 +183,23 @@ void Identity::StopIdentity()
     PublishLogin();
 }
 
-void Identity::Queue(ERequest kind)
+void CIdentity::Queue(ERequest kind)
 {
     QueueKind(static_cast<std::uint8_t>(kind));
 }
 
-void Identity::QueueKind(std::uint8_t kind)
+void CIdentity::QueueKind(std::uint8_t kind)
 {
     Enqueue(SRequest(kind));
 }
 
-void Identity::SignIn(std::string login, std::string password)
+void CIdentity::SignIn(std::string login, std::string password)
 {
     Enqueue(SRequest(static_cast<std::uint8_t>(ERequest::SignIn), std::move(login), std::move(password)));
     WipeCapacity(password);
 }
 
-SLoginOutcome Identity::ExchangeForGame()
+SLoginOutcome CIdentity::ExchangeForGame()
 {
     SRequest request(static_cast<std::uint8_t>(ERequest::GameExchange));
     std::future<SLoginOutcome> answer = request.promise.emplace().get_future();
@@ -227,7 +227,7 @@ SLoginOutcome Identity::ExchangeForGame()
     return outcome;
 }
 
-void Identity::Enqueue(SRequest request)
+void CIdentity::Enqueue(SRequest request)
 {
     {
         const std::lock_guard lock(m_queueLock);
@@ -236,7 +236,7 @@ void Identity::Enqueue(SRequest request)
     m_wake.notify_one();
 }
 
-void Identity::Run(std::stop_token stop)
+void CIdentity::Run(std::stop_token stop)
 {
     for (;;)
     {
@@ -255,7 +255,7 @@ void Identity::Run(std::stop_token stop)
     }
 }
 
-void Identity::Serve(SRequest& request)
+void CIdentity::Serve(SRequest& request)
 {
     // The worker is the configuration's only writer, so it reads it without the lock.
     const auto& urls = m_config.serviceUrls;
@@ -305,7 +305,7 @@ void Identity::Serve(SRequest& request)
     Report(request.kind, SLoginOutcome(EOutcome::Failed));
 }
 
-SLoginOutcome Identity::WithToken(SLoginOutcome (*call)(const PostFn&, Auth::ServiceUrls,
+SLoginOutcome CIdentity::WithToken(SLoginOutcome (*call)(const PostFn&, Auth::ServiceUrls,
                                                         std::span<const std::uint8_t, 32>))
 {
     if (!m_signIn.SignedIn())
@@ -318,7 +318,7 @@ SLoginOutcome Identity::WithToken(SLoginOutcome (*call)(const PostFn&, Auth::Ser
     return outcome;
 }
 
-void Identity::Report(std::uint8_t kind, SLoginOutcome outcome)
+void CIdentity::Report(std::uint8_t kind, SLoginOutcome outcome)
 {
     if (m_params.reports.outcome)
     {
@@ -326,7 +326,7 @@ void Identity::Report(std::uint8_t kind, SLoginOutcome outcome)
     }
 }
 
-void Identity::Reload()
+void CIdentity::Reload()
 {
     auto config = m_params.load();
     const bool reloaded = config.has_value();
@@ -342,7 +342,7 @@ void Identity::Reload()
     }
 }
 
-void Identity::PublishLogin()
+void CIdentity::PublishLogin()
 {
     std::string login = m_signIn.CurrentLogin();
     const std::lock_guard lock(m_configLock);
@@ -351,37 +351,37 @@ void Identity::PublishLogin()
 
 // --- accessors -----------------------------------------------------------------------------
 
-std::vector<std::string> Identity::ServiceUrls() const
+std::vector<std::string> CIdentity::ServiceUrls() const
 {
     const std::lock_guard lock(m_configLock);
     return m_config.serviceUrls;
 }
 
-std::string Identity::FirstServiceUrl() const
+std::string CIdentity::FirstServiceUrl() const
 {
     const std::lock_guard lock(m_configLock);
     return m_config.serviceUrls.empty() ? std::string() : m_config.serviceUrls.front();
 }
 
-std::string Identity::ReleaseName() const
+std::string CIdentity::ReleaseName() const
 {
     const std::lock_guard lock(m_configLock);
     return m_config.releaseName;
 }
 
-std::string Identity::ReleaseIdentity() const
+std::string CIdentity::ReleaseIdentity() const
 {
     const std::lock_guard lock(m_configLock);
     return m_config.releaseIdentity;
 }
 
-std::string Identity::CdnUrl() const
+std::string CIdentity::CdnUrl() const
 {
     const std::lock_guard lock(m_configLock);
     return m_config.cdnUrl;
 }
 
-std::string Identity::CurrentLogin() const
+std::string CIdentity::CurrentLogin() const
 {
     const std::lock_guard lock(m_configLock);
     return m_login;

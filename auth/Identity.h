@@ -4,7 +4,7 @@
 // release index and the stored sign-in, and reports every result through its callbacks. The
 // window turns those into posted messages; the game hand-off blocks on ExchangeForGame.
 //
-//   Auth::Identity identity(Auth::LauncherIdentityParams(reports));
+//   Auth::CIdentity identity(Auth::LauncherIdentityParams(reports));
 //   if (auto started = identity.StartIdentity(); !started) { ... started.error() ... }
 //   identity.Queue(Auth::ERequest::Resume);
 //   ...
@@ -79,13 +79,13 @@ struct SIdentityParams
 [[nodiscard]] SIdentityParams LauncherIdentityParams(SIdentityReports reports);
 #endif
 
-class Identity
+class CIdentity
 {
 public:
-    explicit Identity(SIdentityParams params);
-    Identity(const Identity&) = delete;
-    Identity& operator=(const Identity&) = delete;
-    ~Identity(); // StopIdentity
+    explicit CIdentity(SIdentityParams params);
+    CIdentity(const CIdentity&) = delete;
+    CIdentity& operator=(const CIdentity&) = delete;
+    ~CIdentity(); // StopIdentity
 
     // Loads the configuration, reads the stored sign-in and starts the worker. On failure no
     // worker runs: queued requests wait for StopIdentity and ExchangeForGame fails at once.
@@ -145,7 +145,7 @@ private:
     void PublishLogin();
 
     SIdentityParams m_params;
-    StoredSignIn m_signIn;
+    CStoredSignIn m_signIn;
 
     mutable std::mutex m_configLock; // m_config (written by the worker alone once it runs), m_login
     SIdentityConfig m_config;

@@ -15,11 +15,11 @@ constexpr std::uint64_t kStatusAnswerLimit = 65536;
 SIdentityParams LauncherIdentityParams(SIdentityReports reports)
 {
     SIdentityParams params;
-    params.post = [](std::string_view base_url, std::string_view path, std::span<const std::uint8_t> body) {
-        return Net::Request(base_url, "POST", path, body, kSignInAnswerLimit);
+    params.post = [](std::string_view baseUrl, std::string_view path, std::span<const std::uint8_t> body) {
+        return Net::Request(baseUrl, "POST", path, body, kSignInAnswerLimit);
     };
-    params.get = [](std::string_view base_url, std::string_view path) {
-        return Net::Request(base_url, "GET", path, {}, kStatusAnswerLimit);
+    params.get = [](std::string_view baseUrl, std::string_view path) {
+        return Net::Request(baseUrl, "GET", path, {}, kStatusAnswerLimit);
     };
     params.store = MakeCredentialManager();
     params.load = [] { return LoadIdentityConfig({}, Vfs::TrustRoot()); };

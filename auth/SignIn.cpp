@@ -72,9 +72,9 @@ struct SCall
     return outcome;
 }
 
-[[nodiscard]] SCall Post(const PostFn& post, std::string_view base_url, std::string_view path, std::string_view body)
+[[nodiscard]] SCall Post(const PostFn& post, std::string_view baseUrl, std::string_view path, std::string_view body)
 {
-    return SCall{post(base_url, path,
+    return SCall{post(baseUrl, path,
                       std::span<const std::uint8_t>(reinterpret_cast<const std::uint8_t*>(body.data()), body.size()))};
 }
 
@@ -297,7 +297,7 @@ SLoginOutcome Login(const PostFn& post, ServiceUrls urls, std::string_view login
     return outcome;
 }
 
-SLoginOutcome LoginAt(const PostFn& post, std::string_view base_url, std::string_view login,
+SLoginOutcome LoginAt(const PostFn& post, std::string_view baseUrl, std::string_view login,
                       std::string_view password, std::uint8_t purpose, std::span<const std::uint8_t, 32> release,
                       std::span<const std::uint8_t, 32> session)
 {
@@ -322,7 +322,7 @@ SLoginOutcome LoginAt(const PostFn& post, std::string_view base_url, std::string
     std::optional<SCall> first;
     for (;;)
     {
-        first.emplace(Post(post, base_url, "/v1/login/start", opening + proof + "}"));
+        first.emplace(Post(post, baseUrl, "/v1/login/start", opening + proof + "}"));
         if (!first->result)
         {
             return Unreachable(first->result.error().text, first->result.error());
@@ -373,7 +373,7 @@ SLoginOutcome LoginAt(const PostFn& post, std::string_view base_url, std::string
     // Second step. A transport failure here is final: the exchange has started at this URL.
     const std::string body =
         fmt::format(R"({{"login":"{}","state":"{}","ke3":"{}"}})", login, state.text, EncodeBase64Url(finish.ke3));
-    const auto second = Post(post, base_url, "/v1/login/finish", body);
+    const auto second = Post(post, baseUrl, "/v1/login/finish", body);
     if (!second.result)
     {
         return SLoginOutcome(EOutcome::Failed, second.result.error().text);
@@ -416,8 +416,8 @@ namespace
 {
 const PostFn& Https()
 {
-    static const PostFn post = [](std::string_view base_url, std::string_view path, std::span<const std::uint8_t> body) {
-        return Net::Request(base_url, "POST", path, body, 16384);
+    static const PostFn post = [](std::string_view baseUrl, std::string_view path, std::span<const std::uint8_t> body) {
+        return Net::Request(baseUrl, "POST", path, body, 16384);
     };
     return post;
 }
@@ -428,11 +428,11 @@ SLoginOutcome Login(ServiceUrls urls, std::string_view login, std::string_view p
     return Login(Https(), urls, login, password);
 }
 
-SLoginOutcome LoginAt(std::string_view base_url, std::string_view login, std::string_view password,
+SLoginOutcome LoginAt(std::string_view baseUrl, std::string_view login, std::string_view password,
                       std::uint8_t purpose, std::span<const std::uint8_t, 32> release,
                       std::span<const std::uint8_t, 32> session)
 {
-    return LoginAt(Https(), base_url, login, password, purpose, release, session);
+    return LoginAt(Https(), baseUrl, login, password, purpose, release, session);
 }
 
 SLoginOutcome Refresh(ServiceUrls urls, std::span<const std::uint8_t, 32> refresh)

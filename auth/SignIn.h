@@ -77,14 +77,14 @@ using ServiceUrls = std::span<const std::string>;
 // The outcome of an answer that is not the call's success.
 [[nodiscard]] SLoginOutcome ReadError(const Net::SAnswer& answer);
 
-// How a call reaches the service: POST `body` to base_url + path, the answer limited to
+// How a call reaches the service: POST `body` to baseUrl + path, the answer limited to
 // 16 KiB. The product's goes through Net::Request; tests hand in their own.
 using PostFn = std::function<std::expected<Net::SAnswer, Net::SFailure>(
-    std::string_view base_url, std::string_view path, std::span<const std::uint8_t> body)>;
+    std::string_view baseUrl, std::string_view path, std::span<const std::uint8_t> body)>;
 
 [[nodiscard]] SLoginOutcome Login(const PostFn& post, ServiceUrls urls, std::string_view login,
                                   std::string_view password);
-[[nodiscard]] SLoginOutcome LoginAt(const PostFn& post, std::string_view base_url, std::string_view login,
+[[nodiscard]] SLoginOutcome LoginAt(const PostFn& post, std::string_view baseUrl, std::string_view login,
                                     std::string_view password, std::uint8_t purpose,
                                     std::span<const std::uint8_t, 32> release,
                                     std::span<const std::uint8_t, 32> session);
@@ -96,7 +96,7 @@ using PostFn = std::function<std::expected<Net::SAnswer, Net::SFailure>(
 #ifdef _WIN32
 // The same over HTTPS.
 [[nodiscard]] SLoginOutcome Login(ServiceUrls urls, std::string_view login, std::string_view password);
-[[nodiscard]] SLoginOutcome LoginAt(std::string_view base_url, std::string_view login, std::string_view password,
+[[nodiscard]] SLoginOutcome LoginAt(std::string_view baseUrl, std::string_view login, std::string_view password,
                                     std::uint8_t purpose, std::span<const std::uint8_t, 32> release,
                                     std::span<const std::uint8_t, 32> session);
 [[nodiscard]] SLoginOutcome Refresh(ServiceUrls urls, std::span<const std::uint8_t, 32> refresh);

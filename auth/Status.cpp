@@ -35,9 +35,9 @@ void ReadRelease(std::span<const char> body, std::string_view key, std::string_v
 }
 }
 
-std::string StatusPath(std::string_view release_hex)
+std::string StatusPath(std::string_view releaseHex)
 {
-    return fmt::format("/v1/status?release={}&build={}", release_hex, kLauncherBuild);
+    return fmt::format("/v1/status?release={}&build={}", releaseHex, kLauncherBuild);
 }
 
 void ReadStatusAnswer(std::span<const char> body, SServiceStatus& status)
@@ -60,9 +60,9 @@ void ReadStatusAnswer(std::span<const char> body, SServiceStatus& status)
     ReadRelease(body, "next", "next_number", status.next, status.nextNumber);
 }
 
-SServiceStatus PollStatus(const GetFn& get, ServiceUrls urls, std::string_view release_hex)
+SServiceStatus PollStatus(const GetFn& get, ServiceUrls urls, std::string_view releaseHex)
 {
-    const std::string path = StatusPath(release_hex);
+    const std::string path = StatusPath(releaseHex);
     SServiceStatus status;
     for (const auto& url : urls)
     {
@@ -90,13 +90,13 @@ SServiceStatus PollStatus(const GetFn& get, ServiceUrls urls, std::string_view r
 }
 
 #ifdef _WIN32
-SServiceStatus PollStatus(ServiceUrls urls, std::string_view release_hex)
+SServiceStatus PollStatus(ServiceUrls urls, std::string_view releaseHex)
 {
     return PollStatus(
-        [](std::string_view base_url, std::string_view path) {
-            return Net::Request(base_url, "GET", path, {}, 65536);
+        [](std::string_view baseUrl, std::string_view path) {
+            return Net::Request(baseUrl, "GET", path, {}, 65536);
         },
-        urls, release_hex);
+        urls, releaseHex);
 }
 #endif
 }

@@ -38,18 +38,18 @@ struct SServiceStatus
 };
 
 // "/v1/status?release={}&build=1".
-[[nodiscard]] std::string StatusPath(std::string_view release_hex);
+[[nodiscard]] std::string StatusPath(std::string_view releaseHex);
 
 // The fields of a 200 answer's body; world, old and the releases only.
 void ReadStatusAnswer(std::span<const char> body, SServiceStatus& status);
 
-// How the poll reaches the service: GET base_url + path, the answer limited to 64 KiB.
-using GetFn = std::function<std::expected<Net::SAnswer, Net::SFailure>(std::string_view base_url,
+// How the poll reaches the service: GET baseUrl + path, the answer limited to 64 KiB.
+using GetFn = std::function<std::expected<Net::SAnswer, Net::SFailure>(std::string_view baseUrl,
                                                                         std::string_view path)>;
 
-[[nodiscard]] SServiceStatus PollStatus(const GetFn& get, ServiceUrls urls, std::string_view release_hex);
+[[nodiscard]] SServiceStatus PollStatus(const GetFn& get, ServiceUrls urls, std::string_view releaseHex);
 
 #ifdef _WIN32
-[[nodiscard]] SServiceStatus PollStatus(ServiceUrls urls, std::string_view release_hex);
+[[nodiscard]] SServiceStatus PollStatus(ServiceUrls urls, std::string_view releaseHex);
 #endif
 }

@@ -9,7 +9,7 @@ std::string CredentialTarget(std::string_view first_service_url)
     return std::string(kCredentialPrefix) + std::string(first_service_url);
 }
 
-bool StoredSignIn::ReadStoredSignIn()
+bool CStoredSignIn::ReadStoredSignIn()
 {
     m_signedIn = false;
     if (auto entry = m_store.Read(m_target);
@@ -22,18 +22,18 @@ bool StoredSignIn::ReadStoredSignIn()
     return m_signedIn;
 }
 
-void StoredSignIn::WriteStoredSignIn()
+void CStoredSignIn::WriteStoredSignIn()
 {
     m_store.Write(m_target, m_login, m_token);
 }
 
-void StoredSignIn::ForgetStoredSignIn()
+void CStoredSignIn::ForgetStoredSignIn()
 {
     Drop();
     m_store.Delete(m_target);
 }
 
-void StoredSignIn::ApplyOutcome(SLoginOutcome& outcome)
+void CStoredSignIn::ApplyOutcome(SLoginOutcome& outcome)
 {
     switch (outcome.kind)
     {
@@ -59,7 +59,7 @@ void StoredSignIn::ApplyOutcome(SLoginOutcome& outcome)
     }
 }
 
-void StoredSignIn::Drop() noexcept
+void CStoredSignIn::Drop() noexcept
 {
     Secure::Wipe(m_token);
     m_signedIn = false;

@@ -54,13 +54,13 @@ public:
 
 [[nodiscard]] std::string CredentialTarget(std::string_view first_service_url);
 
-class StoredSignIn
+class CStoredSignIn
 {
 public:
-    explicit StoredSignIn(ICredentialStore& store) noexcept : m_store(store) {}
-    StoredSignIn(const StoredSignIn&) = delete;
-    StoredSignIn& operator=(const StoredSignIn&) = delete;
-    ~StoredSignIn() { Drop(); }
+    explicit CStoredSignIn(ICredentialStore& store) noexcept : m_store(store) {}
+    CStoredSignIn(const CStoredSignIn&) = delete;
+    CStoredSignIn& operator=(const CStoredSignIn&) = delete;
+    ~CStoredSignIn() { Drop(); }
 
     void SetTarget(std::string target) { m_target = std::move(target); }
     [[nodiscard]] const std::string& Target() const noexcept { return m_target; }

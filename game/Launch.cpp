@@ -95,14 +95,14 @@ void ServePipe(std::stop_token stop, UniqueHandle process, UniqueHandle requests
 }
 }
 
-GameLaunch::GameLaunch(SLaunchParams params) noexcept : m_params(std::move(params)) {}
+CGameLaunch::CGameLaunch(SLaunchParams params) noexcept : m_params(std::move(params)) {}
 
-GameLaunch::~GameLaunch()
+CGameLaunch::~CGameLaunch()
 {
     Stop();
 }
 
-std::expected<void, std::string> GameLaunch::Start()
+std::expected<void, std::string> CGameLaunch::Start()
 {
     if (m_watcher.joinable())
     {
@@ -159,7 +159,7 @@ std::expected<void, std::string> GameLaunch::Start()
     return {};
 }
 
-void GameLaunch::Stop() noexcept
+void CGameLaunch::Stop() noexcept
 {
     if (m_watcher.joinable())
     {

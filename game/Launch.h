@@ -33,13 +33,13 @@ struct SLaunchParams
     std::function<void()> ended;   // the client has ended (pipe thread; never after Stop)
 };
 
-class GameLaunch
+class CGameLaunch
 {
 public:
-    explicit GameLaunch(SLaunchParams params) noexcept;
-    ~GameLaunch();
-    GameLaunch(const GameLaunch&) = delete;
-    GameLaunch& operator=(const GameLaunch&) = delete;
+    explicit CGameLaunch(SLaunchParams params) noexcept;
+    ~CGameLaunch();
+    CGameLaunch(const CGameLaunch&) = delete;
+    CGameLaunch& operator=(const CGameLaunch&) = delete;
 
     // Starts the client and both threads; on the window thread only. The threads of an
     // earlier launch are joined first, so call it again only after `ended`.

@@ -163,11 +163,11 @@ struct alignas(32) SFetchBuffer
 };
 }
 
-std::expected<void, SFailure> Send(std::string_view base_url, std::string_view method, std::string_view path,
+std::expected<void, SFailure> Send(std::string_view baseUrl, std::string_view method, std::string_view path,
                                    const std::wstring& headers, std::span<const std::uint8_t> body,
-                                   std::uint32_t receive_timeout_ms, const AnswerReader& reader, ERedirects redirects)
+                                   std::uint32_t receiveTimeoutMs, const AnswerReader& reader, ERedirects redirects)
 {
-    const std::wstring url = Text::Utf8ToWide(base_url);
+    const std::wstring url = Text::Utf8ToWide(baseUrl);
     URL_COMPONENTS parts{};
     parts.dwStructSize = sizeof(parts);
     parts.dwSchemeLength = static_cast<DWORD>(-1);
@@ -201,13 +201,13 @@ std::expected<void, SFailure> Send(std::string_view base_url, std::string_view m
         return std::unexpected(Text::WithWinHttpError("WinHTTP does not start", GetLastError()));
     }
     if (!WinHttpSetTimeouts(session.get(), kStepTimeoutMs, kStepTimeoutMs, kStepTimeoutMs,
-                            static_cast<int>(receive_timeout_ms)))
+                            static_cast<int>(receiveTimeoutMs)))
     {
         return std::unexpected(Text::WithWinHttpError("WinHTTP does not start", GetLastError()));
     }
     // Windows gives up on silent headers after the receive timeout, as every read waits at
     // most that long; Wine waits for its 90 s response timeout unless told otherwise.
-    DWORD response_timeout = receive_timeout_ms;
+    DWORD response_timeout = receiveTimeoutMs;
     (void)WinHttpSetOption(session.get(), WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &response_timeout,
                            sizeof(response_timeout));
     if (auto selected = Detail::SelectProtocols([&](DWORD protocols) {
@@ -261,14 +261,14 @@ std::expected<void, SFailure> Send(std::string_view base_url, std::string_view m
     return {};
 }
 
-std::expected<SAnswer, SFailure> Request(std::string_view base_url, std::string_view method, std::string_view path,
-                                         std::span<const std::uint8_t> body, std::uint64_t max_size)
+std::expected<SAnswer, SFailure> Request(std::string_view baseUrl, std::string_view method, std::string_view path,
+                                         std::span<const std::uint8_t> body, std::uint64_t maxSize)
 {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kRequestDeadlineMs);
     SAnswer answer;
     const std::wstring headers = body.empty() ? std::wstring() : std::wstring(L"Content-Type: application/json\r\n");
     auto sent = Send(
-        base_url, method, path, headers, body, kRequestTimeoutMs,
+        baseUrl, method, path, headers, body, kRequestTimeoutMs,
         [&](void* request) -> std::expected<void, std::string> {
             auto status = ReadStatus(request);
             if (!status)
@@ -301,7 +301,7 @@ std::expected<SAnswer, SFailure> Request(std::string_view base_url, std::string_
                     return {};
                 }
                 const std::size_t had = answer.body.size();
-                if (available > max_size - had)
+                if (available > maxSize - had)
                 {
                     return std::unexpected(std::string("the answer is too long"));
                 }
@@ -328,13 +328,13 @@ namespace
 using Sink = std::function<bool(std::span<const std::uint8_t>)>;
 
 // Fetch on the calling thread, which WinHTTP holds for as long as it waits.
-std::expected<std::uint32_t, std::string> FetchHere(std::string_view base_url, std::string_view path,
+std::expected<std::uint32_t, std::string> FetchHere(std::string_view baseUrl, std::string_view path,
                                                     std::uint64_t offset, std::uint64_t length, const Sink& sink)
 {
     std::uint32_t answered = 0;
     const std::string range = RangeHeader(offset, length);
     const std::wstring headers(range.begin(), range.end()); // ASCII
-    auto sent = Send(base_url, "GET", path, headers, {}, kFetchTimeoutMs,
+    auto sent = Send(baseUrl, "GET", path, headers, {}, kFetchTimeoutMs,
                      [&](void* request) -> std::expected<void, std::string> {
                          auto status = ReadStatus(request);
                          if (!status)
@@ -451,19 +451,19 @@ void Transfer(const std::shared_ptr<STransfer>& transfer)
 }
 }
 
-std::expected<std::uint32_t, std::string> Fetch(std::string_view base_url, std::string_view path, std::uint64_t offset,
+std::expected<std::uint32_t, std::string> Fetch(std::string_view baseUrl, std::string_view path, std::uint64_t offset,
                                                 std::uint64_t length, const Sink& sink, std::stop_token stop)
 {
     if (!stop.stop_possible())
     {
-        return FetchHere(base_url, path, offset, length, sink);
+        return FetchHere(baseUrl, path, offset, length, sink);
     }
     if (stop.stop_requested())
     {
         return std::unexpected(std::string("stopped"));
     }
     const auto transfer = std::make_shared<STransfer>();
-    transfer->base = base_url;
+    transfer->base = baseUrl;
     transfer->path = path;
     transfer->offset = offset;
     transfer->length = length;
@@ -473,7 +473,7 @@ std::expected<std::uint32_t, std::string> Fetch(std::string_view base_url, std::
     }
     catch (const std::system_error&)
     {
-        return FetchHere(base_url, path, offset, length, sink); // only the stop comes later
+        return FetchHere(baseUrl, path, offset, length, sink); // only the stop comes later
     }
     STransfer& t = *transfer;
     std::unique_lock hold(t.lock);

@@ -64,10 +64,10 @@ enum class ERedirects
     Refuse, // a 3xx is the answer
 };
 
-// Sends `method` to base_url + path. `headers` are extra header lines, each ending in "\r\n".
-[[nodiscard]] std::expected<void, SFailure> Send(std::string_view base_url, std::string_view method,
+// Sends `method` to baseUrl + path. `headers` are extra header lines, each ending in "\r\n".
+[[nodiscard]] std::expected<void, SFailure> Send(std::string_view baseUrl, std::string_view method,
                                                  std::string_view path, const std::wstring& headers,
-                                                 std::span<const std::uint8_t> body, std::uint32_t receive_timeout_ms,
+                                                 std::span<const std::uint8_t> body, std::uint32_t receiveTimeoutMs,
                                                  const AnswerReader& reader, ERedirects redirects = ERedirects::Follow);
 
 // The identity service's calls, which carry passwords' proofs and tokens: a redirect is never
@@ -76,11 +76,11 @@ enum class ERedirects
 inline constexpr std::uint32_t kRequestDeadlineMs = 15000;
 
 // A non-empty body goes out as "application/json". The answer body is read whole; more than
-// max_size bytes give "the answer is too long". Receive timeout 5 s; past the deadline
+// maxSize bytes give "the answer is too long". Receive timeout 5 s; past the deadline
 // "the answer breaks off (WinHTTP error 12002)".
-[[nodiscard]] std::expected<SAnswer, SFailure> Request(std::string_view base_url, std::string_view method,
+[[nodiscard]] std::expected<SAnswer, SFailure> Request(std::string_view baseUrl, std::string_view method,
                                                        std::string_view path, std::span<const std::uint8_t> body,
-                                                       std::uint64_t max_size);
+                                                       std::uint64_t maxSize);
 
 // GET with a Range for length > 0 (offset to offset + length - 1) or for offset > 0 alone (to
 // the end). Only a 200 or 206 answer's body is streamed to `sink`, in order, in chunks of at
@@ -94,7 +94,7 @@ inline constexpr std::uint32_t kRequestDeadlineMs = 15000;
 // WinHTTP call returns, by the receive timeout at the latest. `sink` is always called on the
 // caller's thread.
 [[nodiscard]] std::expected<std::uint32_t, std::string> Fetch(
-    std::string_view base_url, std::string_view path, std::uint64_t offset, std::uint64_t length,
+    std::string_view baseUrl, std::string_view path, std::uint64_t offset, std::uint64_t length,
     const std::function<bool(std::span<const std::uint8_t>)>& sink, std::stop_token stop = {});
 #endif
 }

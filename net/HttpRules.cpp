@@ -33,7 +33,7 @@ const STlsFailure* FindTlsFailure(std::uint32_t flags) noexcept
 EFailureClass SecureFailureClass(std::uint32_t flags) noexcept
 {
     const STlsFailure* row = FindTlsFailure(flags);
-    return row != nullptr ? row->failure_class : EFailureClass::OtherTls;
+    return row != nullptr ? row->failureClass : EFailureClass::OtherTls;
 }
 
 bool NeedsIssuer(std::uint32_t flags) noexcept
@@ -75,13 +75,13 @@ std::string IssuerText(std::string_view name)
     return std::string(name.substr(0, kept));
 }
 
-std::wstring RequestPath(std::wstring_view url_path, std::wstring_view path)
+std::wstring RequestPath(std::wstring_view urlPath, std::wstring_view path)
 {
-    while (!url_path.empty() && url_path.back() == L'/')
+    while (!urlPath.empty() && urlPath.back() == L'/')
     {
-        url_path.remove_suffix(1);
+        urlPath.remove_suffix(1);
     }
-    std::wstring joined(url_path);
+    std::wstring joined(urlPath);
     joined += path;
     return joined;
 }

@@ -21,7 +21,7 @@ struct STlsFailure
 {
     std::uint32_t flag; // WINHTTP_CALLBACK_STATUS_FLAG_...
     std::string_view text;
-    EFailureClass failure_class;
+    EFailureClass failureClass;
 };
 
 // Searched in this order; the first row whose flag is set names the failure.
@@ -56,7 +56,7 @@ inline constexpr std::string_view kSecureFallbackText = "secure connection faile
 [[nodiscard]] std::string IssuerText(std::string_view name);
 
 // The URL path of the base URL without any trailing "/", followed by the operation's path.
-[[nodiscard]] std::wstring RequestPath(std::wstring_view url_path, std::wstring_view path);
+[[nodiscard]] std::wstring RequestPath(std::wstring_view urlPath, std::wstring_view path);
 
 // The value of a Content-Length header: decimal digits alone, at most 2^64 - 1.
 [[nodiscard]] std::optional<std::uint64_t> ParseContentLength(std::string_view value) noexcept;

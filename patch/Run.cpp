@@ -289,9 +289,12 @@ public:
         const std::string& exe = m_run.params.launcherPath;
         if (!exe.empty())
         {
-            if (const std::string staged = StagedLauncherName(exe); staged != File::RunningExecutablePath())
+            for (const std::string& staged : StagedLauncherNames(exe))
             {
-                (void)DeleteGameFile(staged, m_run.stop);
+                if (staged != File::RunningExecutablePath())
+                {
+                    (void)DeleteGameFile(staged, m_run.stop);
+                }
             }
             (void)DeleteGameFile(exe + ".old", m_run.stop);
             (void)DeleteGameFile(exe + ".bad", m_run.stop);

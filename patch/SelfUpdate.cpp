@@ -10,6 +10,7 @@
 
 #include <fmt/format.h>
 
+#include <array>
 #include <memory>
 #include <system_error>
 #include <utility>
@@ -134,9 +135,9 @@ std::expected<std::unique_ptr<CHandOver>, std::string> CHandOver::Start(std::str
     return handOver;
 }
 
-std::string StagedLauncherName(std::string_view exe)
+std::array<std::string, 2> StagedLauncherNames(std::string_view exe)
 {
-    return fmt::format("{}.new", exe);
+    return {fmt::format("{}.new", exe), fmt::format("{}.new.new", exe)};
 }
 
 std::string TakeLauncherName(const std::string& running)
@@ -157,8 +158,22 @@ std::string TakeLauncherName(const std::string& running)
 std::expected<void, std::string> CHandOver::Stage(std::stop_token stop, const std::string& downloaded,
     UniqueHandle& readEnd)
 {
-    const std::string staged = StagedLauncherName(m_exe);
-    if (!RetryFileOperation([&] { return File::MoveReplacing(downloaded, staged); }, stop))
+    // A launcher that still runs from the first staged name (one that hung, never to end)
+    // keeps it from being replaced: the second one is taken then.
+    std::string staged;
+    for (const std::string& name : StagedLauncherNames(m_exe))
+    {
+        if (RetryFileOperation([&] { return File::MoveReplacing(downloaded, name); }, stop))
+        {
+            staged = name;
+            break;
+        }
+        if (GetLastError() != ERROR_ACCESS_DENIED || stop.stop_requested())
+        {
+            break;
+        }
+    }
+    if (staged.empty())
     {
         return std::unexpected(Text::WithWindowsError("the new launcher could not take its place", GetLastError()));
     }
@@ -168,7 +183,7 @@ std::expected<void, std::string> CHandOver::Stage(std::stop_token stop, const st
         (void)MoveLauncher(staged, m_exe + ".bad");
         return std::unexpected(fmt::format("the new launcher did not start (Windows error {})", started.error()));
     }
-    m_staged = true;
+    m_staged = std::move(staged);
     readEnd = std::move(started->readEnd);
     const std::lock_guard hold(m_lock);
     m_process = std::move(started->process);
@@ -221,12 +236,12 @@ void CHandOver::Undo()
         WaitForSingleObject(process.get(), 5'000);
         process.reset();
     }
-    if (m_staged)
+    if (!m_staged.empty())
     {
         // The new launcher took the name only if the old one's file was free to be replaced
         // (never while this launcher runs from it); the staged file is then gone already.
-        (void)MoveLauncher(StagedLauncherName(m_exe), m_exe + ".bad");
-        m_staged = false;
+        (void)MoveLauncher(m_staged, m_exe + ".bad");
+        m_staged.clear();
     }
     const std::lock_guard hold(m_lock);
     m_undone = true;

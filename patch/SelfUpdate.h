@@ -1,8 +1,9 @@
 // The launcher's replacement of itself. An update run whose launcher record differs from the
 // running exe downloads the new exe into the incoming folder, verifies it and reports phase 4;
 // the window's controller then has the patcher hand over, on a thread of the hand-over's own:
-// the download moves beside the exe under the staged name "<exe>.new", the new launcher starts
-// from there with an inheritable pipe, and the old one waits up to 30 s for its one-byte signal.
+// the download moves beside the exe under a staged name ("<exe>.new", StagedLauncherNames), the
+// new launcher starts from there with an inheritable pipe, and the old one waits up to 30 s for
+// its one-byte signal.
 // Without the signal the new process is ended and the staged file becomes "<exe>.bad". With
 // it the old launcher ends, and the new one takes the exe's name in one replacing move once the
 // old one's file is no longer in use (TakeLauncherName).
@@ -10,14 +11,15 @@
 // The old exe is never moved: at every instant the exe's name holds a whole launcher, the old
 // or the new, so that a power cut at any moment of a hand-over leaves a launcher that starts
 // (Windows cannot replace the name of a running exe, and two moves would leave an instant
-// without one). The next patch run deletes "<exe>.new" (unless it runs from it), ".bad" and
-// the ".old" that launchers before this rule left.
+// without one). The next patch run deletes the staged names (unless it runs from one), ".bad"
+// and the ".old" that launchers before this rule left.
 #pragma once
 
 #ifdef _WIN32
 #include "patch/Run.h"
 #include "base/Handle.h"
 
+#include <array>
 #include <condition_variable>
 #include <expected>
 #include <memory>
@@ -36,8 +38,9 @@ inline constexpr DWORD kHandOverWaitMs = 30'000;
 // or phase 3; a stop ends it quietly.
 void SelfUpdateStep(const SRun& run, const Vfs::SIndex& index, const Vfs::SFile& launcher);
 
-// The exe's staged name during a hand-over.
-[[nodiscard]] std::string StagedLauncherName(std::string_view exe);
+// The exe's staged names during a hand-over: "<exe>.new", and "<exe>.new.new" for when a
+// launcher that hung still runs from the first.
+[[nodiscard]] std::array<std::string, 2> StagedLauncherNames(std::string_view exe);
 
 // The new launcher's side: `running` is its own exe. Started under a staged name, it takes the
 // launcher's name (the staged name without its ".new" endings) in one replacing move, retried
@@ -86,7 +89,7 @@ private:
     void Undo();
 
     std::string m_exe;
-    bool m_staged = false; // "<exe>.new" is the new launcher's; the thread's until it is joined
+    std::string m_staged; // the staged exe the new launcher runs from; the thread's until it is joined
     mutable std::mutex m_lock;
     std::condition_variable_any m_changed;
     UniqueHandle m_process; // under m_lock

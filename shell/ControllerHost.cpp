@@ -25,7 +25,7 @@ struct Overloaded : Ts...
 
 }
 
-CControllerHost::CControllerHost(HWND window, Ui::MainWindow& view, std::string launcherPath)
+CControllerHost::CControllerHost(HWND window, Ui::CMainWindow& view, std::string launcherPath)
     : m_window(window), m_view(view), m_loop(*this, view.View()),
       m_identity(Auth::LauncherIdentityParams({
           .outcome =

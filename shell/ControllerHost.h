@@ -27,7 +27,7 @@ class CControllerHost final : private CEffectLoop::ICarrier
 public:
     // `view` is the window's mechanics, already created; it outlives this host. `launcherPath`
     // is the launcher's exe, which the self-update replaces.
-    CControllerHost(HWND window, Ui::MainWindow& view, std::string launcherPath);
+    CControllerHost(HWND window, Ui::CMainWindow& view, std::string launcherPath);
     ~CControllerHost(); // stops every worker that still runs
     CControllerHost(const CControllerHost&) = delete;
     CControllerHost& operator=(const CControllerHost&) = delete;
@@ -54,12 +54,12 @@ private:
     [[nodiscard]] std::uint16_t FocusedControl() const;
 
     HWND m_window;
-    Ui::MainWindow& m_view;
+    Ui::CMainWindow& m_view;
     CMailbox<SEvent> m_mailbox; // before the engines: they post into it until they are stopped
     CEffectLoop m_loop;
-    Auth::Identity m_identity;
+    Auth::CIdentity m_identity;
     Patch::CPatcher m_patcher;
-    Game::GameLaunch m_game;
+    Game::CGameLaunch m_game;
 };
 }
 #endif

@@ -12,7 +12,7 @@ namespace
 struct SLauncher
 {
     SWindowStart* start = nullptr;
-    Ui::MainWindow window;
+    Ui::CMainWindow window;
     std::optional<CControllerHost> controller; // from WM_CREATE on
 };
 

@@ -1,5 +1,5 @@
 // The launcher's main window: its class and its window procedure. The procedure is a
-// dispatcher: the window's mechanics (ui/MainWindow.h) see every message first; what is left
+// dispatcher: the window's mechanics (ui/CMainWindow.h) see every message first; what is left
 // goes to the controller.
 #pragma once
 

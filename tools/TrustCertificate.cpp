@@ -18,13 +18,13 @@
 namespace
 {
 // Only the TLS session and the answer's headers matter, so the body is left unread.
-int Check(const std::string& base_url)
+int Check(const std::string& baseUrl)
 {
-    const auto sent = Net::Send(base_url, "GET", "/", L"", {}, 5000,
+    const auto sent = Net::Send(baseUrl, "GET", "/", L"", {}, 5000,
                                        [](void*) -> std::expected<void, std::string> { return {}; });
     if (!sent)
     {
-        std::fprintf(stderr, "qmtrust: %s: %s\n", base_url.c_str(), sent.error().text.c_str());
+        std::fprintf(stderr, "qmtrust: %s: %s\n", baseUrl.c_str(), sent.error().text.c_str());
         return 1;
     }
     return 0;

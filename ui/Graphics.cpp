@@ -201,10 +201,10 @@ struct SScenePaints
 };
 
 // One frame's scene, region by region, between the target's BeginDraw and EndDraw.
-class Scene
+class CScene
 {
 public:
-    Scene(ID2D1RenderTarget* target, ID2D1SolidColorBrush* brush, const SScenePaints& paints,
+    CScene(ID2D1RenderTarget* target, ID2D1SolidColorBrush* brush, const SScenePaints& paints,
           const SFrame& frame) noexcept
         : m_target(target), m_brush(brush), m_paints(paints), m_frame(frame), m_view(*frame.view)
     {
@@ -343,7 +343,7 @@ int MeasureTextWidth(TextStyle style, std::string_view text)
     return static_cast<int>(std::ceil(metrics.widthIncludingTrailingWhitespace - 1e-3f));
 }
 
-Renderer::Outcome Renderer::Draw(HWND window, HDC paintDc, int dpi, const SFrame& frame, bool sceneDirty)
+CRenderer::Outcome CRenderer::Draw(HWND window, HDC paintDc, int dpi, const SFrame& frame, bool sceneDirty)
 {
     bool fresh = false;
     if (!m_target)
@@ -388,7 +388,7 @@ Renderer::Outcome Renderer::Draw(HWND window, HDC paintDc, int dpi, const SFrame
     return Outcome::Drawn;
 }
 
-void Renderer::Release() noexcept
+void CRenderer::Release() noexcept
 {
     m_logo.reset();
     m_background.reset();
@@ -405,12 +405,12 @@ void Renderer::Release() noexcept
     m_factory.reset();
 }
 
-bool Renderer::Occluded() const noexcept
+bool CRenderer::Occluded() const noexcept
 {
     return m_hwndTarget && (m_hwndTarget->CheckWindowState() & D2D1_WINDOW_STATE_OCCLUDED) != 0;
 }
 
-bool Renderer::MakeResources(HWND window, HDC paintDc, int dpi) noexcept
+bool CRenderer::MakeResources(HWND window, HDC paintDc, int dpi) noexcept
 {
     GetClientRect(window, &m_client);
     const D2D1_SIZE_U pixels{static_cast<UINT32>(m_client.right), static_cast<UINT32>(m_client.bottom)};
@@ -480,9 +480,9 @@ bool Renderer::MakeResources(HWND window, HDC paintDc, int dpi) noexcept
     return true;
 }
 
-bool Renderer::DrawScene(const SFrame& frame)
+bool CRenderer::DrawScene(const SFrame& frame)
 {
-    const Scene scene(m_sceneTarget.get(), m_brush.get(),
+    const CScene scene(m_sceneTarget.get(), m_brush.get(),
                       {m_background.get(), m_logo.get(), m_rightFade.get(), m_bottomFade.get(), m_button.get(),
                        m_buttonHover.get()},
                       frame);
@@ -506,7 +506,7 @@ bool Renderer::DrawScene(const SFrame& frame)
 }
 
 // The picture, darkened towards the right and the bottom, and the logo on it.
-void Scene::Background() const noexcept
+void CScene::Background() const noexcept
 {
     const D2D1_RECT_F all = RectF(0, 0, kWindowWidthDip, kWindowHeightDip);
     m_target->Clear(Rgb(Colour::kBase));
@@ -523,7 +523,7 @@ void Scene::Background() const noexcept
 }
 
 // Minimise and Close: a line and a cross, on a raised square under the pointer.
-void Scene::TitleButtons() const noexcept
+void CScene::TitleButtons() const noexcept
 {
     constexpr float kHalf = 6; // half the glyph's width
     for (ControlId id : {ControlId::Minimise, ControlId::Close})
@@ -549,7 +549,7 @@ void Scene::TitleButtons() const noexcept
 }
 
 // The closed language list: a globe, the language's short label and a chevron.
-void Scene::LanguageSelector() const
+void CScene::LanguageSelector() const
 {
     constexpr float kGlobeX = 15;       // the globe's centre from the left edge
     constexpr float kGlobeRadius = 6.5f;
@@ -578,7 +578,7 @@ void Scene::LanguageSelector() const
 
 // Signed out: the captions, the two edit boxes' frames and, with a readable release, the
 // account links under them.
-void Scene::SignInForm() const
+void CScene::SignInForm() const
 {
     Text(m_view[ControlId::LoginCaption].text, TextStyle::Small, RectF(RectOf(ControlId::LoginCaption)),
          Colour::kMuted);
@@ -601,7 +601,7 @@ void Scene::SignInForm() const
 }
 
 // Signed in: the panel with "Signed in as" and Sign Out.
-void Scene::SignedInPanel() const
+void CScene::SignedInPanel() const
 {
     m_target->FillRoundedRectangle(Rounded(RectF(kSignedInPanelRect), 8), Paint(Colour::kField));
     Text(m_view[ControlId::SignedInLine].text, TextStyle::Panel, RectF(RectOf(ControlId::SignedInLine)), Colour::kText);
@@ -612,7 +612,7 @@ void Scene::SignedInPanel() const
 }
 
 // Sign In or PLAY: the gradient, lighter under the pointer, flat while pressed or disabled.
-void Scene::MainButton() const
+void CScene::MainButton() const
 {
     const ControlId id = m_view.signedIn ? ControlId::Play : ControlId::SignIn;
     const D2D1_ROUNDED_RECT shape = Rounded(RectF(RectOf(id)), 10);
@@ -634,7 +634,7 @@ void Scene::MainButton() const
 
 // The status line in its kind's colour, after a dot for the kinds that have one, and the
 // progress bar under it while a fraction is known.
-void Scene::StatusLine() const
+void CScene::StatusLine() const
 {
     const bool withBar = m_view.progressFraction >= 0.0f;
     const SRect line = kStatusLineRect;
@@ -680,7 +680,7 @@ void Scene::StatusLine() const
 }
 
 // The version label, then the links that have somewhere to go, a dot between each two.
-void Scene::VersionAndLinks() const
+void CScene::VersionAndLinks() const
 {
     Text(m_view.releaseName, TextStyle::Small, RectF(kReleaseNameRect), Colour::kMuted);
     const float dotY = kReleaseNameRect.y + kReleaseNameRect.height / 2.0f;
@@ -700,7 +700,7 @@ void Scene::VersionAndLinks() const
 }
 
 // Around the focused control, when the keyboard has been used.
-void Scene::FocusRing() const noexcept
+void CScene::FocusRing() const noexcept
 {
     if (!m_frame.showFocusCues || m_frame.focused == 0)
     {
@@ -717,7 +717,7 @@ void Scene::FocusRing() const noexcept
     m_target->DrawRoundedRectangle(Rounded(grown, radius), Paint(Colour::kAccent), 1.5f);
 }
 
-void Renderer::DrawEmbers(double clockMs) noexcept
+void CRenderer::DrawEmbers(double clockMs) noexcept
 {
     ID2D1SolidColorBrush* brush = m_brush.get();
     for (int i = 0; i < kEmberCount; ++i)

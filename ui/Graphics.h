@@ -51,12 +51,12 @@ struct SFrame
     double clockMs = 0.0;
 };
 
-class Renderer
+class CRenderer
 {
 public:
-    Renderer() noexcept = default;
-    Renderer(const Renderer&) = delete;
-    Renderer& operator=(const Renderer&) = delete;
+    CRenderer() noexcept = default;
+    CRenderer(const CRenderer&) = delete;
+    CRenderer& operator=(const CRenderer&) = delete;
 
     enum class Outcome
     {

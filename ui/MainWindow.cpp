@@ -54,12 +54,12 @@ LRESULT CALLBACK LanguageListProc(HWND window, UINT message, WPARAM wParam, LPAR
 }
 }
 
-MainWindow::~MainWindow()
+CMainWindow::~CMainWindow()
 {
     Destroy();
 }
 
-void MainWindow::Create(HWND window, const SBrushes& brushes, const SView& view)
+void CMainWindow::Create(HWND window, const SBrushes& brushes, const SView& view)
 {
     m_window = window;
     m_brushes = brushes;
@@ -139,7 +139,7 @@ void MainWindow::Create(HWND window, const SBrushes& brushes, const SView& view)
     DwmExtendFrameIntoClientArea(window, &margins);
 }
 
-void MainWindow::Show(const SView& view)
+void CMainWindow::Show(const SView& view)
 {
     const bool firstOrRelabel = view.language != m_view.language;
     const bool rowChanged = firstOrRelabel || view.releaseName != m_view.releaseName || view.hasCdn != m_view.hasCdn ||
@@ -198,7 +198,7 @@ void MainWindow::Show(const SView& view)
 
 // A control that is disabled or hidden while it has the focus drops it, and keys would go
 // nowhere: the focus moves on to the next control that takes it, as a dialog's does.
-void MainWindow::KeepFocus(HWND focused) const noexcept
+void CMainWindow::KeepFocus(HWND focused) const noexcept
 {
     if (focused == nullptr || (IsWindowEnabled(focused) && IsWindowVisible(focused)))
     {
@@ -211,7 +211,7 @@ void MainWindow::KeepFocus(HWND focused) const noexcept
     }
 }
 
-std::string MainWindow::LoginText() const
+std::string CMainWindow::LoginText() const
 {
     HWND box = Control(ControlId::LoginBox);
     std::wstring text(static_cast<std::size_t>(GetWindowTextLengthW(box)) + 1, L'\0');
@@ -219,7 +219,7 @@ std::string MainWindow::LoginText() const
     return Text::WideToUtf8(text);
 }
 
-std::string MainWindow::TakePassword() const
+std::string CMainWindow::TakePassword() const
 {
     HWND box = Control(ControlId::PasswordBox);
     std::wstring text(static_cast<std::size_t>(GetWindowTextLengthW(box)) + 1, L'\0');
@@ -229,12 +229,12 @@ std::string MainWindow::TakePassword() const
     return password;
 }
 
-void MainWindow::ClearPassword() const noexcept
+void CMainWindow::ClearPassword() const noexcept
 {
     SetWindowTextW(Control(ControlId::PasswordBox), L"");
 }
 
-void MainWindow::Focus(ControlId id) const noexcept
+void CMainWindow::Focus(ControlId id) const noexcept
 {
     if (HWND control = Control(id))
     {
@@ -242,12 +242,12 @@ void MainWindow::Focus(ControlId id) const noexcept
     }
 }
 
-int MainWindow::LanguageSelection() const noexcept
+int CMainWindow::LanguageSelection() const noexcept
 {
     return static_cast<int>(SendMessageW(Control(ControlId::LanguageList), CB_GETCURSEL, 0, 0));
 }
 
-void MainWindow::Destroy() noexcept
+void CMainWindow::Destroy() noexcept
 {
     if (m_timerRunning && m_window != nullptr)
     {
@@ -258,7 +258,7 @@ void MainWindow::Destroy() noexcept
     m_font.reset();
 }
 
-void MainWindow::Redraw() noexcept
+void CMainWindow::Redraw() noexcept
 {
     m_sceneDirty = true;
     if (m_window != nullptr)
@@ -267,7 +267,7 @@ void MainWindow::Redraw() noexcept
     }
 }
 
-void MainWindow::MakeFontAndListMetrics()
+void CMainWindow::MakeFontAndListMetrics()
 {
     UniqueFont font(CreateFontW(-Scale(14, m_dpi), 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
                                 OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, CLEARTYPE_QUALITY, DEFAULT_PITCH, L"Segoe UI"));
@@ -291,7 +291,7 @@ void MainWindow::MakeFontAndListMetrics()
     }
 }
 
-void MainWindow::LayOutBottomRow()
+void CMainWindow::LayOutBottomRow()
 {
     std::array<int, 4> widths{};
     std::array<bool, 4> included{m_view.linkHasAddress[0], m_view.linkHasAddress[1], m_view.linkHasAddress[2],
@@ -303,7 +303,7 @@ void MainWindow::LayOutBottomRow()
     m_bottomRow = LayoutBottomRow(MeasureTextWidth(TextStyle::Small, m_view.releaseName), widths, included);
 }
 
-void MainWindow::PositionControls() const
+void CMainWindow::PositionControls() const
 {
     for (const SControlSpec& spec : kControlTable)
     {
@@ -313,13 +313,13 @@ void MainWindow::PositionControls() const
     }
 }
 
-bool MainWindow::Active(ControlId id) const noexcept
+bool CMainWindow::Active(ControlId id) const noexcept
 {
     HWND control = Control(id);
     return control != nullptr && IsWindowVisible(control) && IsWindowEnabled(control);
 }
 
-std::uint16_t MainWindow::HitAt(int x, int y) const noexcept
+std::uint16_t CMainWindow::HitAt(int x, int y) const noexcept
 {
     std::array<bool, kControlCount> active{};
     for (const SControlSpec& spec : kControlTable)
@@ -330,7 +330,7 @@ std::uint16_t MainWindow::HitAt(int x, int y) const noexcept
     return hit ? Id(*hit) : 0;
 }
 
-void MainWindow::SetHovered(std::uint16_t id)
+void CMainWindow::SetHovered(std::uint16_t id)
 {
     if (id == m_hovered)
     {
@@ -344,17 +344,17 @@ void MainWindow::SetHovered(std::uint16_t id)
 
 // Every click, the language list's and the title buttons' included, goes to the owner as a
 // button's; it answers with what to do.
-void MainWindow::Click(ControlId id)
+void CMainWindow::Click(ControlId id)
 {
     SendMessageW(m_window, WM_COMMAND, MAKEWPARAM(Id(id), BN_CLICKED), reinterpret_cast<LPARAM>(Control(id)));
 }
 
-void MainWindow::FocusFirstControl() const noexcept
+void CMainWindow::FocusFirstControl() const noexcept
 {
     Focus(FirstFocus(m_view.signedIn));
 }
 
-void MainWindow::OpenLanguageList()
+void CMainWindow::OpenLanguageList()
 {
     HWND list = Control(ControlId::LanguageList);
     m_focusBeforeList = GetFocus();
@@ -362,7 +362,7 @@ void MainWindow::OpenLanguageList()
     SendMessageW(list, CB_SHOWDROPDOWN, TRUE, 0);
 }
 
-void MainWindow::UpdateTimer()
+void CMainWindow::UpdateTimer()
 {
     const bool run = m_animations && m_window != nullptr && IsWindowVisible(m_window) && m_active &&
                      !IsIconic(m_window) && !m_renderer.Occluded();
@@ -378,14 +378,14 @@ void MainWindow::UpdateTimer()
     }
 }
 
-void MainWindow::Cloak(bool cloak) noexcept
+void CMainWindow::Cloak(bool cloak) noexcept
 {
     const BOOL value = cloak ? TRUE : FALSE;
     DwmSetWindowAttribute(m_window, DWMWA_CLOAK, &value, sizeof(value));
     m_cloaked = cloak;
 }
 
-void MainWindow::Paint()
+void CMainWindow::Paint()
 {
     PAINTSTRUCT paint{};
     BeginPaint(m_window, &paint);
@@ -402,11 +402,11 @@ void MainWindow::Paint()
         frame.clockMs = m_clockMs;
         switch (m_renderer.Draw(m_window, paint.hdc, m_dpi, frame, m_sceneDirty))
         {
-        case Renderer::Outcome::Drawn:
+        case CRenderer::Outcome::Drawn:
             m_sceneDirty = false;
             break;
-        case Renderer::Outcome::Skipped:
-        case Renderer::Outcome::Lost:
+        case CRenderer::Outcome::Skipped:
+        case CRenderer::Outcome::Lost:
             m_sceneDirty = true;
             break;
         }
@@ -418,7 +418,7 @@ void MainWindow::Paint()
     }
 }
 
-void MainWindow::DrawListItem(const DRAWITEMSTRUCT& item) const
+void CMainWindow::DrawListItem(const DRAWITEMSTRUCT& item) const
 {
     if (item.itemID >= kLanguageCount || (item.itemState & ODS_COMBOBOXEDIT) != 0)
     {
@@ -443,7 +443,7 @@ void MainWindow::DrawListItem(const DRAWITEMSTRUCT& item) const
 }
 
 // The window's messages, one handler per family.
-bool MainWindow::HandleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result)
+bool CMainWindow::HandleMessage(HWND window, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result)
 {
     result = 0;
     switch (message)
@@ -500,7 +500,7 @@ bool MainWindow::HandleMessage(HWND window, UINT message, WPARAM wParam, LPARAM 
 
 // ---- Size, DPI and the window's state --------------------------------------------------
 
-void MainWindow::OnDpiChanged(HWND window, WPARAM wParam, LPARAM lParam)
+void CMainWindow::OnDpiChanged(HWND window, WPARAM wParam, LPARAM lParam)
 {
     m_dpi = HIWORD(wParam);
     m_renderer.Release();
@@ -514,7 +514,7 @@ void MainWindow::OnDpiChanged(HWND window, WPARAM wParam, LPARAM lParam)
 
 // Showing, hiding, minimising, activation and settings: the cloak, the device resources and
 // whether the animation timer runs.
-void MainWindow::OnWindowState(UINT message, WPARAM wParam)
+void CMainWindow::OnWindowState(UINT message, WPARAM wParam)
 {
     switch (message)
     {
@@ -551,7 +551,7 @@ void MainWindow::OnWindowState(UINT message, WPARAM wParam)
     UpdateTimer();
 }
 
-bool MainWindow::OnTimer(HWND window, WPARAM timer)
+bool CMainWindow::OnTimer(HWND window, WPARAM timer)
 {
     if (timer != kAnimationTimer)
     {
@@ -571,7 +571,7 @@ bool MainWindow::OnTimer(HWND window, WPARAM timer)
 
 // ---- Painting ----------------------------------------------------------------------------
 
-LRESULT MainWindow::OnControlColour(UINT message, WPARAM wParam) const
+LRESULT CMainWindow::OnControlColour(UINT message, WPARAM wParam) const
 {
     if (message == WM_CTLCOLORBTN)
     {
@@ -583,7 +583,7 @@ LRESULT MainWindow::OnControlColour(UINT message, WPARAM wParam) const
     return reinterpret_cast<LRESULT>(m_brushes.field);
 }
 
-LRESULT MainWindow::OnDrawItem(LPARAM lParam) const
+LRESULT CMainWindow::OnDrawItem(LPARAM lParam) const
 {
     const auto* item = reinterpret_cast<const DRAWITEMSTRUCT*>(lParam);
     if (item->CtlID == Id(ControlId::LanguageList))
@@ -593,7 +593,7 @@ LRESULT MainWindow::OnDrawItem(LPARAM lParam) const
     return TRUE;
 }
 
-bool MainWindow::OnMeasureItem(LPARAM lParam, LRESULT& result) const
+bool CMainWindow::OnMeasureItem(LPARAM lParam, LRESULT& result) const
 {
     auto* item = reinterpret_cast<MEASUREITEMSTRUCT*>(lParam);
     if (item->CtlID != Id(ControlId::LanguageList))
@@ -608,7 +608,7 @@ bool MainWindow::OnMeasureItem(LPARAM lParam, LRESULT& result) const
 // ---- Mouse -------------------------------------------------------------------------------
 
 // Hit testing, the cursor, hover, presses and releases.
-bool MainWindow::OnPointer(HWND window, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result)
+bool CMainWindow::OnPointer(HWND window, UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result)
 {
     switch (message)
     {
@@ -638,7 +638,7 @@ bool MainWindow::OnPointer(HWND window, UINT message, WPARAM wParam, LPARAM lPar
 }
 
 // The background drags the window; the controls are client area.
-LRESULT MainWindow::OnNcHitTest(HWND window, LPARAM lParam) const
+LRESULT CMainWindow::OnNcHitTest(HWND window, LPARAM lParam) const
 {
     POINT point{GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)};
     ScreenToClient(window, &point);
@@ -646,7 +646,7 @@ LRESULT MainWindow::OnNcHitTest(HWND window, LPARAM lParam) const
 }
 
 // The hand over the bottom row's links; the class cursor elsewhere.
-bool MainWindow::OnSetCursor(HWND window, WPARAM wParam, LPARAM lParam, LRESULT& result) const
+bool CMainWindow::OnSetCursor(HWND window, WPARAM wParam, LPARAM lParam, LRESULT& result) const
 {
     if (LOWORD(lParam) != HTCLIENT || reinterpret_cast<HWND>(wParam) != window)
     {
@@ -664,13 +664,13 @@ bool MainWindow::OnSetCursor(HWND window, WPARAM wParam, LPARAM lParam, LRESULT&
     return true;
 }
 
-void MainWindow::OnMouseMove(LPARAM lParam)
+void CMainWindow::OnMouseMove(LPARAM lParam)
 {
     UpdateTimer();
     SetHovered(HitAt(GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)));
 }
 
-void MainWindow::OnMouseLeave()
+void CMainWindow::OnMouseLeave()
 {
     m_hovered = 0;
     Redraw();
@@ -678,7 +678,7 @@ void MainWindow::OnMouseLeave()
 
 // A press on an edit box's frame focuses the box; on another control it is held until the
 // button comes up.
-void MainWindow::OnLButtonDown(HWND window, LPARAM lParam)
+void CMainWindow::OnLButtonDown(HWND window, LPARAM lParam)
 {
     const std::uint16_t id = HitAt(GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam));
     if (id == Id(ControlId::LoginBox) || id == Id(ControlId::PasswordBox))
@@ -694,7 +694,7 @@ void MainWindow::OnLButtonDown(HWND window, LPARAM lParam)
 }
 
 // A click is a release over the control that was pressed.
-void MainWindow::OnLButtonUp(LPARAM lParam)
+void CMainWindow::OnLButtonUp(LPARAM lParam)
 {
     const std::uint16_t pressed = m_pressed;
     if (pressed != 0)
@@ -707,7 +707,7 @@ void MainWindow::OnLButtonUp(LPARAM lParam)
     }
 }
 
-void MainWindow::OnCaptureChanged()
+void CMainWindow::OnCaptureChanged()
 {
     m_pressed = 0;
     Redraw();
@@ -716,7 +716,7 @@ void MainWindow::OnCaptureChanged()
 // ---- Keyboard focus and commands ---------------------------------------------------------
 
 // The window's focus goes on to the control that had it last, or to the first one.
-void MainWindow::OnSetFocus()
+void CMainWindow::OnSetFocus()
 {
     const auto last = static_cast<ControlId>(m_lastFocused);
     if (m_lastFocused != 0 && Active(last))
@@ -731,7 +731,7 @@ void MainWindow::OnSetFocus()
 
 // The controls' focus notifications and the language list's closing are the window's; the
 // rest, clicks included, are left to the owner.
-bool MainWindow::OnCommand(WPARAM wParam, LPARAM lParam)
+bool CMainWindow::OnCommand(WPARAM wParam, LPARAM lParam)
 {
     if (lParam == 0)
     {
@@ -750,7 +750,7 @@ bool MainWindow::OnCommand(WPARAM wParam, LPARAM lParam)
     return OnButtonNotification(id, code);
 }
 
-bool MainWindow::OnListNotification(WORD code)
+bool CMainWindow::OnListNotification(WORD code)
 {
     switch (code)
     {
@@ -775,7 +775,7 @@ bool MainWindow::OnListNotification(WORD code)
     }
 }
 
-bool MainWindow::OnEditNotification(std::uint16_t id, WORD code)
+bool CMainWindow::OnEditNotification(std::uint16_t id, WORD code)
 {
     if (code != EN_SETFOCUS && code != EN_KILLFOCUS)
     {
@@ -787,7 +787,7 @@ bool MainWindow::OnEditNotification(std::uint16_t id, WORD code)
     return true;
 }
 
-bool MainWindow::OnButtonNotification(std::uint16_t id, WORD code)
+bool CMainWindow::OnButtonNotification(std::uint16_t id, WORD code)
 {
     switch (code)
     {

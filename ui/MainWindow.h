@@ -25,13 +25,13 @@ struct SBrushes
     HBRUSH highlight = nullptr; // the highlighted language entry
 };
 
-class MainWindow
+class CMainWindow
 {
 public:
-    MainWindow() noexcept = default;
-    MainWindow(const MainWindow&) = delete;
-    MainWindow& operator=(const MainWindow&) = delete;
-    ~MainWindow();
+    CMainWindow() noexcept = default;
+    CMainWindow(const CMainWindow&) = delete;
+    CMainWindow& operator=(const CMainWindow&) = delete;
+    ~CMainWindow();
 
     // In WM_CREATE: builds the controls, fonts, list and layout for this view.
     void Create(HWND window, const SBrushes& brushes, const SView& view);
@@ -65,7 +65,7 @@ public:
     // Marks the scene dirty and invalidates the window.
     void Redraw() noexcept;
 
-    // For tests: the next frame loses its device (Renderer::LoseDeviceAtNextFrame), and how
+    // For tests: the next frame loses its device (CRenderer::LoseDeviceAtNextFrame), and how
     // many times the device resources were made.
     void LoseDeviceAtNextFrame() noexcept { m_renderer.LoseDeviceAtNextFrame(); }
     [[nodiscard]] std::uint32_t DevicesMade() const noexcept { return m_renderer.DevicesMade(); }
@@ -112,7 +112,7 @@ private:
     BottomRow m_bottomRow{};
     SBrushes m_brushes{};
     UniqueFont m_font;
-    Renderer m_renderer;
+    CRenderer m_renderer;
 
     std::uint16_t m_hovered = 0;
     std::uint16_t m_pressed = 0;

@@ -182,10 +182,10 @@ void ReportStatus(const Auth::SServiceStatus& status, double ms)
 
 // The identity worker of the launcher on the command line's URLs, with the stored sign-in in
 // the Credential Manager. Each step queues one request and waits for its report.
-class Worker
+class CWorker
 {
 public:
-    Worker(std::vector<std::string> urls, std::string release)
+    CWorker(std::vector<std::string> urls, std::string release)
     {
         Auth::SIdentityParams params = Auth::LauncherIdentityParams({});
         params.load = [urls = std::move(urls), release = std::move(release)]() {
@@ -201,12 +201,12 @@ public:
         params.reports.status = [this](std::unique_ptr<Auth::SServiceStatus> status) {
             Deliver(SReport{nullptr, std::move(status)});
         };
-        m_identity = std::make_unique<Auth::Identity>(std::move(params));
+        m_identity = std::make_unique<Auth::CIdentity>(std::move(params));
         (void)m_identity->StartIdentity(); // the configuration above cannot fail
     }
-    ~Worker() { m_identity->StopIdentity(); }
+    ~CWorker() { m_identity->StopIdentity(); }
 
-    Auth::Identity& operator*() { return *m_identity; }
+    Auth::CIdentity& operator*() { return *m_identity; }
 
     struct SReport
     {
@@ -233,7 +233,7 @@ private:
     std::mutex m_lock;
     std::condition_variable m_arrived;
     std::deque<SReport> m_reports;
-    std::unique_ptr<Auth::Identity> m_identity;
+    std::unique_ptr<Auth::CIdentity> m_identity;
 };
 
 void ReportStored(std::string_view step, const Auth::SLoginOutcome& outcome, double ms, bool code)
@@ -281,7 +281,7 @@ int RunStored(const std::vector<std::string>& urls, const std::string& login, st
             release = std::string(step + 7); // the worker's configuration names one release
         }
     }
-    Worker worker(urls, release);
+    CWorker worker(urls, release);
     for (const std::string step : steps)
     {
         const auto start = Clock::now();

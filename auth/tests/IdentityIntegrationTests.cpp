@@ -148,7 +148,7 @@ TEST_F(StoredIdentity, StatusFailsOverAndReadsTheDocument)
 TEST(CredentialManager, EntriesOfAnotherShapeAreIgnoredAndKept)
 {
     const auto store = Auth::MakeCredentialManager();
-    Auth::StoredSignIn stored(*store);
+    Auth::CStoredSignIn stored(*store);
     stored.SetTarget(Auth::CredentialTarget("https://shape.test:" + std::to_string(GetCurrentProcessId())));
     const std::wstring target(stored.Target().begin(), stored.Target().end());
 

@@ -170,10 +170,10 @@ SLoginOutcome Outcome(EOutcome kind, std::uint8_t token = 0, std::string login =
 }
 }
 
-TEST(StoredSignIn, OnlyAWellShapedEntryIsTakenAndNoneIsDeletedForItsShape)
+TEST(CStoredSignIn, OnlyAWellShapedEntryIsTakenAndNoneIsDeletedForItsShape)
 {
     MemoryStore store;
-    Auth::StoredSignIn stored(store);
+    Auth::CStoredSignIn stored(store);
     stored.SetTarget(kTarget);
     EXPECT_FALSE(stored.ReadStoredSignIn());
 
@@ -194,10 +194,10 @@ TEST(StoredSignIn, OnlyAWellShapedEntryIsTakenAndNoneIsDeletedForItsShape)
     EXPECT_EQ(stored.Token()[31], 7);
 }
 
-TEST(StoredSignIn, ApplyOutcome)
+TEST(CStoredSignIn, ApplyOutcome)
 {
     MemoryStore store;
-    Auth::StoredSignIn stored(store);
+    Auth::CStoredSignIn stored(store);
     stored.SetTarget(kTarget);
 
     auto signedIn = Outcome(EOutcome::SignedIn, 1, "Rowan");
@@ -301,7 +301,7 @@ class IdentityWorker : public ::testing::Test
 protected:
     void SetUp() override { m_folder.Install({"https://id0", "https://id1"}, "https://cdn0"); }
 
-    std::unique_ptr<Auth::Identity> Make()
+    std::unique_ptr<Auth::CIdentity> Make()
     {
         Auth::SIdentityParams params;
         params.post = [this](std::string_view base, std::string_view path, std::span<const std::uint8_t> body) {
@@ -329,7 +329,7 @@ protected:
             m_reports.statuses.push_back(std::move(*status));
             m_reports.changed.notify_all();
         };
-        return std::make_unique<Auth::Identity>(std::move(params));
+        return std::make_unique<Auth::CIdentity>(std::move(params));
     }
 
     void Answer(std::string path, std::uint32_t status, std::string body)

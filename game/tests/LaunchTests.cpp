@@ -64,10 +64,10 @@ protected:
     }
 
     // The launch with this exchange; ready and ended set the test's events.
-    Game::GameLaunch& Launch(Game::ExchangeFn exchange)
+    Game::CGameLaunch& Launch(Game::ExchangeFn exchange)
     {
         m_launch.reset(); // joins an earlier one first
-        m_launch = std::make_unique<Game::GameLaunch>(Game::SLaunchParams{
+        m_launch = std::make_unique<Game::CGameLaunch>(Game::SLaunchParams{
             m_folder.path().wstring() + L"\\", std::move(exchange), [this] { SetEvent(m_ready.get()); },
             [this] { SetEvent(m_ended.get()); }});
         ResetEvent(m_ready.get());
@@ -107,7 +107,7 @@ protected:
     TempFolder m_folder;
     UniqueHandle m_ready{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
     UniqueHandle m_ended{CreateEventW(nullptr, TRUE, FALSE, nullptr)};
-    std::unique_ptr<Game::GameLaunch> m_launch;
+    std::unique_ptr<Game::CGameLaunch> m_launch;
 };
 
 // With the reference identity service: a signed-in account whose exchanges are real.

@@ -11,7 +11,7 @@ TEST(TlsFailureTable, FirstSetRowWinsAndUnknownFlagsFallBack)
     {
         std::uint32_t flags;
         const char* text;
-        EFailureClass failure_class;
+        EFailureClass failureClass;
     };
     using enum EFailureClass;
     const SCase cases[] = {
@@ -34,7 +34,7 @@ TEST(TlsFailureTable, FirstSetRowWinsAndUnknownFlagsFallBack)
     {
         const std::string text = SecureFailureText(c.flags, "");
         EXPECT_EQ(text, c.text) << std::hex << c.flags;
-        EXPECT_EQ(SecureFailureClass(c.flags), c.failure_class) << text;
+        EXPECT_EQ(SecureFailureClass(c.flags), c.failureClass) << text;
     }
 }
 

@@ -115,7 +115,7 @@ TEST(SecureFailure, EveryRowWithTheRefusedCertificate)
     {
         DWORD flags;
         const char* text;
-        EFailureClass failure_class;
+        EFailureClass failureClass;
         int asks;
     };
     using enum EFailureClass;
@@ -140,7 +140,7 @@ TEST(SecureFailure, EveryRowWithTheRefusedCertificate)
         const SFailure failure = SecureFailure(c.flags, certificate.get(), &asked);
         const std::string& text = failure.text;
         EXPECT_EQ(text, c.text);
-        EXPECT_EQ(failure.failureClass, c.failure_class) << text;
+        EXPECT_EQ(failure.failureClass, c.failureClass) << text;
         EXPECT_EQ(asked, c.asks) << text; // the certificate is looked up only for an untrusted issuer
     }
 }

@@ -27,7 +27,7 @@
 
 namespace
 {
-Ui::MainWindow* g_window = nullptr;
+Ui::CMainWindow* g_window = nullptr;
 Ui::SView g_view;
 unsigned g_animationTicks = 0;
 
@@ -251,7 +251,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int showCommand)
     windowClass.lpszClassName = L"QuillmereLauncher";
     RegisterClassW(&windowClass);
 
-    Ui::MainWindow mainWindow;
+    Ui::CMainWindow mainWindow;
     g_window = &mainWindow;
     const int dpi = static_cast<int>(GetDpiForSystem());
     HWND window = CreateWindowExW(0, L"QuillmereLauncher", L"Quillmere", WS_POPUP | WS_CLIPCHILDREN | WS_SYSMENU,

@@ -139,7 +139,7 @@ protected:
         return s_ticks;
     }
 
-    static inline MainWindow s_drawn;
+    static inline CMainWindow s_drawn;
     static inline SView s_view;
     static inline HWND s_window = nullptr;
     static inline int s_dpi = 96;
