@@ -1,6 +1,6 @@
 // A stand-in for a new launcher started by the hand-over: "--handover HEX" names the pipe's
 // write end. QM_STANDIN picks what it does: "signal" writes the byte 1, closes the pipe, takes
-// the launcher's name as a new launcher does when started under the staged name "<exe>.new"
+// the launcher's name as a new launcher does when started under a staged name ("<exe>.new")
 // (a replacing move, tried again while the old file is in use) and stays up for two seconds;
 // "exit" ends at once with status 5; "silent" says nothing and waits a minute.
 #include <windows.h>
@@ -34,9 +34,13 @@ int wmain(int argc, wchar_t** argv)
 
     wchar_t self[MAX_PATH]{};
     const std::wstring running(self, GetModuleFileNameW(nullptr, self, MAX_PATH));
-    if (running.size() > 4 && running.ends_with(L".new"))
+    std::wstring name = running;
+    while (name.size() > 4 && name.ends_with(L".new"))
     {
-        const std::wstring name = running.substr(0, running.size() - 4);
+        name.resize(name.size() - 4);
+    }
+    if (name != running)
+    {
         for (int tries = 0; tries < 150; ++tries)
         {
             if (MoveFileExW(running.c_str(), name.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))

@@ -686,24 +686,34 @@ TEST_F(HandOver, ALauncherThatExitsIsUndoneAtOnceAndASilentOneOnStop)
     }
 }
 
-TEST_F(HandOver, AHeldStagedNameIsRetriedOffTheCallersThreadAndAStopEndsTheRetries)
+TEST_F(HandOver, AHeldStagedNameIsPassedOverOffTheCallersThreadAndAStopEndsTheRetries)
 {
     WriteText(m_exe, "the running launcher");
     WriteText(Game() / "Client/pack/incoming/new.part", m_standIn);
-    const fs::path staged = Game() / "Quillmere.exe.new";
-    WriteText(staged, "left by another program");
-    UniqueHandle held(CreateFileW(staged.wstring().c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
-    ASSERT_TRUE(held);
-    // The move retries for about 15.5 s on the hand-over's thread, not the caller's.
+    const auto hold = [&](const char* name) {
+        WriteText(Game() / name, "left by another program");
+        return UniqueHandle(CreateFileW((Game() / name).wstring().c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+            0, nullptr));
+    };
+    // The first name is retried for about 15.5 s on the hand-over's thread, then the second
+    // one is taken.
+    const UniqueHandle first = hold("Quillmere.exe.new");
+    ASSERT_TRUE(first);
+    SetEnvironmentVariableW(L"QM_STANDIN", L"signal");
     auto start = std::chrono::steady_clock::now();
     auto handedOver = HandOverTo("Client/pack/incoming/new.part");
     EXPECT_LT(MsSince(start), 2'000u) << "the caller waited for the move";
     ASSERT_TRUE(handedOver) << handedOver.error();
-    EXPECT_EQ(WaitForWatcher().first, 0);
-    EXPECT_TRUE(m_error.starts_with("the new launcher could not take its place (Windows error ")) << m_error;
-    EXPECT_EQ(ReadText(Game() / "Client/pack/incoming/new.part"), m_standIn);
+    EXPECT_EQ(WaitForWatcher().first, 1) << m_error;
+    EXPECT_EQ(WaitForSingleObject(m_patcher->PendingLauncher(), 10'000), WAIT_OBJECT_0);
+    EXPECT_TRUE(ReadText(m_exe) == m_standIn) << "the launcher from the second name took the name";
+    m_patcher->ForgetHandOver();
 
-    // A stop gives up on the retries at once.
+    // Both held: the hand-over fails, and a stop gives up on the retries at once.
+    WriteText(m_exe, "the running launcher");
+    WriteText(Game() / "Client/pack/incoming/new.part", m_standIn);
+    const UniqueHandle second = hold("Quillmere.exe.new.new");
+    ASSERT_TRUE(second);
     handedOver = HandOverTo("Client/pack/incoming/new.part");
     ASSERT_TRUE(handedOver) << handedOver.error();
     Sleep(300);
@@ -712,7 +722,6 @@ TEST_F(HandOver, AHeldStagedNameIsRetriedOffTheCallersThreadAndAStopEndsTheRetri
     EXPECT_LT(MsSince(start), 2'000u) << "the stop waited for the move";
     EXPECT_EQ(m_result.load(), 0);
     EXPECT_TRUE(m_error.starts_with("the new launcher could not take its place (Windows error ")) << m_error;
-    held.reset();
     EXPECT_EQ(ReadText(m_exe), "the running launcher");
     EXPECT_EQ(ReadText(Game() / "Client/pack/incoming/new.part"), m_standIn);
 }
